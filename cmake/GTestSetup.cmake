@@ -1,0 +1,13 @@
+# Debian's libgtest-dev serves the native build; a cross build compiles GoogleTest from the source Debian ships.
+if(CMAKE_CROSSCOMPILING)
+  set(VEXTAL_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest source tree")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(${VEXTAL_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  add_library(GTest::gmock ALIAS gmock)
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)

@@ -1,0 +1,1 @@
+#include "exchange/answer_split.h"

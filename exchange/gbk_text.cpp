@@ -1,0 +1,1 @@
+#include "exchange/gbk_text.h"
