@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+#include <stdexcept>
+#include <string>
+
+namespace store {
+
+// A failure of the catalogue database: opening, a statement, or a post. The text is what the error report shows.
+class DatabaseError : public std::runtime_error {
+ public:
+  explicit DatabaseError(const QString& message);
+  QString Message() const;
+};
+
+inline constexpr const char* kCatalogueFile = "data/data.mdb";
+
+// Opens the catalogue file, relative to the current directory unless absolute. A missing file is created with the
+// VXT_TM table; an existing file that is not a usable database or lacks the table throws DatabaseError, so the
+// user's data is never silently replaced. connectionName must be unique per open connection.
+QSqlDatabase OpenCatalogue(const QString& path = kCatalogueFile, const QString& connectionName = "catalogue");
+
+}  // namespace store
