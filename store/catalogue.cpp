@@ -1,0 +1,68 @@
+#include "store/catalogue.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace store {
+namespace {
+
+// F_bh has numeric affinity so "order by f_bh desc" puts server number 10 above 9; AUTOINCREMENT keeps F_id growing
+// with insertion order and never hands out the number of a deleted row again.
+constexpr const char* kCreateTable =
+    "create table VXT_TM ("
+    "F_id integer primary key autoincrement, "
+    "F_bh numeric, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
+    "F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)";
+constexpr const char* kCreateIndexes[] = {
+    "create index VXT_TM_F_bh on VXT_TM (F_bh)",
+    "create index VXT_TM_F_KM on VXT_TM (F_KM)",
+};
+
+void Exec(QSqlDatabase& db, const QString& text) {
+  QSqlQuery query(db);
+  if (!query.exec(text)) {
+    throw DatabaseError(query.lastError().text());
+  }
+}
+
+}  // namespace
+
+DatabaseError::DatabaseError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+QString DatabaseError::Message() const { return QString::fromStdString(what()); }
+
+QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
+  const QFileInfo file(path);
+  const bool existed = file.exists();
+  if (!existed && !QDir().mkpath(file.absolutePath())) {
+    throw DatabaseError(QStringLiteral("Cannot create the folder %1").arg(file.absolutePath()));
+  }
+
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+  db.setDatabaseName(file.absoluteFilePath());
+  if (!db.open()) {
+    throw DatabaseError(db.lastError().text());
+  }
+
+  if (!existed) {
+    Exec(db, kCreateTable);
+    for (const char* index : kCreateIndexes) {
+      Exec(db, index);
+    }
+    return db;
+  }
+
+  // SQLite opens any file lazily; reading the schema is what reveals a file that is not a database.
+  QSqlQuery probe(db);
+  if (!probe.exec(QStringLiteral("select count(*) from sqlite_master where type = 'table' and name = 'VXT_TM'"))) {
+    throw DatabaseError(probe.lastError().text());
+  }
+  if (!probe.next() || probe.value(0).toInt() == 0) {
+    throw DatabaseError(QStringLiteral("The table VXT_TM does not exist in %1").arg(path));
+  }
+  return db;
+}
+
+}  // namespace store
