@@ -1,0 +1,31 @@
+#include "net/http_error.h"
+
+#include <utility>
+
+namespace net {
+
+const char* ErrorKindName(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::ProtocolError: return "ProtocolError";
+    case ErrorKind::UndefinedSituation: return "UndefinedSituation";
+    case ErrorKind::UnsupportedScheme: return "UnsupportedScheme";
+    case ErrorKind::InvalidUrl: return "InvalidUrl";
+    case ErrorKind::SocketError: return "SocketError";
+    case ErrorKind::SocketSetupFailed: return "SocketSetupFailed";
+    case ErrorKind::ConnectFailed: return "ConnectFailed";
+    case ErrorKind::ConnectTimedOut: return "ConnectTimedOut";
+    case ErrorKind::ConnectionClosedGracefully: return "ConnectionClosedGracefully";
+    case ErrorKind::NotConnected: return "NotConnected";
+    case ErrorKind::ReadTimedOut: return "ReadTimedOut";
+    case ErrorKind::LineTooLong: return "LineTooLong";
+    case ErrorKind::CookieValueError: return "CookieValueError";
+    case ErrorKind::ClientBusy: return "ClientBusy";
+    case ErrorKind::MalformedChunk: return "MalformedChunk";
+  }
+  return "Unknown";
+}
+
+HttpClientError::HttpClientError(ErrorKind kind, const std::string& message, int code, std::string body)
+    : std::runtime_error(message), m_kind(kind), m_code(code), m_body(std::move(body)) {}
+
+}  // namespace net
