@@ -2,9 +2,11 @@
 
 #include "store/statements.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -20,6 +22,7 @@ class ResultSet : public QObject {
 
  public:
   explicit ResultSet(QSqlDatabase database, QObject* parent = nullptr);
+  ~ResultSet() override;
 
   void Close();
   void SetStatement(const Statement& statement);
@@ -76,6 +79,8 @@ class ResultSet : public QObject {
   int ColumnOf(const QString& name) const;
   int RequireColumn(const QString& name) const;
   void EnsureColumns();
+  // Prepares a statement text once per result set and runs it with the bindings; throws DatabaseError.
+  QSqlQuery& Run(const QString& text, const QVariantList& bindings);
 
   QSqlDatabase m_database;
   Statement m_statement;
@@ -85,6 +90,7 @@ class ResultSet : public QObject {
   int m_current = -1;
   Mode m_mode = Mode::Browse;
   QMap<int, QString> m_pending;
+  QHash<QString, QSqlQuery> m_prepared;
 };
 
 }  // namespace store
