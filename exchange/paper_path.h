@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Where a downloaded paper comes from and where it goes, in GBK bytes. The file-name page answers the paper's path
+// inside the server's upload area ("folder/file.pdf"); the client fetches it whole and stores it under the download
+// folder without its first segment.
+namespace exchange {
+
+inline constexpr std::string_view kUploadPrefix = "/Upload/";
+
+// "/Upload/" + answer, verbatim: blanks and backslashes are the HTTP client's business.
+std::string UploadPathOf(std::string_view answer);
+
+// The answer without everything up to and including its first "/"; the whole answer when it has none. ("/" can
+// never be the second byte of a GBK character, so a byte search is exact here.)
+std::string LocalNameOf(std::string_view answer);
+
+// Whether a local name stays inside the download folder on every platform. Refused: an empty name; an absolute
+// name ("/x", "\\x", "\\\\server\\share"); any segment that is empty, made only of dots and blanks ("..", ". .",
+// Windows drops trailing dots and blanks), or a Windows device name (CON, NUL, COM1, "aux.pdf"...); a control
+// byte (below 0x20, 0x7F, NUL); a character Windows forbids in names (< > : " | ? *, which also covers drive
+// letters and alternate streams); a GBK lead byte without a valid second byte. "\\" separates segments as "/" does,
+// except as the second byte of a GBK character.
+bool IsSafeLocalName(std::string_view local);
+
+// LocalNameOf(answer) when it is safe, nothing otherwise.
+std::optional<std::string> SafeLocalNameOf(std::string_view answer);
+
+}  // namespace exchange
