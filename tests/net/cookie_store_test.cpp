@@ -232,9 +232,9 @@ TEST(CookieStoreFile, SameNameReplacesInPlace) {
 
 TEST(CookieStoreExpiry, DropsCookiesWhoseExpiryHasPassed) {
   StoreOnFakeClock s;
-  s.Store({"Set-Cookie: session=1", "Set-Cookie: gone=1; max-age=0", "Set-Cookie: past=1; expires=Sat, 05 Nov 1994 08:49:37 GMT",
-           "Set-Cookie: junk=1; expires=some day", "Set-Cookie: minute=1; max-age=60",
-           "Set-Cookie: zoned=1; expires=Sun, 06 Nov 1994 17:49:37 +0800"});
+  s.Store({"Set-Cookie: session=1", "Set-Cookie: gone=1; max-age=0",
+           "Set-Cookie: past=1; expires=Sat, 05 Nov 1994 08:49:37 GMT", "Set-Cookie: junk=1; expires=some day",
+           "Set-Cookie: minute=1; max-age=60", "Set-Cookie: zoned=1; expires=Sun, 06 Nov 1994 17:49:37 +0800"});
   EXPECT_EQ(s.Header(), "zoned=1; minute=1; session=1");
   s.now += 59;
   EXPECT_EQ(s.Header(), "zoned=1; minute=1; session=1");
