@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+class QLineEdit;
+class QTimer;
+
+// The countdown trigger every network window uses: armed on show, ticked once a second by the window's Timer1, it
+// writes the remaining time into the window's countdown field and fires the window's action when that field shows a
+// trigger reading. Windows never start network work from the show itself, and the same readings recur 55/58 s after
+// show and again a day later while the timer still runs.
+//
+// Wiring, for a window author:
+//   constructor:  m_countdown(Timer1, Edit1);  connect(&Timer1, &QTimer::timeout, this, &TAddSp::Timer1Timer);
+//   FormShow:     m_countdown.ArmOnShow(wasVisible);   // or Arm() when the show path already skips visible windows
+//   Timer1Timer:  m_countdown.Tick();
+//                 if (m_countdown.Fires(ui::kReading28)) {
+//                   ui::CountdownTrigger::ActionScope running(m_countdown);
+//                   ... the request ...
+//                 }
+//   stopping:     m_countdown.Stop() (or Timer1.stop(); they are the same thing)
+namespace ui {
+
+// The countdown starts from 30 seconds after the show.
+inline constexpr qint64 kCountdownStartMs = 30'000;
+inline constexpr int kCountdownPeriodMs = 1000;
+// The trigger readings, in seconds of countdown: every window's action at 28, the main window's new-paper check at 25.
+inline constexpr int kReading28 = 28;
+inline constexpr int kReading25 = 25;
+
+// The reading for a remaining time: its magnitude as a time of day (so past zero the count goes up again, and after a
+// day it wraps), with the fraction of a second dropped, rendered with the given QTime format.
+QString FormatReading(qint64 remainingMs, const QString& longTimeFormat);
+
+// True when the (already trimmed) text is the reading of `seconds`, in either of its renderings: one-digit hours
+// ("0:00:28") or two-digit hours ("00:00:28"). Any other rendering, such as one with an AM/PM suffix, never matches.
+bool IsReading(const QString& trimmedText, int seconds);
+
+class CountdownTrigger {
+ public:
+  using NowSource = std::function<QDateTime()>;
+
+  // The window keeps the timer and the field; both must outlive the trigger (they are members of the same window).
+  // `now` defaults to the clock seam (ui::clock()), asked on every tick so a test may swap it at any time.
+  // `longTimeFormat` defaults to the user's long time format, read once here.
+  CountdownTrigger(QTimer& timer, QLineEdit& field, NowSource now = {}, QString longTimeFormat = {});
+
+  CountdownTrigger(const CountdownTrigger&) = delete;
+  CountdownTrigger& operator=(const CountdownTrigger&) = delete;
+
+  // Stops the timer, takes the start instant and starts the timer again: a second show after a stop counts afresh.
+  void Arm();
+  // The show path: a window that was already visible keeps its running count. Returns whether it armed.
+  bool ArmOnShow(bool wasVisible);
+  void Stop();
+  bool Running() const;
+
+  // One timer tick: writes the current reading into the countdown field.
+  void Tick();
+  // The field as the window's action sees it: read back and trimmed.
+  QString Reading() const;
+  // True when the field shows the reading of `seconds` and no action of this window is running. Read the field anew on
+  // each call, so a handler that tests a second reading after its first action sees what nested ticks wrote meanwhile.
+  bool Fires(int seconds) const;
+
+  // While an action of this window runs (its request pumps the event queue, so ticks keep arriving), further firings
+  // are skipped rather than starting a second request on the window's one HTTP client. Scope the request, not a
+  // message shown after it: the main window's new-paper check must still run while the version message is open.
+  bool Busy() const { return m_busy; }
+
+  class ActionScope {
+   public:
+    explicit ActionScope(CountdownTrigger& trigger);
+    ~ActionScope();
+    ActionScope(const ActionScope&) = delete;
+    ActionScope& operator=(const ActionScope&) = delete;
+
+   private:
+    CountdownTrigger& m_trigger;
+    bool m_wasBusy;
+  };
+
+  QDateTime StartInstant() const { return m_start; }
+  const QString& LongTimeFormatInUse() const { return m_longTimeFormat; }
+
+ private:
+  QDateTime Now() const;
+
+  QTimer& m_timer;
+  QLineEdit& m_field;
+  NowSource m_now;
+  QString m_longTimeFormat;
+  QDateTime m_start;
+  bool m_busy = false;
+};
+
+}  // namespace ui
