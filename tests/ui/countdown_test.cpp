@@ -1,5 +1,8 @@
 #include "ui/countdown.h"
 
+#include "ui/locale_format.h"
+#include "ui/seams.h"
+
 #include <QLineEdit>
 #include <QTimer>
 
@@ -158,6 +161,24 @@ TEST(CountdownTrigger, ArmsOnlyOnAFreshShow) {
   c.trigger.Tick();
   EXPECT_EQ(c.trigger.Reading(), QStringLiteral("0:00:28"));
   EXPECT_TRUE(c.trigger.Fires(ui::kReading28));
+}
+
+// Windows construct their trigger without a clock of their own; it follows whatever clock seam is in force.
+TEST(CountdownTrigger, DefaultsToTheClockSeam) {
+  struct FakeClock : ui::Clock {
+    QDateTime Now() const override { return now; }
+    QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(23, 59, 59));
+  } fake;
+  ui::SetClock(&fake);
+  QTimer timer;
+  QLineEdit field;
+  ui::CountdownTrigger trigger(timer, field);
+  trigger.Arm();
+  fake.now = fake.now.addMSecs(4500);
+  trigger.Tick();
+  ui::SetClock(nullptr);
+  EXPECT_EQ(trigger.Reading(), QStringLiteral("0:00:25"));
+  EXPECT_EQ(trigger.LongTimeFormatInUse(), ui::LongTimeFormat());
 }
 
 TEST(CountdownTrigger, ReadsTheFieldBackTrimmed) {
