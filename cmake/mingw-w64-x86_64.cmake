@@ -1,0 +1,28 @@
+# Cross build for 64-bit Windows with mingw-w64, e.g.
+#   cmake -S . -B build-win -DVEXTAL_CORE_ONLY=ON -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# The -posix compilers carry the winpthreads thread model; the -win32 ones have no std::thread, which the connect
+# thread and the loopback test server need.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(VEXTAL_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${VEXTAL_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${VEXTAL_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${VEXTAL_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${VEXTAL_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Everything the runtime needs goes into each .exe (libgcc, libstdc++, winpthread), so the executables run on a bare
+# Windows or Wine prefix without copying the cross compiler's DLLs next to them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Lets ctest and gtest_discover_tests start the .exe files on Linux. WINEDEBUG and WINEPREFIX come from the
+# environment (scripts/windows-tests sets them).
+find_program(VEXTAL_WINE_PROGRAM NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(VEXTAL_WINE_PROGRAM)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXTAL_WINE_PROGRAM})
+endif()
