@@ -1,0 +1,95 @@
+// vextal-demo-server: the content server and the version server on one loopback port, with a generated bank of
+// papers, so the client can be tried end to end without the real servers.
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "demo_server.h"
+
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+void RequestStop(int) { g_stopRequested = true; }
+
+constexpr std::size_t kMaxRecords = 8999;  // keeps every paper number at four digits
+
+void Usage(std::ostream& out) {
+  out << "usage: vextal-demo-server [--port N] [--root DIR] [--records N] [--version TEXT] [--rate KIB] [--quiet]\n"
+         "  --port N        port on 127.0.0.1 (0, the default, picks a free one)\n"
+         "  --root DIR      folder for the generated paper files (default demo-server-data)\n"
+         "  --records N     number of catalogue records, numbered from 1001 (default 300, at most 8999)\n"
+         "  --version TEXT  answer of /vextal.asp (default 3.1)\n"
+         "  --rate KIB      file download speed in KiB/s, 0 for no limit (default 1024)\n"
+         "  --quiet         no request log on stderr\n"
+         "Prints \"listening on 127.0.0.1:PORT\" once ready; stops on SIGTERM or SIGINT.\n";
+}
+
+bool ParseCount(const char* text, long long max, long long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0' && value >= 0 && value <= max;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  demo::ServerOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      Usage(std::cout);
+      return 0;
+    }
+    if (option == "--quiet") {
+      options.quiet = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::cerr << "vextal-demo-server: " << option << " needs a value\n";
+      Usage(std::cerr);
+      return 2;
+    }
+    const char* value = argv[++i];
+    long long number = 0;
+    if (option == "--port" && ParseCount(value, 65535, number)) {
+      options.port = static_cast<int>(number);
+    } else if (option == "--records" && ParseCount(value, kMaxRecords, number)) {
+      options.records = static_cast<std::size_t>(number);
+    } else if (option == "--rate" && ParseCount(value, 1 << 20, number)) {
+      options.rateKiBPerSecond = static_cast<std::size_t>(number);
+    } else if (option == "--root") {
+      options.root = value;
+    } else if (option == "--version") {
+      options.version = value;
+    } else {
+      std::cerr << "vextal-demo-server: bad option " << option << " " << value << "\n";
+      Usage(std::cerr);
+      return 2;
+    }
+  }
+
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  try {
+    demo::DemoServer server(options);
+    const int port = server.Start();
+    std::cout << "listening on 127.0.0.1:" << port << std::endl;
+    server.Serve(g_stopRequested);
+  } catch (const std::exception& error) {
+    std::cerr << "vextal-demo-server: " << error.what() << "\n";
+    return 1;
+  }
+  if (!options.quiet) std::cerr << "stopped\n";
+  return 0;
+}

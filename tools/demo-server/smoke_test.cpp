@@ -1,0 +1,179 @@
+// Starts the demo server on a free port and talks to it over plain sockets, the way the client does.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const char* g_serverPath = nullptr;
+
+struct Reply {
+  std::string head;
+  std::string body;
+};
+
+class DemoServerProcess {
+ public:
+  DemoServerProcess() {
+    m_root = std::filesystem::temp_directory_path() / ("vextal-demo-smoke-" + std::to_string(getpid()));
+    int out[2];
+    if (pipe(out) != 0) return;
+    m_pid = fork();
+    if (m_pid == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      close(out[1]);
+      execl(g_serverPath, g_serverPath, "--port", "0", "--root", m_root.c_str(), "--records", "40", "--rate", "0",
+            "--quiet", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    FILE* stream = fdopen(out[0], "r");
+    char line[128] = {};
+    if (stream && std::fgets(line, sizeof line, stream)) std::sscanf(line, "listening on 127.0.0.1:%d", &m_port);
+    if (stream) std::fclose(stream);
+  }
+  ~DemoServerProcess() {
+    if (m_pid > 0 && !m_stopped) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_root, ignored);
+  }
+  int Port() const { return m_port; }
+  // SIGTERM, then the exit status, or -1 when it did not end within two seconds.
+  int Stop() {
+    kill(m_pid, SIGTERM);
+    for (int waited = 0; waited < 200; ++waited) {
+      int status = 0;
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_stopped = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+ private:
+  std::filesystem::path m_root;
+  pid_t m_pid = -1;
+  int m_port = 0;
+  bool m_stopped = false;
+};
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool ReadMore(int fd, std::string& buffer) {
+  char block[8192];
+  const ssize_t got = recv(fd, block, sizeof block, 0);
+  if (got <= 0) return false;
+  buffer.append(block, static_cast<std::size_t>(got));
+  return true;
+}
+
+// One GET on an open connection: the raw target goes onto the request line as is, blanks and GBK bytes included.
+Reply Get(int fd, const std::string& target) {
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n\r\n";
+  send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string buffer;
+  Reply reply;
+  while (buffer.find("\r\n\r\n") == std::string::npos) {
+    if (!ReadMore(fd, buffer)) return reply;
+  }
+  const std::size_t headEnd = buffer.find("\r\n\r\n");
+  reply.head = buffer.substr(0, headEnd);
+  std::string rest = buffer.substr(headEnd + 4);
+  const std::size_t length = reply.head.find("Content-Length: ");
+  if (length != std::string::npos) {
+    const std::size_t size = std::stoul(reply.head.substr(length + 16));
+    while (rest.size() < size && ReadMore(fd, rest)) {
+    }
+    reply.body = rest.substr(0, size);
+    return reply;
+  }
+  while (true) {
+    std::size_t lineEnd;
+    while ((lineEnd = rest.find("\r\n")) == std::string::npos) {
+      if (!ReadMore(fd, rest)) return reply;
+    }
+    const std::size_t size = std::stoul(rest.substr(0, lineEnd), nullptr, 16);
+    while (rest.size() < lineEnd + 2 + size + 2) {
+      if (!ReadMore(fd, rest)) return reply;
+    }
+    reply.body += rest.substr(lineEnd + 2, size);
+    rest.erase(0, lineEnd + 2 + size + 2);
+    if (size == 0) return reply;
+  }
+}
+
+TEST(DemoServer, AnswersEveryPageOnOneKeptAliveConnection) {
+  DemoServerProcess server;
+  ASSERT_GT(server.Port(), 0) << "no listening line from " << g_serverPath;
+  const int fd = Connect(server.Port());
+  ASSERT_GE(fd, 0);
+
+  const Reply count = Get(fd, "/admin/ZPR_UpCount1.asp?id=1");
+  EXPECT_NE(count.head.find("Transfer-Encoding: chunked"), std::string::npos);
+  EXPECT_NE(count.head.find("Set-Cookie: ASPSESSIONID"), std::string::npos);
+  EXPECT_EQ(count.body, "40");
+  EXPECT_EQ(Get(fd, "/admin/ZPR_UpCount1.asp?id=1040").body, "0");
+
+  const Reply records = Get(fd, "/admin/ZPR_UpCount.asp?id=1038");
+  EXPECT_EQ(records.body.rfind("<tr><F_id>1039</F_id><F_SJMC>", 0), 0u) << records.body;
+  EXPECT_NE(records.body.find("\r\n<tr><F_id>1040</F_id>"), std::string::npos);
+  EXPECT_NE(records.body.find("<F_MS>"), std::string::npos);
+  EXPECT_EQ(Get(fd, "/admin/ZPR_UpCount.asp?id=1040").body, "");
+
+  // 1002 carries a Chinese file name with a blank; 1009 has no file.
+  const std::string path = Get(fd, "/admin/ZPR_BhToDown.asp?bh=1002").body;
+  ASSERT_NE(path.find(' '), std::string::npos) << path;
+  EXPECT_EQ(Get(fd, "/admin/ZPR_BhToDown.asp?bh=1009").body, "");
+  const Reply file = Get(fd, "/Upload/" + path);
+  EXPECT_NE(file.head.find("HTTP/1.1 200"), std::string::npos) << file.head;
+  EXPECT_NE(file.head.find("Content-Length: "), std::string::npos);
+  EXPECT_FALSE(file.body.empty());
+
+  EXPECT_EQ(Get(fd, "/vextal.asp").body, "3.1");
+  EXPECT_NE(Get(fd, "/Upload/../../etc/passwd").head.find(" 404 "), std::string::npos);
+  close(fd);
+
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: demo_server_smoke_test PATH-TO-vextal-demo-server\n");
+    return 2;
+  }
+  g_serverPath = argv[1];
+  return RUN_ALL_TESTS();
+}
