@@ -1,1 +1,136 @@
 #include "ui/seams.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <cstdlib>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace ui {
+namespace {
+
+constexpr const char* kConfirmCaption = "Confirm";
+constexpr const char* kOkText = "OK";
+constexpr const char* kCancelText = "Cancel";
+
+// Targets with a scheme ("http://...") are web addresses; everything else is a path in the file system.
+bool IsWebAddress(const QString& target) { return target.contains(QStringLiteral("://")); }
+
+class RealDialogs : public Dialogs {
+ public:
+  void ShowMessage(const QString& text) override {
+    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+  }
+
+  void ShowError(const QString& text) override {
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+  }
+
+  bool Confirm(const QString& text) override {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kConfirmCaption), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    // Spelled out rather than left to the standard buttons, whose texts follow whatever translator is installed.
+    QPushButton* ok = box.addButton(QString::fromLatin1(kOkText), QMessageBox::AcceptRole);
+    box.addButton(QString::fromLatin1(kCancelText), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    box.exec();
+    return box.clickedButton() == ok;
+  }
+};
+
+class RealShell : public Shell {
+ public:
+  void Open(const QString& target) override {
+#ifdef Q_OS_WIN
+    // The link label asks for SW_SHOW, a downloaded paper for SW_SHOWNORMAL; neither passes a verb or parameters.
+    const bool web = IsWebAddress(target);
+    const QString native = web ? target : QDir::toNativeSeparators(target);
+    HWND owner = nullptr;
+    if (QWidget* window = QApplication::activeWindow()) {
+      owner = reinterpret_cast<HWND>(window->winId());
+    }
+    ShellExecuteW(owner, nullptr, reinterpret_cast<LPCWSTR>(native.utf16()), nullptr, nullptr,
+                  web ? SW_SHOW : SW_SHOWNORMAL);
+#else
+    QDesktopServices::openUrl(IsWebAddress(target) ? QUrl(target) : QUrl::fromLocalFile(target));
+#endif
+  }
+};
+
+class RealProcesses : public Processes {
+ public:
+  void StartHidden(const QString& program) override {
+#ifdef Q_OS_WIN
+    // CreateProcess searches the program's own folder first, then the current directory, the system folders and
+    // PATH: the platform's own order for a bare name.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = program.toStdWString();
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+      CloseHandle(info.hThread);
+      CloseHandle(info.hProcess);
+    }
+#else
+    // Same order as the Windows search: beside our own executable first, then the search path.
+    QString path = QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
+    if (path.isEmpty()) {
+      path = QStandardPaths::findExecutable(program);
+    }
+    QProcess::startDetached(path.isEmpty() ? program : path, {});
+#endif
+  }
+
+  void EndProcess(int exitCode) override {
+#ifdef Q_OS_WIN
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+#endif
+    std::_Exit(exitCode);
+  }
+};
+
+class RealClock : public Clock {
+ public:
+  QDateTime Now() const override { return QDateTime::currentDateTime(); }
+};
+
+RealDialogs g_realDialogs;
+RealShell g_realShell;
+RealProcesses g_realProcesses;
+RealClock g_realClock;
+
+Dialogs* g_dialogs = &g_realDialogs;
+Shell* g_shell = &g_realShell;
+Processes* g_processes = &g_realProcesses;
+Clock* g_clock = &g_realClock;
+
+}  // namespace
+
+Dialogs& dialogs() { return *g_dialogs; }
+Shell& shell() { return *g_shell; }
+Processes& processes() { return *g_processes; }
+Clock& clock() { return *g_clock; }
+
+void SetDialogs(Dialogs* replacement) { g_dialogs = replacement ? replacement : &g_realDialogs; }
+void SetShell(Shell* replacement) { g_shell = replacement ? replacement : &g_realShell; }
+void SetProcesses(Processes* replacement) { g_processes = replacement ? replacement : &g_realProcesses; }
+void SetClock(Clock* replacement) { g_clock = replacement ? replacement : &g_realClock; }
+
+}  // namespace ui

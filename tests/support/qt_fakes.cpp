@@ -1,0 +1,52 @@
+#include "tests/support/qt_fakes.h"
+
+namespace testsupport {
+
+void RecordingDialogs::ShowMessage(const QString& text) {
+  messages << text;
+  if (whileOpen) {
+    whileOpen(text);
+  }
+}
+
+void RecordingDialogs::ShowError(const QString& text) {
+  errors << text;
+  if (whileOpen) {
+    whileOpen(text);
+  }
+}
+
+bool RecordingDialogs::Confirm(const QString& text) {
+  confirmations << text;
+  if (whileOpen) {
+    whileOpen(text);
+  }
+  if (confirmAnswers.empty()) {
+    return confirmDefault;
+  }
+  const bool answer = confirmAnswers.front();
+  confirmAnswers.pop_front();
+  return answer;
+}
+
+void RecordingShell::Open(const QString& target) { opened << target; }
+
+void RecordingProcesses::StartHidden(const QString& program) { started << program; }
+
+void RecordingProcesses::EndProcess(int exitCode) { endCodes << exitCode; }
+
+InstalledFakes::InstalledFakes() {
+  ui::SetDialogs(&dialogs);
+  ui::SetShell(&shell);
+  ui::SetProcesses(&processes);
+  ui::SetClock(&clock);
+}
+
+InstalledFakes::~InstalledFakes() {
+  ui::SetDialogs(nullptr);
+  ui::SetShell(nullptr);
+  ui::SetProcesses(nullptr);
+  ui::SetClock(nullptr);
+}
+
+}  // namespace testsupport

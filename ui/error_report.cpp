@@ -1,0 +1,61 @@
+#include "ui/error_report.h"
+
+#include "store/catalogue.h"
+#include "ui/seams.h"
+
+#include <QStringDecoder>
+
+namespace ui {
+namespace {
+
+constexpr char16_t kDot = u'.';
+constexpr const char* kSystemCodePage = "GBK";
+constexpr const char* kUnknownErrorText = "Unknown exception";
+
+QString DecodeSystemText(const char* bytes) {
+  QStringDecoder decoder(kSystemCodePage);
+  if (!decoder.isValid()) {
+    return QString::fromLocal8Bit(bytes);
+  }
+  return decoder.decode(QByteArray(bytes));
+}
+
+}  // namespace
+
+QString FinishErrorText(const QString& text) {
+  // Comparing the UTF-16 unit gives the byte comparison's answer: ASCII compares as itself, and anything beyond it
+  // (even a character GBK cannot hold, written as "?") encodes to a first byte above ".".
+  if (!text.isEmpty() && text.back().unicode() > kDot) {
+    return text + QChar(kDot);
+  }
+  return text;
+}
+
+QString ErrorText(const std::exception& error) {
+  if (const auto* database = dynamic_cast<const store::DatabaseError*>(&error)) {
+    return database->Message();
+  }
+  return DecodeSystemText(error.what());
+}
+
+void ReportError(const QString& text) { dialogs().ShowError(FinishErrorText(text)); }
+
+void Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ReportError(ErrorText(error));
+  } catch (...) {
+    ReportError(QString::fromLatin1(kUnknownErrorText));
+  }
+}
+
+GuardedApplication::GuardedApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool GuardedApplication::notify(QObject* receiver, QEvent* event) {
+  bool handled = false;
+  Guarded([&] { handled = QApplication::notify(receiver, event); });
+  return handled;
+}
+
+}  // namespace ui

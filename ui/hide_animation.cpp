@@ -1,0 +1,51 @@
+#include "ui/hide_animation.h"
+
+#include <QEasingCurve>
+#include <QEventLoop>
+#include <QPropertyAnimation>
+#include <QRect>
+#include <QWidget>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace ui {
+namespace {
+
+// The smallest size a window may shrink to while collapsing; a zero size is refused by some window systems.
+constexpr int kCollapsedSide = 1;
+
+}  // namespace
+
+void AnimateHide(QWidget* window, int durationMs) {
+  if (!window) {
+    return;
+  }
+  if (durationMs <= 0 || !window->isVisible()) {
+    window->hide();
+    return;
+  }
+#ifdef Q_OS_WIN
+  AnimateWindow(reinterpret_cast<HWND>(window->winId()), static_cast<DWORD>(durationMs), AW_HIDE | AW_CENTER);
+  window->hide();
+#else
+  const QRect start = window->geometry();
+  const QRect end(start.center(), QSize(kCollapsedSide, kCollapsedSide));
+  // Layouts would otherwise hold the window at their minimum size and the collapse would stop short.
+  window->setMinimumSize(kCollapsedSide, kCollapsedSide);
+
+  QPropertyAnimation animation(window, "geometry");
+  animation.setDuration(durationMs);
+  animation.setStartValue(start);
+  animation.setEndValue(end);
+  animation.setEasingCurve(QEasingCurve::Linear);
+  QEventLoop loop;
+  QObject::connect(&animation, &QPropertyAnimation::finished, &loop, &QEventLoop::quit);
+  animation.start();
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  window->hide();
+#endif
+}
+
+}  // namespace ui
