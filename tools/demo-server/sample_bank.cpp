@@ -199,8 +199,9 @@ std::vector<Paper> MakeSampleBank(std::size_t count) {
       papers.push_back(std::move(paper));
       continue;
     }
-    if (i % kEveryNthLarge == 3) {
-      paper.largeBytes = kLargeSizes[largeUsed++ % kLargeSizes.size()];
+    if (i % kEveryNthLarge == 3 && largeUsed < kLargeSizes.size()) {
+      // A few are enough to watch the progress bar; a big bank must not fill the disk.
+      paper.largeBytes = kLargeSizes[largeUsed++];
     } else if (i % kEveryNthText == 2) {
       paper.kind = DocumentKind::Text;
     }
