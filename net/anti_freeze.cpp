@@ -1,0 +1,62 @@
+#include "net/anti_freeze.h"
+
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace net {
+
+namespace {
+
+std::atomic<AntiFreeze*> g_inForce{nullptr};
+
+using Dispatcher = std::function<void(bool)>;
+
+std::mutex g_dispatcherMutex;
+std::shared_ptr<const Dispatcher> g_dispatcher;
+std::atomic<std::thread::id> g_uiThread{std::thread::id()};
+
+}  // namespace
+
+AntiFreeze::AntiFreeze() { g_inForce.store(this); }
+
+AntiFreeze::~AntiFreeze() { g_inForce.store(nullptr); }
+
+AntiFreeze* AntiFreeze::InForce() { return g_inForce.load(); }
+
+void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher) {
+  std::lock_guard<std::mutex> lock(g_dispatcherMutex);
+  if (dispatcher) {
+    g_dispatcher = std::make_shared<const Dispatcher>(std::move(dispatcher));
+    g_uiThread.store(std::this_thread::get_id());
+  } else {
+    g_dispatcher.reset();
+    g_uiThread.store(std::thread::id());
+  }
+}
+
+bool IsUiThread() {
+  std::thread::id ui = g_uiThread.load();
+  return ui != std::thread::id() && ui == std::this_thread::get_id();
+}
+
+bool AntiFreezeInForceHere() { return AntiFreeze::InForce() != nullptr && IsUiThread(); }
+
+void PumpRequest(bool idle) {
+  AntiFreeze* policy = AntiFreeze::InForce();
+  if (policy == nullptr || !IsUiThread() || !policy->Active()) return;
+  if (!idle && policy->OnlyWhenIdle()) return;
+  std::shared_ptr<const Dispatcher> dispatcher;
+  {
+    std::lock_guard<std::mutex> lock(g_dispatcherMutex);
+    dispatcher = g_dispatcher;
+  }
+  if (!dispatcher) return;
+  try {
+    (*dispatcher)(policy->ApplicationHasPriority());
+  } catch (...) {
+    // The application's dispatcher reports handler errors itself; one that slips through must not end the request.
+  }
+}
+
+}  // namespace net

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+namespace net {
+
+// The process-wide message-pump policy: while a request waits on the network, the UI thread's event queue is served
+// through the dispatcher the application installed, so windows repaint and timers fire although every request
+// blocks its caller. The last AntiFreeze created is the one in force; destroying any leaves none in force.
+class AntiFreeze {
+ public:
+  AntiFreeze();
+  ~AntiFreeze();
+  AntiFreeze(const AntiFreeze&) = delete;
+  AntiFreeze& operator=(const AntiFreeze&) = delete;
+
+  static AntiFreeze* InForce();
+
+  // Whether the pump runs at all.
+  bool Active() const { return m_active.load(); }
+  void SetActive(bool active) { m_active.store(active); }
+  // true: a pump step dispatches every waiting event; false: at most one.
+  bool ApplicationHasPriority() const { return m_applicationHasPriority.load(); }
+  void SetApplicationHasPriority(bool value) { m_applicationHasPriority.store(value); }
+  // Length in ms of one wait slice while pumping.
+  int IdleTimeOut() const { return m_idleTimeOut.load(); }
+  void SetIdleTimeOut(int ms) { m_idleTimeOut.store(ms); }
+  // true: pump only after waits that found no data; false: after every wait and every send call.
+  bool OnlyWhenIdle() const { return m_onlyWhenIdle.load(); }
+  void SetOnlyWhenIdle(bool value) { m_onlyWhenIdle.store(value); }
+
+ private:
+  std::atomic<bool> m_active{true};
+  std::atomic<bool> m_applicationHasPriority{true};
+  std::atomic<int> m_idleTimeOut{250};
+  std::atomic<bool> m_onlyWhenIdle{true};
+};
+
+// Installs the function that serves the UI event queue (dispatchAll: every waiting event, else at most one) and
+// records the calling thread as the UI thread. An empty function removes it.
+void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher);
+
+// True on the thread that installed the dispatcher.
+bool IsUiThread();
+
+// True when an AntiFreeze is in force and the caller is the UI thread: waits are then cut into IdleTimeOut slices
+// and connects run on a connect thread.
+bool AntiFreezeInForceHere();
+
+// Runs one pump step when an AntiFreeze is in force, the caller is the UI thread, it is Active, and idle is set or
+// OnlyWhenIdle is false. Anything the dispatcher throws stays here: handlers report their own errors, and the
+// waiting request must go on.
+void PumpRequest(bool idle);
+
+}  // namespace net

@@ -1,0 +1,324 @@
+#include "net/connection.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "net/anti_freeze.h"
+#include "net/http_error.h"
+#include "net/http_text.h"
+#include "net/socket_errors.h"
+
+namespace net {
+
+namespace {
+
+constexpr int kConnectSliceMaxMs = 125;
+constexpr int kProbeMs = 1;
+// Consumed bytes are dropped from the front of the receive buffer once this many have gathered.
+constexpr std::size_t kCompactAfter = 32768;
+
+const char kClosedGracefully[] = "Connection Closed Gracefully.";
+const char kNotConnected[] = "Not Connected";
+const char kReadTimeout[] = "Read Timeout";
+const char kLineTooLong[] = "Max line length exceeded.";
+const char kConnectTimedOut[] = "Connect timed out.";
+const char kCannotAllocate[] = "Cannot allocate socket.";
+const char kCannotBind[] = "Could not bind socket. Address and port are already in use.";
+
+[[noreturn]] void ThrowSocketError(ErrorKind kind, int code) {
+  throw HttpClientError(kind, SocketErrorMessage(code), code);
+}
+
+// Four dot-separated numbers from 0 to 255, in network byte order.
+bool ParseDottedQuad(const std::string& host, std::uint32_t& address) {
+  unsigned char bytes[4];
+  std::size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    std::size_t start = pos;
+    int value = 0;
+    while (pos < host.size() && host[pos] >= '0' && host[pos] <= '9' && pos - start < 3) {
+      value = value * 10 + (host[pos] - '0');
+      ++pos;
+    }
+    if (pos == start || value > 255) return false;
+    bytes[part] = static_cast<unsigned char>(value);
+    if (part < 3) {
+      if (pos >= host.size() || host[pos] != '.') return false;
+      ++pos;
+    }
+  }
+  if (pos != host.size()) return false;
+  std::memcpy(&address, bytes, sizeof address);
+  return true;
+}
+
+int ResolveHost(const std::string& host, std::uint32_t& address) {
+  if (EqualsNoCase(host, "localhost")) return ParseDottedQuad("127.0.0.1", address) ? 0 : sock::kWsaHostNotFound;
+  if (ParseDottedQuad(host, address)) return 0;
+  return sock::Resolve(host, address);
+}
+
+int IdleSlice() {
+  AntiFreeze* policy = AntiFreeze::InForce();
+  int idle = policy != nullptr ? policy->IdleTimeOut() : 0;
+  return idle > 0 ? idle : 1;
+}
+
+struct ConnectJob {
+  std::atomic<bool> stop{false};
+  std::atomic<bool> finished{false};
+  int error = 0;
+};
+
+}  // namespace
+
+bool WaitForConnectThread(int limitMs, int sliceMs, const std::function<void(int)>& sleepMs,
+                          const std::function<void()>& pump, const std::function<bool()>& finished) {
+  int remaining = limitMs;
+  while (remaining > sliceMs) {
+    sleepMs(sliceMs);
+    pump();
+    remaining -= sliceMs;
+    if (finished()) return true;
+  }
+  sleepMs(finished() ? 0 : remaining);
+  return finished();
+}
+
+int FirstWaitSlice(int limitMs, int sliceMs) {
+  if (limitMs <= sliceMs) return limitMs;
+  int wholeSlices = (limitMs - 1) / sliceMs;
+  return limitMs - wholeSlices * sliceMs;
+}
+
+Connection::Connection() : m_socket(sock::kInvalidHandle) {}
+
+Connection::~Connection() { Release(); }
+
+void Connection::Release() {
+  if (m_socket != sock::kInvalidHandle) {
+    sock::ShutdownSend(m_socket);
+    sock::Close(m_socket);
+    m_socket = sock::kInvalidHandle;
+  }
+  m_state = State::Released;
+  m_peerClosed = true;
+  m_begin = m_end = m_scanned = 0;
+}
+
+void Connection::CloseSocket() {
+  if (m_socket != sock::kInvalidHandle) {
+    sock::Close(m_socket);
+    m_socket = sock::kInvalidHandle;
+  }
+  m_peerClosed = true;
+  if (m_state == State::Open) m_state = State::SocketClosed;
+}
+
+void Connection::ThrowIfNotOpen() const {
+  if (m_state == State::Released) throw HttpClientError(ErrorKind::NotConnected, kNotConnected);
+  if (m_state == State::SocketClosed) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+}
+
+void Connection::Connect(const std::string& host, int port, int readTimeout, int connectLimitMs) {
+  Release();
+  sock::Handle handle = sock::CreateTcp();
+  if (handle == sock::kInvalidHandle) throw HttpClientError(ErrorKind::SocketSetupFailed, kCannotAllocate);
+  int error = sock::BindAny(handle);
+  if (error != 0) {
+    sock::Close(handle);
+    if (error == sock::kWsaEaddrinuse) throw HttpClientError(ErrorKind::SocketSetupFailed, kCannotBind);
+    ThrowSocketError(ErrorKind::SocketError, error);
+  }
+  std::uint32_t address = 0;
+  error = ResolveHost(host, address);
+  if (error != 0) {
+    sock::Close(handle);
+    ThrowSocketError(ErrorKind::SocketError, error);
+  }
+
+  std::uint16_t networkPort = static_cast<std::uint16_t>(port);
+  bool pumping = AntiFreezeInForceHere();
+  if (pumping || readTimeout > 0) {
+    auto job = std::make_shared<ConnectJob>();
+    std::thread worker([job, handle, address, networkPort] {
+      int e = sock::Connect(handle, address, networkPort, &job->stop);
+      // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
+      if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
+      job->finished.store(true);
+    });
+    int limit = readTimeout > 0 ? readTimeout : connectLimitMs;
+    int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
+    bool finished = WaitForConnectThread(
+        limit, slice, [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+        [] { PumpRequest(true); }, [&job] { return job->finished.load(); });
+    if (!finished) job->stop.store(true);
+    worker.join();
+    if (!finished) {
+      sock::Close(handle);
+      throw HttpClientError(ErrorKind::ConnectTimedOut, kConnectTimedOut);
+    }
+    if (job->error != 0) {
+      sock::Close(handle);
+      ThrowSocketError(ErrorKind::ConnectFailed, job->error);
+    }
+  } else {
+    error = sock::Connect(handle, address, networkPort, nullptr);
+    if (error != 0) {
+      sock::Close(handle);
+      ThrowSocketError(ErrorKind::SocketError, error);
+    }
+  }
+  m_socket = handle;
+  m_state = State::Open;
+  m_host = host;
+  m_port = port;
+  m_peerClosed = false;
+  m_begin = m_end = m_scanned = 0;
+}
+
+bool Connection::WaitForData(int limitMs) {
+  if (m_state != State::Open) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+  bool sliced = AntiFreezeInForceHere();
+  auto waitOnce = [this](int ms) {
+    int rc = sock::WaitReadable(m_socket, ms);
+    PumpRequest(rc <= 0);
+    if (rc < 0) {
+      // A wait that fails outright would fail again at once: end it rather than spin.
+      int error = sock::LastError();
+      CloseSocket();
+      ThrowSocketError(ErrorKind::SocketError, error);
+    }
+    return rc > 0;
+  };
+  if (limitMs <= 0) {
+    for (;;) {
+      if (waitOnce(sliced ? IdleSlice() : -1)) return true;
+    }
+  }
+  int remaining = limitMs;
+  int slice = sliced ? FirstWaitSlice(limitMs, IdleSlice()) : limitMs;
+  while (remaining > 0) {
+    if (waitOnce(slice)) return true;
+    remaining -= slice;
+    slice = std::min(IdleSlice(), remaining);
+  }
+  return false;
+}
+
+bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
+  if (!WaitForData(readTimeout)) {
+    // Whatever arrives later belongs to this response; it must never be read as the next one.
+    CloseSocket();
+    throw HttpClientError(ErrorKind::ReadTimedOut, kReadTimeout);
+  }
+  if (m_begin == m_end) {
+    m_begin = m_end = m_scanned = 0;
+  } else if (m_begin >= kCompactAfter) {
+    std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+  }
+  if (m_buffer.size() < m_end + receiveSize) m_buffer.resize(m_end + receiveSize);
+  long received = sock::Receive(m_socket, m_buffer.data() + m_end, receiveSize);
+  if (received > 0) {
+    m_end += static_cast<std::size_t>(received);
+    return true;
+  }
+  if (received == 0) {
+    CloseSocket();
+    return false;
+  }
+  int error = sock::LastError();
+  CloseSocket();
+  // An abort or shutdown after data arrived: the data is the answer, and the next read finds the close.
+  if ((error == sock::kWsaEconnaborted || error == sock::kWsaEshutdown) && Buffered() > 0) return false;
+  ThrowSocketError(ErrorKind::SocketError, error);
+}
+
+void Connection::Probe(std::size_t receiveSize) {
+  if (m_state != State::Open) return;
+  int rc = sock::WaitReadable(m_socket, kProbeMs);
+  PumpRequest(rc <= 0);
+  if (rc <= 0) return;
+  if (m_begin == m_end) m_begin = m_end = m_scanned = 0;
+  if (m_buffer.size() < m_end + receiveSize) m_buffer.resize(m_end + receiveSize);
+  long received = sock::Receive(m_socket, m_buffer.data() + m_end, receiveSize);
+  if (received > 0) {
+    m_end += static_cast<std::size_t>(received);
+    return;
+  }
+  // Closed or reset while idle: either way this connection is gone and the get starts on a fresh one.
+  Release();
+}
+
+void Connection::Send(const std::string& bytes) {
+  ThrowIfNotOpen();
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    long n = sock::Send(m_socket, bytes.data() + sent, bytes.size() - sent);
+    PumpRequest(false);
+    if (n == 0) {
+      CloseSocket();
+      // Bytes already received are the peer's answer; let the head reader have them.
+      if (Buffered() > 0) return;
+      throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+    }
+    if (n < 0) {
+      int error = sock::LastError();
+      CloseSocket();
+      ThrowSocketError(ErrorKind::SocketError, error);
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+bool Connection::ReadLine(std::string& line, std::size_t maxLength, int readTimeout, std::size_t receiveSize) {
+  for (;;) {
+    const char* start = m_buffer.data() + m_begin;
+    std::size_t available = Buffered();
+    const void* lf = available > m_scanned
+                         ? std::memchr(start + m_scanned, '\n', available - m_scanned)
+                         : nullptr;
+    if (lf != nullptr) {
+      std::size_t length = static_cast<const char*>(lf) - start;
+      if (length > maxLength) {
+        CloseSocket();
+        throw HttpClientError(ErrorKind::LineTooLong, kLineTooLong);
+      }
+      std::size_t textLength = (length > 0 && start[length - 1] == '\r') ? length - 1 : length;
+      line.assign(start, textLength);
+      Consume(length + 1);
+      return true;
+    }
+    m_scanned = available;
+    if (available > maxLength) {
+      CloseSocket();
+      throw HttpClientError(ErrorKind::LineTooLong, kLineTooLong);
+    }
+    if (m_state != State::Open) ThrowIfNotOpen();
+    if (!ReceiveMore(readTimeout, receiveSize)) {
+      if (Buffered() == 0) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+      line.clear();
+      return false;
+    }
+  }
+}
+
+void Connection::Consume(std::size_t count) {
+  m_begin += std::min(count, Buffered());
+  m_scanned = 0;
+  if (m_begin == m_end) {
+    m_begin = m_end = 0;
+  } else if (m_begin >= kCompactAfter) {
+    std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+    m_end -= m_begin;
+    m_begin = 0;
+  }
+}
+
+}  // namespace net

@@ -1,0 +1,349 @@
+#include "net/http_client.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "net/cookie_store.h"
+#include "net/http_error.h"
+
+namespace net {
+
+namespace {
+
+constexpr int kDefaultHttpPort = 80;
+constexpr int kMaxPort = 65535;
+// An error or redirect body is read with this limit, so a server that never sends it cannot hold the user.
+constexpr int kErrorBodyTimeoutMs = 2000;
+constexpr int kStatusContinue = 100;
+constexpr int kStatusNoContent = 204;
+constexpr int kStatusNotModified = 304;
+constexpr int kStatusUnauthorized = 401;
+constexpr int kStatusProxyAuthRequired = 407;
+
+const char kHttpsMessage[] = "IOHandler value is not valid";
+const char kBusyMessage[] = "The HTTP client is still busy with another request.";
+const char kMalformedChunkMessage[] = "Malformed chunked body: a chunk size is not a hexadecimal number.";
+const char kUndefinedSituation[] = "Undefined situation";
+const char kClosedGracefully[] = "Connection Closed Gracefully.";
+
+// The port to connect to; throws for schemes this client does not speak and for port texts that are no port.
+int PortFor(const UrlParts& url, int defaultPort) {
+  if (EqualsNoCase(url.scheme, "https")) throw HttpClientError(ErrorKind::UnsupportedScheme, kHttpsMessage);
+  if (url.portText.empty()) {
+    if (!EqualsNoCase(url.scheme, "http")) throw HttpClientError(ErrorKind::UnsupportedScheme, "");
+    return defaultPort;
+  }
+  int port = 0;
+  for (char c : url.portText) {
+    if (c < '0' || c > '9' || port > kMaxPort) throw HttpClientError(ErrorKind::InvalidUrl, "Invalid port: " + url.portText);
+    port = port * 10 + (c - '0');
+  }
+  if (port < 1 || port > kMaxPort) throw HttpClientError(ErrorKind::InvalidUrl, "Invalid port: " + url.portText);
+  return port;
+}
+
+bool FirstWordIsBasic(const std::string& value) {
+  std::string word = value.substr(0, value.find(' '));
+  return EqualsNoCase(word, "Basic");
+}
+
+// Clears the busy flag however the get ends.
+class BusyGuard {
+ public:
+  explicit BusyGuard(bool& busy) : m_busy(busy) { m_busy = true; }
+  ~BusyGuard() { m_busy = false; }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
+
+ private:
+  bool& m_busy;
+};
+
+}  // namespace
+
+HttpClient::HttpClient() = default;
+
+HttpClient::~HttpClient() = default;
+
+std::string HttpClient::GetText(const std::string& url) {
+  std::string body;
+  GetIntoBuffer(url, body);
+  return body;
+}
+
+void HttpClient::GetIntoBuffer(const std::string& url, std::string& buffer) {
+  BufferSink sink(buffer);
+  Get(url, sink);
+}
+
+void HttpClient::Get(const std::string& url, BodySink& sink) {
+  // A handler run by the pump inside one of our own gets would interleave two responses on one connection.
+  if (m_busy) throw HttpClientError(ErrorKind::ClientBusy, kBusyMessage);
+  BusyGuard busy(m_busy);
+  UrlParts parts = SplitUrl(url);
+  int port = PortFor(parts, Port);
+  m_waitLimit = ReadTimeout;
+  try {
+    RunGet(parts, port, sink);
+  } catch (const HttpClientError& error) {
+    // Only a ProtocolError comes after a response read to its end; after anything else the connection may hold
+    // unread bytes of this response, so it is never offered to the next get.
+    if (error.Kind() != ErrorKind::ProtocolError || !KeepAliveAfterLastResponse()) m_connection.Release();
+    throw;
+  } catch (...) {
+    m_connection.Release();
+    throw;
+  }
+  if (!KeepAliveAfterLastResponse()) m_connection.Release();
+}
+
+bool HttpClient::KeepAliveAfterLastResponse() const {
+  return m_connection.IsOpen() && m_haveResponse &&
+         KeepAliveAllowed(ProtocolVersion, m_response.Connection, m_response.ProxyConnection);
+}
+
+void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
+  ChooseConnection(url.host, port);
+  m_connection.Send(BuildRequest(url));
+  do {
+    ReadResponseHead(url);
+  } while (m_response.Code == kStatusContinue);
+
+  int code = m_response.Code;
+  bool redirect = (code / 100 == 3 && code != kStatusNotModified) || !m_response.Location.empty();
+  if (redirect || code / 100 != 2) {
+    std::string body;
+    ReadErrorBody(body);
+    throw HttpClientError(ErrorKind::ProtocolError, m_response.StatusLine, code, std::move(body));
+  }
+  if (!m_connection.IsOpen()) throw HttpClientError(ErrorKind::UndefinedSituation, kUndefinedSituation);
+  if (code != kStatusNoContent) ReadBody(sink);
+}
+
+void HttpClient::ChooseConnection(const std::string& host, int port) {
+  if (m_connection.IsOpen() && (!EqualsNoCase(m_connection.Host(), host) || m_connection.Port() != port)) {
+    m_connection.Release();
+  }
+  if (!KeepAliveAfterLastResponse()) m_connection.Release();
+  if (m_connection.IsOpen()) m_connection.Probe(RecvBufferSize);
+  if (!m_connection.IsOpen()) m_connection.Connect(host, port, ReadTimeout, ConnectTimeLimit);
+}
+
+std::string HttpClient::BuildRequest(const UrlParts& url) {
+  std::string hostValue = url.host;
+  if (!url.portText.empty() && url.portText != "80") hostValue += ":" + url.portText;
+  // Servers of this system get no credentials; a Basic challenge is answered with an empty name and password.
+  std::string credentials = "Basic " + Base64Encode(":");
+  std::vector<std::pair<std::string, std::string>> headers;
+  if (ProtocolVersion == HttpVersion::pv1_0) headers.emplace_back("Connection", "keep-alive");
+  headers.emplace_back("Content-Type", Request.ContentType);
+  headers.emplace_back("Host", hostValue);
+  headers.emplace_back("Accept", Request.Accept);
+  headers.emplace_back("User-Agent", Request.UserAgent);
+  if (m_basicCredentials) headers.emplace_back("Authorization", credentials);
+  if (m_proxyBasicCredentials) headers.emplace_back("Proxy-Authorization", credentials);
+  if (m_cookies) headers.emplace_back("Cookie", m_cookies->CookieHeaderFor(url.host, url.directory));
+  return BuildRequestHead(url.target, ProtocolVersion, headers);
+}
+
+bool HttpClient::ReadLine(std::string& line) {
+  return m_connection.ReadLine(line, MaxLineLength, m_waitLimit, RecvBufferSize);
+}
+
+void HttpClient::ReadResponseHead(const UrlParts& url) {
+  std::string statusLine;
+  ReadLine(statusLine);
+  m_response = ResponseHead();
+  m_response.StatusLine = statusLine;
+  m_response.Code = ReadStatusCode(statusLine);
+  m_haveResponse = true;
+  for (;;) {
+    std::string line;
+    try {
+      ReadLine(line);
+    } catch (const HttpClientError& error) {
+      // A server that closes right after its last header line has still sent a head; it has no body to send.
+      bool atLineBoundary = m_connection.Buffered() == 0;
+      if (error.Kind() != ErrorKind::ConnectionClosedGracefully || m_response.HeaderLines.empty() ||
+          !atLineBoundary) {
+        throw;
+      }
+      m_connection.Release();
+      break;
+    }
+    if (line.empty()) break;
+    m_response.HeaderLines.push_back(line);
+  }
+
+  const std::vector<std::string>& lines = m_response.HeaderLines;
+  m_response.ContentLength = ReadContentLength(HeaderValue(lines, "Content-Length"));
+  m_response.Connection = HeaderValue(lines, "Connection");
+  m_response.ProxyConnection = HeaderValue(lines, "Proxy-Connection");
+  m_response.Location = HeaderValue(lines, "Location");
+  m_response.TransferEncoding = HeaderValue(lines, "Transfer-Encoding");
+  if (m_response.Code == kStatusUnauthorized && FirstWordIsBasic(HeaderValue(lines, "WWW-Authenticate"))) {
+    m_basicCredentials = true;
+  }
+  if (m_response.Code == kStatusProxyAuthRequired && FirstWordIsBasic(HeaderValue(lines, "Proxy-Authenticate"))) {
+    m_proxyBasicCredentials = true;
+  }
+  if (AllowCookies) {
+    if (!m_cookies) m_cookies = std::make_unique<CookieStore>();
+    m_cookies->StoreFromHead(lines, url.host, url.directory);
+  }
+}
+
+void HttpClient::ReadBody(BodySink& sink) {
+  if (m_response.ContentLength > 0) {
+    ReadCount(sink, static_cast<std::uint64_t>(m_response.ContentLength));
+  } else if (m_response.TransferEncoding.find("chunked") != std::string::npos) {
+    ReadChunked(sink);
+  } else if (m_response.ContentLength < 0) {
+    ReadUntilClose(sink);
+  }
+}
+
+void HttpClient::ReadErrorBody(std::string& body) {
+  BufferSink sink(body);
+  m_waitLimit = kErrorBodyTimeoutMs;
+  try {
+    ReadBody(sink);
+  } catch (const HttpClientError& error) {
+    // The status is what failed; a short or garbled error body only ends early and takes the connection with it.
+    if (error.Kind() != ErrorKind::ConnectionClosedGracefully && error.Kind() != ErrorKind::NotConnected &&
+        error.Kind() != ErrorKind::MalformedChunk) {
+      m_waitLimit = ReadTimeout;
+      throw;
+    }
+    m_connection.Release();
+  }
+  m_waitLimit = ReadTimeout;
+}
+
+void HttpClient::ReadCount(BodySink& sink, std::uint64_t count) {
+  sink.Reserve(count);
+  BeginWork(WorkMode::wmRead, count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                  ? std::numeric_limits<std::int64_t>::max()
+                                  : static_cast<std::int64_t>(count));
+  try {
+    std::uint64_t remaining = count;
+    std::size_t withHead = static_cast<std::size_t>(std::min<std::uint64_t>(m_connection.Buffered(), remaining));
+    if (withHead > 0) {
+      sink.Append(m_connection.BufferedData(), withHead);
+      m_connection.Consume(withHead);
+      remaining -= withHead;
+      DoWork(WorkMode::wmRead, static_cast<std::int64_t>(withHead));
+    }
+    while (remaining > 0) {
+      std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, RecvBufferSize));
+      while (m_connection.Buffered() < piece) {
+        // A body shorter than announced is a broken transfer, not a complete one.
+        if (!m_connection.IsOpen() || !m_connection.ReceiveMore(m_waitLimit, RecvBufferSize)) {
+          throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+        }
+      }
+      sink.Append(m_connection.BufferedData(), piece);
+      m_connection.Consume(piece);
+      remaining -= piece;
+      DoWork(WorkMode::wmRead, static_cast<std::int64_t>(piece));
+    }
+  } catch (...) {
+    try {
+      EndWork(WorkMode::wmRead);
+    } catch (...) {
+      // The transfer's own failure is the one to report.
+    }
+    throw;
+  }
+  EndWork(WorkMode::wmRead);
+}
+
+void HttpClient::ReadUntilClose(BodySink& sink) {
+  BeginWork(WorkMode::wmRead, 0);
+  try {
+    std::size_t withHead = m_connection.Buffered();
+    if (withHead > 0) {
+      sink.Append(m_connection.BufferedData(), withHead);
+      m_connection.Consume(withHead);
+      DoWork(WorkMode::wmRead, static_cast<std::int64_t>(withHead));
+    }
+    bool open = m_connection.IsOpen();
+    while (open) {
+      while (m_connection.Buffered() < RecvBufferSize) {
+        if (!m_connection.ReceiveMore(m_waitLimit, RecvBufferSize)) {
+          open = false;
+          break;
+        }
+      }
+      std::size_t piece = std::min(m_connection.Buffered(), RecvBufferSize);
+      if (piece == 0) break;
+      sink.Append(m_connection.BufferedData(), piece);
+      m_connection.Consume(piece);
+      // The last, incomplete piece at the close is not reported, so the bar never claims bytes twice.
+      if (open) DoWork(WorkMode::wmRead, static_cast<std::int64_t>(piece));
+    }
+    if (m_connection.Buffered() > 0) {
+      sink.Append(m_connection.BufferedData(), m_connection.Buffered());
+      m_connection.Consume(m_connection.Buffered());
+    }
+  } catch (...) {
+    try {
+      EndWork(WorkMode::wmRead);
+    } catch (...) {
+      // The transfer's own failure is the one to report.
+    }
+    throw;
+  }
+  EndWork(WorkMode::wmRead);
+}
+
+void HttpClient::ReadChunked(BodySink& sink) {
+  std::string line;
+  for (;;) {
+    if (!ReadLine(line)) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+    std::uint64_t size = 0;
+    if (!ReadChunkSize(line, size)) throw HttpClientError(ErrorKind::MalformedChunk, kMalformedChunkMessage);
+    if (size == 0) break;
+    ReadCount(sink, size);
+    if (!ReadLine(line)) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+  }
+  // Trailer lines up to the empty line end the body; leaving one behind would start the next response.
+  do {
+    if (!ReadLine(line)) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+  } while (!line.empty());
+}
+
+HttpClient::WorkCounter& HttpClient::Counter(WorkMode mode) {
+  return mode == WorkMode::wmRead ? m_readCounter : m_writeCounter;
+}
+
+void HttpClient::BeginWork(WorkMode mode, std::int64_t max) {
+  WorkCounter& counter = Counter(mode);
+  if (++counter.level != 1) return;
+  counter.current = 0;
+  counter.max = max;
+  try {
+    if (OnWorkBegin) OnWorkBegin(*this, mode, max);
+  } catch (...) {
+    --counter.level;
+    throw;
+  }
+}
+
+void HttpClient::DoWork(WorkMode mode, std::int64_t count) {
+  WorkCounter& counter = Counter(mode);
+  if (counter.level < 1) return;
+  counter.current += count;
+  if (OnWork) OnWork(*this, mode, counter.current);
+}
+
+void HttpClient::EndWork(WorkMode mode) {
+  WorkCounter& counter = Counter(mode);
+  struct LevelDown {
+    int& level;
+    ~LevelDown() { --level; }
+  } down{counter.level};
+  if (counter.level == 1 && OnWorkEnd) OnWorkEnd(*this, mode);
+}
+
+}  // namespace net

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/body_sink.h"
+#include "net/connection.h"
+#include "net/http_text.h"
+
+namespace net {
+
+class CookieStore;
+
+enum class WorkMode { wmRead, wmWrite };
+
+// The request headers every get sends.
+struct RequestSettings {
+  std::string Accept = "text/html, */*";
+  std::string ContentType = "text/html";
+  std::string UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+};
+
+// The last response head read (overwritten by every head, interim ones included).
+struct ResponseHead {
+  std::string StatusLine;
+  int Code = -1;
+  std::vector<std::string> HeaderLines;
+  std::int64_t ContentLength = -1;
+  std::string Connection;
+  std::string ProxyConnection;
+  std::string Location;
+  std::string TransferEncoding;
+};
+
+// A blocking HTTP/1.1 GET client over one kept-alive connection. Gets run on the UI thread and serve the UI through
+// the AntiFreeze in force while they wait, so handlers may run inside a get; such a handler must not use the same
+// client (it is refused with ClientBusy). Every failure is an HttpClientError.
+class HttpClient {
+ public:
+  HttpClient();
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // The body as bytes, unchanged.
+  std::string GetText(const std::string& url);
+  // Appends the body to buffer.
+  void GetIntoBuffer(const std::string& url, std::string& buffer);
+  // Streams the body into sink as it arrives.
+  void Get(const std::string& url, BodySink& sink);
+
+  // Configuration; the defaults are what every window uses.
+  RequestSettings Request;
+  HttpVersion ProtocolVersion = HttpVersion::pv1_1;
+  bool AllowCookies = true;
+  int ReadTimeout = 0;             // ms a wait for data may last; 0 = no limit
+  std::size_t MaxLineLength = 16384;
+  std::size_t RecvBufferSize = 32768;
+  int Port = 80;                   // when the URL names none
+  int ConnectTimeLimit = 120000;   // ms a connect may take while the UI is pumped (and ReadTimeout is 0)
+
+  // Progress of body transfers; AWorkCount is cumulative within one transfer (a body, or one chunk).
+  std::function<void(HttpClient& sender, WorkMode mode, std::int64_t max)> OnWorkBegin;
+  std::function<void(HttpClient& sender, WorkMode mode, std::int64_t count)> OnWork;
+  std::function<void(HttpClient& sender, WorkMode mode)> OnWorkEnd;
+
+  // Null until the first response head has been read (and always with AllowCookies false).
+  CookieStore* Cookies() { return m_cookies.get(); }
+  const ResponseHead& Response() const { return m_response; }
+  // Whether a connection is open and would be offered to the next get.
+  bool Connected() const { return m_connection.IsOpen(); }
+  const Connection& GetConnection() const { return m_connection; }
+
+ private:
+  struct WorkCounter {
+    int level = 0;
+    std::int64_t current = 0;
+    std::int64_t max = 0;
+  };
+
+  void RunGet(const UrlParts& url, int port, BodySink& sink);
+  void ChooseConnection(const std::string& host, int port);
+  std::string BuildRequest(const UrlParts& url);
+  void ReadResponseHead(const UrlParts& url);
+  void ReadBody(BodySink& sink);
+  void ReadErrorBody(std::string& body);
+  void ReadCount(BodySink& sink, std::uint64_t count);
+  void ReadUntilClose(BodySink& sink);
+  void ReadChunked(BodySink& sink);
+  bool ReadLine(std::string& line);
+  bool KeepAliveAfterLastResponse() const;
+
+  void BeginWork(WorkMode mode, std::int64_t max);
+  void DoWork(WorkMode mode, std::int64_t count);
+  void EndWork(WorkMode mode);
+  WorkCounter& Counter(WorkMode mode);
+
+  Connection m_connection;
+  std::unique_ptr<CookieStore> m_cookies;
+  ResponseHead m_response;
+  bool m_haveResponse = false;
+  bool m_basicCredentials = false;       // a 401 asked for Basic: send Authorization from now on
+  bool m_proxyBasicCredentials = false;  // a 407 asked for Basic: send Proxy-Authorization from now on
+  bool m_busy = false;
+  int m_waitLimit = 0;                   // ReadTimeout, or the shorter limit of an error-body read
+  WorkCounter m_readCounter;
+  WorkCounter m_writeCounter;
+};
+
+}  // namespace net

@@ -1,0 +1,510 @@
+#include "net/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <stdexcept>
+
+#include "net/anti_freeze.h"
+#include "net/http_error.h"
+#include "net/socket_api.h"
+#include "tests/support/loopback_server.h"
+
+namespace net {
+namespace {
+
+using testsupport::Action;
+using testsupport::Answer;
+using testsupport::LoopbackServer;
+using testsupport::OkResponse;
+
+const char kUserAgentLine[] = "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n";
+
+// Records the progress events of a client as "Begin n", "Work n", "End".
+struct EventLog {
+  std::vector<std::string> events;
+  void Attach(HttpClient& client) {
+    client.OnWorkBegin = [this](HttpClient&, WorkMode mode, std::int64_t max) {
+      EXPECT_EQ(mode, WorkMode::wmRead);
+      events.push_back("Begin " + std::to_string(max));
+    };
+    client.OnWork = [this](HttpClient&, WorkMode, std::int64_t count) {
+      events.push_back("Work " + std::to_string(count));
+    };
+    client.OnWorkEnd = [this](HttpClient&, WorkMode) { events.push_back("End"); };
+  }
+};
+
+HttpClientError CatchGet(HttpClient& client, const std::string& url, std::string* body = nullptr) {
+  try {
+    std::string text = client.GetText(url);
+    if (body != nullptr) *body = text;
+  } catch (const HttpClientError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no error for " << url;
+  return HttpClientError(ErrorKind::UndefinedSituation, "none");
+}
+
+// A pump policy and dispatcher for one test; both are process-wide, so they are undone afterwards.
+struct PumpScope {
+  AntiFreeze antiFreeze;
+  int pumps = 0;
+  std::function<void()> onPump;
+  explicit PumpScope(int idleTimeOut) {
+    antiFreeze.SetIdleTimeOut(idleTimeOut);
+    SetPumpDispatcher([this](bool) {
+      ++pumps;
+      if (onPump) onPump();
+    });
+  }
+  ~PumpScope() { SetPumpDispatcher({}); }
+};
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  std::string ExpectedRequest(const std::string& target, const std::string& extra = "") const {
+    return "GET " + target + " HTTP/1.1\r\nContent-Type: text/html\r\nHost: 127.0.0.1:" +
+           std::to_string(server.Port()) + "\r\nAccept: text/html, */*\r\n" + kUserAgentLine + extra + "\r\n";
+  }
+
+  LoopbackServer server;
+  HttpClient client;
+};
+
+TEST_F(HttpClientTest, SendsTheRequestLineAndHeadersByteForByte) {
+  struct Case {
+    const char* label;
+    std::string path;
+    std::string target;
+  };
+  const Case cases[] = {
+      {"plain", "/a/b.asp?x=1", "/a/b.asp?x=1"},
+      {"no path", "", "/"},
+      {"blank and GBK bytes stay raw", "/Upload/\xCA\xD4 \xBE\xED.doc", "/Upload/\xCA\xD4 \xBE\xED.doc"},
+      {"backslash sent as slash", "/Upload\\2024\\a.doc", "/Upload/2024/a.doc"},
+      {"fragment not sent", "/a/b.htm?x=1#part", "/a/b.htm?x=1"},
+  };
+  for (const Case& c : cases) {
+    server.Enqueue({Action::Send(OkResponse("ok"))});
+    EXPECT_EQ(client.GetText(server.Url(c.path)), "ok") << c.label;
+    EXPECT_EQ(server.Requests().back(), ExpectedRequest(c.target)) << c.label;
+  }
+}
+
+TEST_F(HttpClientTest, HttpOneZeroAsksForKeepAliveFirst) {
+  client.ProtocolVersion = HttpVersion::pv1_0;
+  server.Enqueue({Action::Send(OkResponse("ok"))});
+  client.GetText(server.Url("/"));
+  EXPECT_EQ(server.Requests()[0].substr(0, 40), "GET / HTTP/1.0\r\nConnection: keep-alive\r\n");
+}
+
+TEST_F(HttpClientTest, BasicChallengesAddCredentialsToEveryLaterRequest) {
+  server.Enqueue({Action::Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: basic realm=\"x\"\r\n"
+                               "Content-Length: 0\r\n\r\n")});
+  server.Enqueue({Action::Send("HTTP/1.1 407 Proxy\r\nProxy-Authenticate: Basic\r\nContent-Length: 0\r\n\r\n")});
+  server.Enqueue({Action::Send(OkResponse("ok"))});
+  EXPECT_EQ(CatchGet(client, server.Url("/")).Code(), 401);
+  EXPECT_EQ(server.Requests()[0], ExpectedRequest("/"));
+  EXPECT_EQ(CatchGet(client, server.Url("/")).Code(), 407);
+  EXPECT_EQ(server.Requests()[1], ExpectedRequest("/", "Authorization: Basic Og==\r\n"));
+  client.GetText(server.Url("/"));
+  EXPECT_EQ(server.Requests()[2],
+            ExpectedRequest("/", "Authorization: Basic Og==\r\nProxy-Authorization: Basic Og==\r\n"));
+}
+
+TEST_F(HttpClientTest, FramesBodiesAndReportsProgress) {
+  struct Case {
+    const char* label;
+    Answer answer;
+    std::string body;
+    std::vector<std::string> events;
+  };
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
+  const Case cases[] = {
+      {"length, body with head", {Action::Send(head + "0123456789")}, "0123456789",
+       {"Begin 10", "Work 10", "End"}},
+      {"length, body after head",
+       {Action::Send(head), Action::Pause(30), Action::Send("01234"), Action::Pause(30), Action::Send("56789")},
+       "0123456789", {"Begin 10", "Work 10", "End"}},
+      {"chunked, one transfer per chunk",
+       {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"),
+        Action::Pause(20), Action::Send("2;ext=1\r\nde\r\n1\r\nf\r\n0\r\n\r\n")},
+       "abcdef", {"Begin 3", "Work 3", "End", "Begin 2", "Work 2", "End", "Begin 1", "Work 1", "End"}},
+      {"chunked with a trailer", {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                               "2\r\nab\r\n0\r\nX-Sum: 1\r\n\r\n")},
+       "ab", {"Begin 2", "Work 2", "End"}},
+      {"until close", {Action::Send("HTTP/1.0 200 OK\r\n\r\nuntil"), Action::Pause(20), Action::Send(" close"),
+                       Action::Close()},
+       "until close", {"Begin 0", "Work 5", "End"}},
+      {"length 0", {Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")}, "", {}},
+      {"204", {Action::Send("HTTP/1.1 204 No Content\r\n\r\n")}, "", {}},
+      {"interim 100 skipped", {Action::Send("HTTP/1.1 100 Continue\r\n\r\n" + head + "0123456789")}, "0123456789",
+       {"Begin 10", "Work 10", "End"}},
+      {"folded header", {Action::Send("HTTP/1.1 200 OK\r\nX-A: 1\r\nContent-Length:\r\n 4\r\n\r\nabcd")}, "abcd",
+       {"Begin 4", "Work 4", "End"}},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    EventLog log;
+    log.Attach(fresh);
+    own.Enqueue(c.answer);
+    EXPECT_EQ(fresh.GetText(own.Url("/")), c.body) << c.label;
+    EXPECT_EQ(log.events, c.events) << c.label;
+  }
+}
+
+TEST_F(HttpClientTest, LargeBodyIsReportedInPiecesOfAtMost32768Bytes) {
+  const std::int64_t length = 100000;
+  std::string body(static_cast<std::size_t>(length), 'x');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
+  server.Enqueue({Action::Send(OkResponse(body))});
+  EventLog log;
+  log.Attach(client);
+  EXPECT_EQ(client.GetText(server.Url("/big")), body);
+  ASSERT_GE(log.events.size(), 4u);
+  EXPECT_EQ(log.events.front(), "Begin 100000");
+  EXPECT_EQ(log.events[log.events.size() - 2], "Work 100000");
+  EXPECT_EQ(log.events.back(), "End");
+  std::int64_t previous = std::stoll(log.events[1].substr(5));
+  for (std::size_t i = 2; i + 1 < log.events.size(); ++i) {
+    std::int64_t count = std::stoll(log.events[i].substr(5));
+    EXPECT_EQ(count - previous, std::min<std::int64_t>(32768, length - previous)) << log.events[i];
+    previous = count;
+  }
+}
+
+TEST_F(HttpClientTest, StreamsALargeBodyThroughASmallReceiveBuffer) {
+  const std::size_t length = 4 * 1024 * 1024;
+  server.Enqueue({Action::Send(OkResponse(std::string(length, 'z')))});
+  struct CountingSink : BodySink {
+    std::size_t total = 0;
+    void Append(const char*, std::size_t size) override { total += size; }
+  } sink;
+  client.Get(server.Url("/file"), sink);
+  EXPECT_EQ(sink.total, length);
+  EXPECT_LE(client.GetConnection().BufferCapacity(), 3u * 32768u);
+}
+
+TEST_F(HttpClientTest, FailuresCarryKindCodeMessageAndBody) {
+  struct Case {
+    const char* label;
+    Answer answer;
+    ErrorKind kind;
+    int code;
+    std::string message;
+    std::string body;
+  };
+  const std::string longLine(16384, 'h');
+  const Case cases[] = {
+      {"404 with body", {Action::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")},
+       ErrorKind::ProtocolError, 404, "HTTP/1.1 404 Not Found", "gone"},
+      {"302 is not followed", {Action::Send("HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 2\r\n\r\nmv")},
+       ErrorKind::ProtocolError, 302, "HTTP/1.1 302 Found", "mv"},
+      {"200 with Location", {Action::Send("HTTP/1.1 200 OK\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n")},
+       ErrorKind::ProtocolError, 200, "HTTP/1.1 200 OK", ""},
+      {"304", {Action::Send("HTTP/1.1 304 Not Modified\r\nContent-Length: 0\r\n\r\n")}, ErrorKind::ProtocolError,
+       304, "HTTP/1.1 304 Not Modified", ""},
+      {"unreadable code", {Action::Send("HTTP/1.1 abc\r\nContent-Length: 0\r\n\r\n")}, ErrorKind::ProtocolError, -1,
+       "HTTP/1.1 abc", ""},
+      {"error body cut short keeps the status", {Action::Send("HTTP/1.1 500 E\r\nContent-Length: 9\r\n\r\nab"),
+                                                 Action::Close()},
+       ErrorKind::ProtocolError, 500, "HTTP/1.1 500 E", "ab"},
+      {"close after status line", {Action::Send("HTTP/1.1 200 OK\r\n"), Action::Close()},
+       ErrorKind::ConnectionClosedGracefully, 0, "Connection Closed Gracefully.", ""},
+      {"close inside status line", {Action::Send("HTTP/1.1 20"), Action::Close()},
+       ErrorKind::ConnectionClosedGracefully, 0, "Connection Closed Gracefully.", ""},
+      {"close after a header line", {Action::Send("HTTP/1.1 200 OK\r\nServer: x\r\n"), Action::Close()},
+       ErrorKind::UndefinedSituation, 0, "Undefined situation", ""},
+      {"close inside a header line", {Action::Send("HTTP/1.1 200 OK\r\nServer: x\r\nConte"), Action::Close()},
+       ErrorKind::UndefinedSituation, 0, "Undefined situation", ""},
+      {"header line too long", {Action::Send("HTTP/1.1 200 OK\r\nX: " + longLine + "\r\n\r\n")},
+       ErrorKind::LineTooLong, 0, "Max line length exceeded.", ""},
+      {"body shorter than announced",
+       {Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789"), Action::Close()},
+       ErrorKind::ConnectionClosedGracefully, 0, "Connection Closed Gracefully.", ""},
+      {"chunk shorter than announced",
+       {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nabc"), Action::Close()},
+       ErrorKind::ConnectionClosedGracefully, 0, "Connection Closed Gracefully.", ""},
+      {"chunked body without its last chunk",
+       {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"), Action::Close()},
+       ErrorKind::ConnectionClosedGracefully, 0, "Connection Closed Gracefully.", ""},
+      {"chunk size not hexadecimal",
+       {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n")},
+       ErrorKind::MalformedChunk, 0, "Malformed chunked body: a chunk size is not a hexadecimal number.", ""},
+      {"reset mid-body", {Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n01"), Action::Pause(20),
+                          Action::Reset()},
+       ErrorKind::SocketError, 10054, "Socket Error # 10054\r\nConnection reset by peer.", ""},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    own.Enqueue(c.answer);
+    HttpClientError error = CatchGet(fresh, own.Url("/"));
+    EXPECT_STREQ(ErrorKindName(error.Kind()), ErrorKindName(c.kind)) << c.label;
+    EXPECT_EQ(error.Code(), c.code) << c.label;
+    EXPECT_EQ(error.Message(), c.message) << c.label;
+    EXPECT_EQ(error.Body(), c.body) << c.label;
+    if (c.kind != ErrorKind::ProtocolError) {
+      EXPECT_FALSE(fresh.Connected()) << c.label << ": a failed response must not be read by the next get";
+    }
+  }
+}
+
+TEST_F(HttpClientTest, RedirectBodyIsReadWithProgressBeforeTheError) {
+  EventLog log;
+  log.Attach(client);
+  server.Enqueue({Action::Send("HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 3\r\n\r\nabc")});
+  HttpClientError error = CatchGet(client, server.Url("/"));
+  EXPECT_EQ(error.Kind(), ErrorKind::ProtocolError);
+  EXPECT_EQ(log.events, (std::vector<std::string>{"Begin 3", "Work 3", "End"}));
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, LineLimitCountsTheBytesBeforeLineFeed) {
+  // 16383 bytes of text plus CR is the longest line accepted.
+  std::string header = "X: " + std::string(16383 - 3, 'v');
+  server.Enqueue({Action::Send("HTTP/1.1 200 OK\r\n" + header + "\r\nContent-Length: 2\r\n\r\nok")});
+  EXPECT_EQ(client.GetText(server.Url("/")), "ok");
+  server.Enqueue({Action::Send("HTTP/1.1 200 OK\r\n" + header + "v\r\nContent-Length: 2\r\n\r\nok")});
+  EXPECT_EQ(CatchGet(client, server.Url("/")).Kind(), ErrorKind::LineTooLong);
+}
+
+TEST_F(HttpClientTest, UrlsTheClientCannotServeFailBeforeConnecting) {
+  struct Case {
+    std::string url;
+    ErrorKind kind;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"https://127.0.0.1/", ErrorKind::UnsupportedScheme, "IOHandler value is not valid"},
+      {"HTTPS://127.0.0.1:443/", ErrorKind::UnsupportedScheme, "IOHandler value is not valid"},
+      {"ftp://127.0.0.1/", ErrorKind::UnsupportedScheme, ""},
+      {"http://127.0.0.1:http/", ErrorKind::InvalidUrl, "Invalid port: http"},
+      {"http://127.0.0.1:70000/", ErrorKind::InvalidUrl, "Invalid port: 70000"},
+  };
+  for (const Case& c : cases) {
+    HttpClientError error = CatchGet(client, c.url);
+    EXPECT_EQ(error.Kind(), c.kind) << c.url;
+    EXPECT_EQ(error.Message(), c.message) << c.url;
+  }
+  EXPECT_EQ(server.ConnectionCount(), 0);
+  // Any other scheme with a port is spoken to as HTTP.
+  server.Enqueue({Action::Send(OkResponse("ok"))});
+  EXPECT_EQ(client.GetText("ftp://127.0.0.1:" + std::to_string(server.Port()) + "/"), "ok");
+}
+
+TEST_F(HttpClientTest, SocketLevelFailuresNameTheWindowsSocketsCode) {
+  net::sock::Handle spare = net::sock::ListenLoopback(1);
+  int closedPort = net::sock::LocalPort(spare);
+  net::sock::Close(spare);
+  HttpClientError refused = CatchGet(client, "http://127.0.0.1:" + std::to_string(closedPort) + "/");
+  EXPECT_EQ(refused.Kind(), ErrorKind::SocketError);
+  EXPECT_EQ(refused.Code(), 10061);
+  EXPECT_EQ(refused.Message(), "Socket Error # 10061\r\nConnection refused.");
+
+  // An empty host name is one no lookup can find, and asks no name server.
+  HttpClientError unknown = CatchGet(client, "http:///index.htm");
+  EXPECT_EQ(unknown.Kind(), ErrorKind::SocketError);
+  EXPECT_EQ(unknown.Code(), 11001);
+  EXPECT_EQ(unknown.Message(), "Socket Error # 11001\r\nHost not found.");
+}
+
+TEST_F(HttpClientTest, ConnectWhilePumpingRunsOnTheConnectThread) {
+  PumpScope pump(250);
+  net::sock::Handle spare = net::sock::ListenLoopback(1);
+  int closedPort = net::sock::LocalPort(spare);
+  net::sock::Close(spare);
+  auto start = std::chrono::steady_clock::now();
+  HttpClientError refused = CatchGet(client, "http://127.0.0.1:" + std::to_string(closedPort) + "/");
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(refused.Kind(), ErrorKind::ConnectFailed);
+  EXPECT_EQ(refused.Code(), 10061);
+  EXPECT_EQ(refused.Message(), "Socket Error # 10061\r\nConnection refused.");
+  EXPECT_GE(elapsed, std::chrono::milliseconds(125));
+  EXPECT_GE(pump.pumps, 1);
+
+  server.Enqueue({Action::Send(OkResponse("ok"))});
+  EXPECT_EQ(client.GetText(server.Url("/")), "ok");
+}
+
+TEST_F(HttpClientTest, ErrorBodyThatNeverComesTimesOutAfterTwoSecondsAndClosesTheConnection) {
+  server.Enqueue({Action::Send("HTTP/1.1 500 Oops\r\nContent-Length: 10\r\n\r\n"), Action::Hold()});
+  auto start = std::chrono::steady_clock::now();
+  HttpClientError error = CatchGet(client, server.Url("/"));
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(error.Kind(), ErrorKind::ReadTimedOut);
+  EXPECT_EQ(error.Message(), "Read Timeout");
+  EXPECT_GE(elapsed, std::chrono::milliseconds(1900));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(4000));
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.ReadTimeout, 0);
+}
+
+TEST_F(HttpClientTest, KeepAliveReusesOneConnectionUntilTheServerSaysClose) {
+  struct Case {
+    const char* label;
+    std::string firstExtraHeaders;
+    std::string statusLine;
+    int connections;
+  };
+  const Case cases[] = {
+      {"kept alive", "", "HTTP/1.1 200 OK", 1},
+      {"HTTP/1.0 status line without Connection", "", "HTTP/1.0 200 OK", 1},
+      {"close", "Connection: close\r\n", "HTTP/1.1 200 OK", 2},
+      {"close in any case with blanks", "Connection:  CLOSE \r\n", "HTTP/1.1 200 OK", 2},
+      {"proxy close", "Proxy-Connection: close\r\n", "HTTP/1.1 200 OK", 2},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    own.Enqueue({Action::Send(c.statusLine + "\r\nContent-Length: 1\r\n" + c.firstExtraHeaders + "\r\na")});
+    own.Enqueue({Action::Send(OkResponse("b"))});
+    EXPECT_EQ(fresh.GetText(own.Url("/1")), "a") << c.label;
+    EXPECT_EQ(fresh.GetText(own.Url("/2")), "b") << c.label;
+    EXPECT_EQ(own.ConnectionCount(), c.connections) << c.label;
+  }
+}
+
+TEST_F(HttpClientTest, ProtocolErrorWithACompleteBodyLeavesTheConnectionForTheNextGet) {
+  server.Enqueue({Action::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 1\r\n\r\nx")});
+  server.Enqueue({Action::Send(OkResponse("ok"))});
+  EXPECT_EQ(CatchGet(client, server.Url("/a")).Code(), 404);
+  EXPECT_EQ(client.GetText(server.Url("/b")), "ok");
+  EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+TEST_F(HttpClientTest, ChangingHostOrPortReconnects) {
+  LoopbackServer other;
+  server.SetHandler([](const std::string&) { return Answer{Action::Send(OkResponse("one"))}; });
+  other.SetHandler([](const std::string&) { return Answer{Action::Send(OkResponse("two"))}; });
+  std::string byName = "http://localhost:" + std::to_string(server.Port()) + "/";
+  EXPECT_EQ(client.GetText(server.Url("/")), "one");
+  EXPECT_EQ(client.GetText(byName), "one");
+  EXPECT_EQ(client.GetText(other.Url("/")), "two");
+  EXPECT_EQ(client.GetText(server.Url("/")), "one");
+  EXPECT_EQ(server.ConnectionCount(), 3);
+  EXPECT_EQ(other.ConnectionCount(), 1);
+}
+
+TEST_F(HttpClientTest, IdleConnectionTheServerEndedIsReplacedByAFreshOne) {
+  struct Case {
+    const char* label;
+    Action ending;
+  };
+  const Case cases[] = {{"closed", Action::Close()}, {"reset", Action::Reset()}};
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    own.Enqueue({Action::Send(OkResponse("a")), Action::Pause(10), c.ending});
+    own.Enqueue({Action::Send(OkResponse("b"))});
+    EXPECT_EQ(fresh.GetText(own.Url("/")), "a") << c.label;
+    ASSERT_TRUE(own.WaitForClosedConnections(1, 2000)) << c.label;
+    EXPECT_EQ(fresh.GetText(own.Url("/")), "b") << c.label;
+    EXPECT_EQ(own.ConnectionCount(), 2) << c.label;
+  }
+}
+
+TEST_F(HttpClientTest, AfterAFailedResponseTheNextGetStartsClean) {
+  struct Case {
+    const char* label;
+    Answer failing;
+  };
+  const Case cases[] = {
+      {"line too long", {Action::Send("HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'h') + "\r\n\r\n")}},
+      {"malformed chunk", {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nq\r\nHTTP/1.1 200 OK\r\n"
+                                        "Content-Length: 5\r\n\r\nstale")}},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    own.Enqueue(c.failing);
+    own.Enqueue({Action::Send(OkResponse("fresh"))});
+    CatchGet(fresh, own.Url("/"));
+    EXPECT_EQ(fresh.GetText(own.Url("/")), "fresh") << c.label;
+    EXPECT_EQ(own.ConnectionCount(), 2) << c.label;
+  }
+}
+
+TEST_F(HttpClientTest, AFailingSinkEndsTheGetAndItsConnection) {
+  struct FullDisk : BodySink {
+    void Append(const char*, std::size_t) override { throw std::runtime_error("disk full"); }
+  } sink;
+  EventLog log;
+  log.Attach(client);
+  server.Enqueue({Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 70000\r\n\r\n"), Action::Pause(20),
+                  Action::Send(std::string(70000, 'd'))});
+  server.Enqueue({Action::Send(OkResponse("next"))});
+  EXPECT_THROW(client.Get(server.Url("/f"), sink), std::runtime_error);
+  EXPECT_EQ(log.events, (std::vector<std::string>{"Begin 70000", "End"}));
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.GetText(server.Url("/n")), "next");
+}
+
+TEST_F(HttpClientTest, UsingTheClientInsideItsOwnGetIsRefusedAndTheGetGoesOn) {
+  server.Enqueue({Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab"), Action::Pause(30),
+                  Action::Send("cd")});
+  int refusals = 0;
+  client.OnWork = [&](HttpClient& sender, WorkMode, std::int64_t) {
+    try {
+      sender.GetText(server.Url("/inner"));
+    } catch (const HttpClientError& error) {
+      EXPECT_EQ(error.Kind(), ErrorKind::ClientBusy);
+      EXPECT_EQ(error.Message(), "The HTTP client is still busy with another request.");
+      ++refusals;
+    }
+  };
+  EXPECT_EQ(client.GetText(server.Url("/outer")), "abcd");
+  EXPECT_EQ(refusals, 2);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, CookieStoreComesWithTheFirstResponseWhenAllowed) {
+  server.SetHandler([](const std::string&) { return Answer{Action::Send(OkResponse("x"))}; });
+  EXPECT_EQ(client.Cookies(), nullptr);
+  client.GetText(server.Url("/"));
+  EXPECT_NE(client.Cookies(), nullptr);
+
+  HttpClient noCookies;
+  noCookies.AllowCookies = false;
+  noCookies.GetText(server.Url("/"));
+  EXPECT_EQ(noCookies.Cookies(), nullptr);
+}
+
+TEST_F(HttpClientTest, ASilentServerKeepsTheUiServedWhileTheGetWaits) {
+  PumpScope pump(20);
+  server.Enqueue({Action::Hold()});
+  // The get would wait for ever; the UI, served meanwhile, is what ends it here by taking the server away.
+  pump.onPump = [&] {
+    if (pump.pumps == 5) server.Stop();
+  };
+  HttpClientError error = CatchGet(client, server.Url("/"));
+  EXPECT_EQ(error.Kind(), ErrorKind::ConnectionClosedGracefully);
+  EXPECT_GE(pump.pumps, 5);
+}
+
+TEST_F(HttpClientTest, PumpOnlyWhenIdleLeavesASteadyStreamUnserved) {
+  struct Case {
+    bool onlyWhenIdle;
+    bool expectPumps;
+  };
+  const Case cases[] = {{true, false}, {false, true}};
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    PumpScope pump(1000);
+    pump.antiFreeze.SetOnlyWhenIdle(c.onlyWhenIdle);
+    own.Enqueue({Action::Send(OkResponse(std::string(200000, 's')))});
+    // Connecting pumps on its own schedule; only the pumps during the transfer count.
+    int atBegin = 0;
+    int atEnd = 0;
+    fresh.OnWorkBegin = [&](HttpClient&, WorkMode, std::int64_t) { atBegin = pump.pumps; };
+    fresh.OnWorkEnd = [&](HttpClient&, WorkMode) { atEnd = pump.pumps; };
+    EXPECT_EQ(fresh.GetText(own.Url("/")).size(), 200000u);
+    EXPECT_EQ(atEnd > atBegin, c.expectPumps) << "OnlyWhenIdle " << c.onlyWhenIdle;
+  }
+}
+
+}  // namespace
+}  // namespace net
