@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <iostream>
 #include <stdexcept>
 
 #include "net/anti_freeze.h"
@@ -327,6 +329,40 @@ TEST_F(HttpClientTest, ConnectWhilePumpingRunsOnTheConnectThread) {
 
   server.Enqueue({Action::Send(OkResponse("ok"))});
   EXPECT_EQ(client.GetText(server.Url("/")), "ok");
+}
+
+TEST_F(HttpClientTest, ConnectThatNeverCompletesTimesOutAtItsLimit) {
+  // A listener whose accept queue is full drops further handshakes, so a connect to it hangs.
+  net::sock::Handle listener = net::sock::ListenLoopback(0);
+  int port = net::sock::LocalPort(listener);
+  std::uint32_t loopback = 0;
+  ASSERT_EQ(net::sock::Resolve("127.0.0.1", loopback), 0);
+  std::vector<net::sock::Handle> fillers;
+  std::atomic<bool> dontWait{true};
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(net::sock::CreateTcp());
+    net::sock::Connect(fillers.back(), loopback, static_cast<std::uint16_t>(port), &dontWait);
+  }
+  PumpScope pump(250);
+  client.ReadTimeout = 400;  // a positive read limit is the connect's limit too, and keeps a kernel that differs from hanging
+  auto start = std::chrono::steady_clock::now();
+  try {
+    client.GetText("http://127.0.0.1:" + std::to_string(port) + "/");
+    ADD_FAILURE() << "the connect should not have completed";
+  } catch (const HttpClientError& error) {
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    if (error.Kind() == ErrorKind::ReadTimedOut) {
+      std::cout << "this system completes handshakes beyond the accept queue; connect limit not exercised\n";
+    } else {
+      EXPECT_EQ(error.Kind(), ErrorKind::ConnectTimedOut);
+      EXPECT_EQ(error.Message(), "Connect timed out.");
+      EXPECT_GE(elapsed, std::chrono::milliseconds(400));
+      EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
+      EXPECT_EQ(pump.pumps, 3);  // after each of three 125 ms slices; the last 25 ms are slept in one go
+    }
+  }
+  for (net::sock::Handle h : fillers) net::sock::Close(h);
+  net::sock::Close(listener);
 }
 
 TEST_F(HttpClientTest, ErrorBodyThatNeverComesTimesOutAfterTwoSecondsAndClosesTheConnection) {

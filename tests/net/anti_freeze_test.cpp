@@ -1,0 +1,119 @@
+#include "net/anti_freeze.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "net/http_client.h"
+#include "net/http_error.h"
+#include "tests/support/loopback_server.h"
+
+namespace net {
+namespace {
+
+struct DispatcherLog {
+  std::vector<bool> calls;  // the dispatchAll argument of each call
+  DispatcherLog() {
+    SetPumpDispatcher([this](bool dispatchAll) { calls.push_back(dispatchAll); });
+  }
+  ~DispatcherLog() { SetPumpDispatcher({}); }
+};
+
+TEST(AntiFreeze, TheLastCreatedIsInForceAndDestroyingAnyLeavesNone) {
+  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
+  auto first = std::make_unique<AntiFreeze>();
+  EXPECT_EQ(AntiFreeze::InForce(), first.get());
+  auto second = std::make_unique<AntiFreeze>();
+  EXPECT_EQ(AntiFreeze::InForce(), second.get());
+  first.reset();
+  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
+  second.reset();
+  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
+
+  AntiFreeze defaults;
+  EXPECT_TRUE(defaults.Active());
+  EXPECT_TRUE(defaults.ApplicationHasPriority());
+  EXPECT_EQ(defaults.IdleTimeOut(), 250);
+  EXPECT_TRUE(defaults.OnlyWhenIdle());
+}
+
+TEST(PumpRequest, RunsOnlyWhenThePolicyAllowsIt) {
+  struct Case {
+    const char* label;
+    bool active, onlyWhenIdle, priority, idle;
+    std::vector<bool> calls;
+  };
+  const Case cases[] = {
+      {"idle wait", true, true, true, true, {true}},
+      {"busy wait, only when idle", true, true, true, false, {}},
+      {"busy wait, always", true, false, true, false, {true}},
+      {"inactive", false, false, true, true, {}},
+      {"application without priority gets one event", true, true, false, true, {false}},
+  };
+  for (const Case& c : cases) {
+    AntiFreeze policy;
+    policy.SetActive(c.active);
+    policy.SetOnlyWhenIdle(c.onlyWhenIdle);
+    policy.SetApplicationHasPriority(c.priority);
+    DispatcherLog log;
+    PumpRequest(c.idle);
+    EXPECT_EQ(log.calls, c.calls) << c.label;
+  }
+}
+
+TEST(PumpRequest, DoesNothingWithoutPolicyOrOffTheUiThread) {
+  DispatcherLog log;
+  PumpRequest(true);
+  EXPECT_TRUE(log.calls.empty());
+  AntiFreeze policy;
+  std::thread other([] {
+    EXPECT_FALSE(IsUiThread());
+    PumpRequest(true);
+  });
+  other.join();
+  EXPECT_TRUE(log.calls.empty());
+  EXPECT_TRUE(IsUiThread());
+}
+
+TEST(PumpRequest, AnErrorEscapingTheDispatcherDoesNotReachTheRequest) {
+  AntiFreeze policy;
+  policy.SetIdleTimeOut(20);
+  int calls = 0;
+  SetPumpDispatcher([&](bool) {
+    ++calls;
+    throw std::runtime_error("handler failed");
+  });
+  testsupport::LoopbackServer server;
+  server.Enqueue({testsupport::Action::Pause(100), testsupport::Action::Send(testsupport::OkResponse("done"))});
+  HttpClient client;
+  EXPECT_EQ(client.GetText(server.Url("/")), "done");
+  EXPECT_GE(calls, 2);
+  SetPumpDispatcher({});
+}
+
+TEST(WaitSlices, ALimitedWaitIsCutIntoIdleTimeOutSlicesWithAPumpAfterEach) {
+  AntiFreeze policy;
+  policy.SetIdleTimeOut(25);
+  DispatcherLog log;
+  testsupport::LoopbackServer server;
+  server.Enqueue({testsupport::Action::Hold()});
+  HttpClient client;
+  client.ReadTimeout = 60;
+  auto start = std::chrono::steady_clock::now();
+  try {
+    client.GetText(server.Url("/"));
+    ADD_FAILURE() << "a silent server must time out";
+  } catch (const HttpClientError& error) {
+    EXPECT_EQ(error.Kind(), ErrorKind::ReadTimedOut);
+  }
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  // One pump after the connect's first 25 ms slice, then one after each wait of 10, 25 and 25 ms.
+  EXPECT_EQ(log.calls.size(), 4u);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(25 + 60));
+}
+
+}  // namespace
+}  // namespace net

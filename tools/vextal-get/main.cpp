@@ -1,0 +1,160 @@
+// vextal-get: fetches URLs with the program's own HTTP client and pump policy, for diagnosing servers and measuring
+// downloads. One client serves every URL in order, so keep-alive and cookies behave as in the program.
+//
+//   vextal-get [--events] [--pump-always] [-o FILE] URL [URL ...]
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "net/anti_freeze.h"
+#include "net/body_sink.h"
+#include "net/http_client.h"
+#include "net/http_error.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+  bool events = false;
+  bool pumpAlways = false;
+  std::string output;
+  std::vector<std::string> urls;
+};
+
+void PrintUsage() {
+  std::fputs("usage: vextal-get [--events] [--pump-always] [-o FILE] URL [URL ...]\n", stderr);
+}
+
+bool ParseArguments(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--events") {
+      options.events = true;
+    } else if (arg == "--pump-always") {
+      options.pumpAlways = true;
+    } else if (arg == "-o") {
+      if (++i >= argc) return false;
+      options.output = argv[i];
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return false;
+    } else {
+      options.urls.push_back(arg);
+    }
+  }
+  return !options.urls.empty();
+}
+
+// CR and LF as \r and \n, so one error is one line.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::int64_t Tell(std::FILE* file) {
+#ifdef _WIN32
+  return _ftelli64(file);
+#else
+  return static_cast<std::int64_t>(ftello(file));
+#endif
+}
+
+// Cuts a regular output file back to where a failed get began, so only successful bodies remain in it.
+void CutBack(std::FILE* file, std::int64_t position) {
+  if (position < 0) return;
+  std::fflush(file);
+#ifdef _WIN32
+  if (_chsize_s(_fileno(file), position) == 0) _fseeki64(file, position, SEEK_SET);
+#else
+  if (ftruncate(fileno(file), static_cast<off_t>(position)) == 0) fseeko(file, static_cast<off_t>(position), SEEK_SET);
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseArguments(argc, argv, options)) {
+    PrintUsage();
+    return kExitUsage;
+  }
+
+  std::FILE* out = stdout;
+  if (!options.output.empty()) {
+    out = std::fopen(options.output.c_str(), "wb");
+    if (out == nullptr) {
+      std::fprintf(stderr, "vextal-get: cannot open %s: %s\n", options.output.c_str(), std::strerror(errno));
+      return kExitFailed;
+    }
+  }
+#ifdef _WIN32
+  else {
+    _setmode(_fileno(stdout), _O_BINARY);
+  }
+#endif
+
+  // The program always has a pump policy in force; here the "UI" has nothing to dispatch.
+  net::AntiFreeze antiFreeze;
+  antiFreeze.SetOnlyWhenIdle(!options.pumpAlways);
+  net::SetPumpDispatcher([](bool) {});
+
+  net::HttpClient client;
+  if (options.events) {
+    client.OnWorkBegin = [](net::HttpClient&, net::WorkMode, std::int64_t max) {
+      std::fprintf(stderr, "OnWorkBegin %lld\n", static_cast<long long>(max));
+    };
+    client.OnWork = [](net::HttpClient&, net::WorkMode, std::int64_t count) {
+      std::fprintf(stderr, "OnWork %lld\n", static_cast<long long>(count));
+    };
+    client.OnWorkEnd = [](net::HttpClient&, net::WorkMode) { std::fputs("OnWorkEnd\n", stderr); };
+  }
+
+  bool allSucceeded = true;
+  for (const std::string& url : options.urls) {
+    std::int64_t start = options.output.empty() ? -1 : Tell(out);
+    net::FileSink sink(out);
+    try {
+      client.Get(url, sink);
+      sink.Finish();
+      continue;
+    } catch (const net::HttpClientError& error) {
+      std::fprintf(stderr, "HttpClientError %s %d %s\n", net::ErrorKindName(error.Kind()), error.Code(),
+                   OneLine(error.Message()).c_str());
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "vextal-get: %s\n", OneLine(error.what()).c_str());
+    }
+    allSucceeded = false;
+    CutBack(out, start);
+  }
+
+  bool closed = out == stdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
+  if (!closed) {
+    std::fprintf(stderr, "vextal-get: cannot write the output: %s\n", std::strerror(errno));
+    allSucceeded = false;
+  }
+  return allSucceeded ? kExitOk : kExitFailed;
+}
