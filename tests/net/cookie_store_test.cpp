@@ -110,15 +110,6 @@ TEST(CookieStoreHead, ReadsSetCookieLinesThenSetCookie2Lines) {
   EXPECT_EQ(cookies[1].domain, "www.b.com");
 }
 
-TEST(CookieStoreHead, DefaultsToTheRequestsHostAndDirectory) {
-  StoreOnFakeClock s;
-  s.Store({"Set-Cookie: d=1"}, "www.b.com", "/a/b/");
-  std::vector<Cookie> cookies = s.store.Cookies();
-  ASSERT_EQ(cookies.size(), 1u);
-  EXPECT_EQ(cookies[0].domain, "www.b.com");
-  EXPECT_EQ(cookies[0].path, "/a/b/");
-}
-
 TEST(CookieDomain, AcceptsOnlyTheHostItselfOrItsParentWithALeadingDot) {
   const struct {
     const char* domain;
@@ -206,13 +197,6 @@ TEST(CookieStoreSend, EqualPathsKeepTheDomainEntriesOrder) {
   s.Store({"Set-Cookie: y=2; path=/; domain=.b.com"}, "www.b.com");
   s.Store({"Set-Cookie: z=3; path=/"}, "www.b.com");
   EXPECT_EQ(s.Header("www.b.com"), "z=3; x=1; y=2");
-}
-
-TEST(CookieStoreSend, NoCookiesNoHeader) {
-  StoreOnFakeClock s;
-  EXPECT_EQ(s.Header(), "");
-  s.Store({"Content-Length: 0"});
-  EXPECT_EQ(s.Header(), "");
 }
 
 TEST(CookieStoreFile, SameNameReplacesInPlace) {
