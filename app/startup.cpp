@@ -1,0 +1,108 @@
+#include "app/startup.h"
+
+#include "app/IndexUnit2.h"
+#include "exchange/AddUnit3.h"
+#include "exchange/GengXingChengXuUnit3.h"
+#include "exchange/JinDuTiaoUnit3.h"
+#include "net/anti_freeze.h"
+#include "ui/error_report.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <memory>
+#include <typeinfo>
+
+#if defined(__GNUG__)
+#include <cxxabi.h>
+
+#include <cstdlib>
+#endif
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace app {
+namespace {
+
+constexpr const char* kApplicationErrorFormat = "Exception %1 in module %2 at %3.";
+constexpr int kHexBase = 16;
+constexpr int kHexDigitsPerByte = 2;
+
+QString DemangledTypeName(const std::type_info& type) {
+#if defined(__GNUG__)
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status), std::free);
+  if (status == 0 && name) {
+    return QString::fromLatin1(name.get());
+  }
+#endif
+  return QString::fromLatin1(type.name());
+}
+
+}  // namespace
+
+void ShowApplicationErrorBox(const QString& text) {
+#ifdef Q_OS_WIN
+  MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(text.utf16()),
+              reinterpret_cast<LPCWSTR>(QString::fromLatin1(kApplicationErrorCaption).utf16()),
+              MB_OK | MB_ICONERROR | MB_TASKMODAL);
+#else
+  QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationErrorCaption), text, QMessageBox::Ok);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+#endif
+}
+
+QString ExceptionClassName(const std::exception& error) {
+  QString name = DemangledTypeName(typeid(error));
+  // MSVC spells "class store::DatabaseError"; everyone spells the namespaces.
+  for (const char* prefix : {"class ", "struct "}) {
+    if (name.startsWith(QLatin1String(prefix))) {
+      name.remove(0, static_cast<int>(qstrlen(prefix)));
+    }
+  }
+  const qsizetype lastScope = name.lastIndexOf(QStringLiteral("::"));
+  return lastScope < 0 ? name : name.mid(lastScope + 2);
+}
+
+QString ApplicationErrorText(const std::exception& error, const QString& module, const void* address) {
+  const QString hexAddress =
+      QStringLiteral("%1")
+          .arg(reinterpret_cast<quintptr>(address), static_cast<int>(sizeof(void*)) * kHexDigitsPerByte, kHexBase,
+               QLatin1Char('0'))
+          .toUpper();
+  return QString::fromLatin1(kApplicationErrorFormat).arg(ExceptionClassName(error), module, hexAddress) +
+         QLatin1Char('\n') + ui::ErrorText(error);
+}
+
+int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath) {
+  try {
+    Form2 = new TForm2(databasePath);
+    AddSp = new TAddSp(Form2->Database(), Form2->MainList(), Form2);
+    GengXinChengXun = new TGengXinChengXun(Form2);
+    Form3 = new TForm3(Form2->MainList(), Form2);
+    Form2->SetTaskWindows(AddSp, GengXinChengXun, Form3);
+    return 0;
+  } catch (const std::exception& error) {
+    const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    errorBox(ApplicationErrorText(error, module, &error));
+    return kStartupFailureExitCode;
+  }
+}
+
+void InstallPumpDispatcher() {
+  net::SetPumpDispatcher([](bool dispatchAll) {
+    if (dispatchAll) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+    } else {
+      // The toolkit has no "exactly one event" call; a zero time budget dispatches what is already queued once.
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 0);
+    }
+  });
+}
+
+}  // namespace app

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "store/catalogue.h"
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+namespace app {
+
+inline constexpr const char* kApplicationName = "vextal";
+inline constexpr const char* kApplicationErrorCaption = "Application Error";
+inline constexpr int kStartupFailureExitCode = 1;
+
+// Shows the run-time error box (task-modal, stop icon, caption "Application Error") with a finished text.
+using ApplicationErrorBox = std::function<void(const QString& text)>;
+void ShowApplicationErrorBox(const QString& text);
+
+// The exception's class name without namespaces ("DatabaseError").
+QString ExceptionClassName(const std::exception& error);
+
+// "Exception <class> in module <module> at <address>." followed by a line break and the error's message.
+QString ApplicationErrorText(const std::exception& error, const QString& module, const void* address);
+
+// Creates every window once, in the program's order (main window, catalogue update, program update, paper download),
+// publishes them as Form2, AddSp, GengXinChengXun and Form3, and returns 0. When a window cannot be created (the
+// catalogue does not open), reports it through errorBox and returns the exit code the process must end with.
+int CreateForms(const ApplicationErrorBox& errorBox,
+                const QString& databasePath = QString::fromLatin1(store::kCatalogueFile));
+
+// Installs the pump AntiFreeze serves the event queue with while a request waits.
+void InstallPumpDispatcher();
+
+}  // namespace app

@@ -1,0 +1,219 @@
+#include "app/IndexUnit2.h"
+
+#include "store/result_set.h"
+#include "tests/app/app_fixture.h"
+#include "ui/data_grid.h"
+
+#include <QAction>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kDefaultTab = QStringLiteral("　　试卷列表　　");
+
+QStringList Captions(const QList<QAction*>& actions) {
+  QStringList captions;
+  for (const QAction* action : actions) {
+    captions << action->text();
+  }
+  return captions;
+}
+
+TEST_F(MainWindowTest, ShowPlacesTheWindowOnTheWholeDesktopWithVersionCaptionAndTreeFocus) {
+  form->show();
+  const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(form->windowTitle(), "Vextal3.1");
+  EXPECT_EQ(form->VersionText(), "3.1");
+  EXPECT_EQ(form->pos(), QPoint(0, 0));
+  EXPECT_EQ(form->size(), desktop.size());
+  EXPECT_EQ(form->focusWidget(), form->TreeView1);
+  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_FALSE(form->Edit1->isVisible());
+  // The tree taking the focus selects nothing: the default list and its caption stay.
+  EXPECT_TRUE(form->TreeView1->selectedItems().isEmpty());
+  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+}
+
+TEST_F(MainWindowTest, LayoutMenuAndTreeAreThoseOfTheProgram) {
+  EXPECT_EQ(form->Panel1->height(), 33);
+  EXPECT_EQ(form->Splitter1->handleWidth(), 12);
+  EXPECT_EQ(form->Label2->text(), "Dovrin产品：");
+  EXPECT_EQ(form->Label2->palette().color(QPalette::WindowText), QColor(0, 128, 0));
+  EXPECT_EQ(form->Label2->font().pixelSize(), 19);
+  EXPECT_EQ(form->Label3->font().pixelSize(), 16);
+  EXPECT_EQ(form->TreeView1->indentation(), 19);
+  ASSERT_EQ(form->TreeView1->topLevelItemCount(), 2);
+  EXPECT_EQ(form->TreeView1->topLevelItem(0)->text(0), "公务员考试");
+  EXPECT_EQ(form->TreeView1->topLevelItem(1)->text(0), "高考");
+  EXPECT_EQ(form->TreeView1->topLevelItem(0)->childCount(), 0);
+  EXPECT_EQ(form->PageControl1->count(), 1);
+  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+
+  const ui::ResultSetModel* grid = form->DBGrid1->Model();
+  QStringList titles;
+  for (int i = 0; i < grid->columnCount(); ++i) {
+    titles << grid->headerData(i, Qt::Horizontal).toString();
+  }
+  EXPECT_EQ(titles, QStringList({"编号", "题目名称", "职考名称", "科目", "类别", "是否下载", "备注", "下载时间"}));
+  const int widths[] = {34, 296, 82, 98, 100, 92, 75};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(form->DBGrid1->columnWidth(i), widths[i]) << titles[i].toStdString();
+  }
+
+  EXPECT_EQ(Captions(form->menuBar()->actions()), QStringList({"文件", "题库列表", "下载/打开", "更新", "退出系统"}));
+  EXPECT_EQ(Captions(form->N1->actions()), QStringList({"退出"}));
+  EXPECT_EQ(Captions(form->N10->actions()), QStringList({"下载试卷", "打开试卷"}));
+  EXPECT_EQ(Captions(form->N7->actions()), QStringList({"更新题库", "更新软件"}));
+}
+
+TEST_F(MainWindowTest, TreeSelectionFiltersTheListAndWritesTheTabCaption) {
+  Insert("1", "申论一", "公务员考试", "下载");
+  Insert("2", "语文", "高考", "下载");
+  Insert("3", "申论二", "公务员考试", "打开");
+  form->MainList()->Refresh();
+  form->show();
+
+  struct Case {
+    int item;
+    QString caption;
+    QStringList titles;
+  };
+  const Case cases[] = {
+      {0, "　　公务员考试　　共计　2　套试卷", {"申论二", "申论一"}},
+      {1, "　　高考　　共计　1　套试卷", {"语文"}},
+  };
+  for (const Case& c : cases) {
+    form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(c.item));
+    EXPECT_EQ(form->PageControl1->tabText(0), c.caption);
+    QStringList titles;
+    for (int row = 0; row < form->MainList()->RecordCount(); ++row) {
+      titles << form->MainList()->FieldAsText(row, "F_SJMC");
+    }
+    EXPECT_EQ(titles, c.titles);
+    EXPECT_EQ(form->DBGrid1->Model()->rowCount(), c.titles.size());
+  }
+}
+
+TEST_F(MainWindowTest, ExamWithoutPapersEmptiesTheGridAndCountsZero) {
+  Insert("1", "申论", "公务员考试", "下载");
+  form->MainList()->Refresh();
+  form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(1));
+  EXPECT_EQ(form->PageControl1->tabText(0), "　　高考　　共计　0　套试卷");
+  EXPECT_EQ(form->DBGrid1->Model()->rowCount(), 0);
+}
+
+TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
+  struct Case {
+    QString status;
+    QString file;
+    bool downloads;
+    QStringList opened;
+  };
+  const QString folder = QDir::currentPath() + "/DownLoad/";
+  const Case cases[] = {
+      {"下载", "", true, {}},
+      {"打开", "7.doc", false, {folder + "7.doc"}},
+      {"暂无资源", "", false, {}},
+      {"", "", false, {}},
+  };
+  for (const Case& c : cases) {
+    QSqlQuery(form->Database()).exec("delete from VXT_TM");
+    Insert("7", "试卷", "公务员考试", c.status, c.file);
+    form->MainList()->Refresh();
+    form3->hide();
+    fakes.shell.opened.clear();
+
+    const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->Model()->index(0, 1));
+    form->show();
+    QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    EXPECT_EQ(form3->isVisible(), c.downloads) << c.status.toStdString();
+    EXPECT_EQ(fakes.shell.opened, c.opened) << c.status.toStdString();
+  }
+}
+
+TEST_F(MainWindowTest, OpenPaperHandsTheDownloadPathToTheShellEvenWhenNoFileIsRecorded) {
+  Insert("1", "未下载", "公务员考试", "下载");
+  form->MainList()->Refresh();
+  form->N12->trigger();
+  EXPECT_EQ(fakes.shell.opened, QStringList{QDir::currentPath() + "/DownLoad/"});
+
+  // The link label opens the publisher's address the same way.
+  QTest::mouseClick(form->Label3, Qt::LeftButton);
+  ASSERT_EQ(fakes.shell.opened.size(), 2);
+  EXPECT_EQ(fakes.shell.opened[1], form->Label3->text());
+}
+
+TEST_F(MainWindowTest, CtrlDeleteRemovesTheRecordOnlyAfterOk) {
+  Insert("1", "一", "公务员考试", "打开", "1.doc");
+  Insert("2", "二", "公务员考试", "下载");
+  form->MainList()->Refresh();
+  form->show();
+  fakes.dialogs.confirmAnswers = {false, true};
+
+  QTest::keyClick(form->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(form->MainList()->RecordCount(), 2);
+  QTest::keyClick(form->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(fakes.dialogs.confirmations, QStringList({"Delete record?", "Delete record?"}));
+  ASSERT_EQ(form->MainList()->RecordCount(), 1);
+  EXPECT_EQ(form->MainList()->FieldAsText("F_SJMC"), "一");
+  QSqlQuery left(form->Database());
+  left.exec("select count(*) from VXT_TM");
+  left.next();
+  EXPECT_EQ(left.value(0).toInt(), 1);
+}
+
+TEST_F(MainWindowTest, UpdateItemsStopTheCountdownBeforeShowingTheirWindow) {
+  struct Case {
+    QAction* item;
+    QWidget* window;
+    const char* label;
+  };
+  form->show();
+  const Case cases[] = {{form->N8, addSp.get(), "更新题库"}, {form->N9, gengXin.get(), "更新软件"}};
+  for (const Case& c : cases) {
+    form->Countdown().Arm();
+    c.item->trigger();
+    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_TRUE(c.window->isVisible()) << c.label;
+  }
+  form->N11->trigger();
+  EXPECT_TRUE(form3->isVisible());
+}
+
+TEST_F(MainWindowTest, ClosingPlaysTheAnimationThenEndsTheProcess) {
+  for (QAction* item : {form->N2, form->N13}) {
+    form->show();
+    fakes.processes.endCodes.clear();
+    item->trigger();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(fakes.processes.endCodes, QVector<int>{0});
+  }
+  // The real animation collapses the window before the end.
+  form->SetHideAnimationMs(40);
+  form->show();
+  fakes.processes.endCodes.clear();
+  form->close();
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(fakes.processes.endCodes, QVector<int>{0});
+}
+
+TEST_F(MainWindowTest, HandlerErrorsReachTheDefaultReportAndTheWindowCarriesOn) {
+  // A dropped table makes the next statement fail inside the tree handler.
+  QSqlQuery(form->Database()).exec("drop table VXT_TM");
+  form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0));
+  ASSERT_EQ(fakes.dialogs.errors.size(), 1);
+  EXPECT_TRUE(fakes.dialogs.errors[0].contains("VXT_TM")) << fakes.dialogs.errors[0].toStdString();
+  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+}
+
+}  // namespace

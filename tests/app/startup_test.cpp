@@ -1,0 +1,74 @@
+#include "app/startup.h"
+
+#include "tests/app/app_fixture.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+
+namespace {
+
+class StartupTest : public InScratchDirectory {
+ protected:
+  void TearDown() override {
+    delete Form3;
+    delete GengXinChengXun;
+    delete AddSp;
+    delete Form2;
+    Form3 = nullptr;
+    GengXinChengXun = nullptr;
+    AddSp = nullptr;
+    Form2 = nullptr;
+    InScratchDirectory::TearDown();
+  }
+
+  testsupport::InstalledFakes fakes;
+  QStringList boxes;
+  app::ApplicationErrorBox recorder = [this](const QString& text) { boxes << text; };
+};
+
+TEST_F(StartupTest, CorruptCatalogueStopsStartUpWithTheApplicationErrorAndCodeOne) {
+  ASSERT_TRUE(QDir().mkpath("data"));
+  QFile file("data/data.mdb");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(4096, 'x'));
+  file.close();
+
+  EXPECT_EQ(app::CreateForms(recorder), 1);
+  ASSERT_EQ(boxes.size(), 1);
+  const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  const QRegularExpression form(QStringLiteral("^Exception DatabaseError in module %1 at [0-9A-F]{8,16}\\.\\n.+")
+                                    .arg(QRegularExpression::escape(module)),
+                                QRegularExpression::DotMatchesEverythingOption);
+  EXPECT_TRUE(form.match(boxes[0]).hasMatch()) << boxes[0].toStdString();
+  EXPECT_EQ(Form2, nullptr);
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+}
+
+TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  EXPECT_TRUE(boxes.isEmpty());
+  ASSERT_NE(Form2, nullptr);
+  ASSERT_NE(AddSp, nullptr);
+  ASSERT_NE(GengXinChengXun, nullptr);
+  ASSERT_NE(Form3, nullptr);
+  EXPECT_TRUE(QFileInfo::exists("data/data.mdb"));
+  for (QWidget* window : std::initializer_list<QWidget*>{Form2, AddSp, GengXinChengXun, Form3}) {
+    EXPECT_FALSE(window->isVisible());
+  }
+  EXPECT_EQ(AddSp->MainWindow(), Form2);
+  EXPECT_EQ(AddSp->MainList(), Form2->MainList());
+  EXPECT_EQ(Form3->MainList(), Form2->MainList());
+  // The download window, created last, holds the AntiFreeze in force.
+  EXPECT_EQ(net::AntiFreeze::InForce(), &Form3->IdAntiFreeze1);
+}
+
+TEST_F(StartupTest, ExceptionClassNamesDropTheirNamespaces) {
+  EXPECT_EQ(app::ExceptionClassName(store::DatabaseError("x")), "DatabaseError");
+  EXPECT_EQ(app::ExceptionClassName(std::runtime_error("x")), "runtime_error");
+}
+
+}  // namespace
