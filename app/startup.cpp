@@ -4,11 +4,9 @@
 #include "exchange/AddUnit3.h"
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
-#include "net/anti_freeze.h"
 #include "ui/error_report.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -92,17 +90,6 @@ int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath
     errorBox(ApplicationErrorText(error, module, &error));
     return kStartupFailureExitCode;
   }
-}
-
-void InstallPumpDispatcher() {
-  net::SetPumpDispatcher([](bool dispatchAll) {
-    if (dispatchAll) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents);
-    } else {
-      // The toolkit has no "exactly one event" call; a zero time budget dispatches what is already queued once.
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 0);
-    }
-  });
 }
 
 }  // namespace app

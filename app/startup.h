@@ -29,7 +29,4 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
 int CreateForms(const ApplicationErrorBox& errorBox,
                 const QString& databasePath = QString::fromLatin1(store::kCatalogueFile));
 
-// Installs the pump AntiFreeze serves the event queue with while a request waits.
-void InstallPumpDispatcher();
-
 }  // namespace app
