@@ -9,12 +9,15 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWidget>
 
 #include <cstdlib>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
 #include <shellapi.h>
+
+#include <string>
 #endif
 
 namespace ui {
