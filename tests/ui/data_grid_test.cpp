@@ -6,7 +6,6 @@
 #include "tests/support/qt_fakes.h"
 
 #include <QHeaderView>
-#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -138,14 +137,6 @@ TEST_F(DataGridTest, CtrlDeleteAsksAndDeletesOnlyOnOk) {
   m_rows->Close();
   QTest::keyClick(m_grid.get(), Qt::Key_Delete, Qt::ControlModifier);
   EXPECT_TRUE(fakes.dialogs.confirmations.isEmpty());
-}
-
-TEST_F(DataGridTest, DoubleClickMovesToTheRowThenSignals) {
-  QSignalSpy spy(m_grid.get(), &ui::DataGrid::DblClick);
-  const QRect cell = m_grid->visualRect(m_grid->Model()->index(1, 1));
-  QTest::mouseDClick(m_grid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-  EXPECT_EQ(spy.count(), 1);
-  EXPECT_EQ(m_rows->CurrentRow(), 1);
 }
 
 }  // namespace
