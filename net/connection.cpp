@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "net/anti_freeze.h"
@@ -72,6 +74,21 @@ struct ConnectJob {
   std::atomic<bool> stop{false};
   std::atomic<bool> finished{false};
   int error = 0;
+  std::mutex mutex;
+  std::condition_variable done;
+
+  void Finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      finished.store(true);
+    }
+    done.notify_all();
+  }
+  // Sleeps one slice, but wakes as soon as the connect is through: a connection should not cost a whole slice.
+  void SleepUnlessFinished(int ms) {
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finished.load(); });
+  }
 };
 
 }  // namespace
@@ -149,12 +166,12 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
       int e = sock::Connect(handle, address, networkPort, &job->stop);
       // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
       if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
-      job->finished.store(true);
+      job->Finish();
     });
     int limit = readTimeout > 0 ? readTimeout : connectLimitMs;
     int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
     bool finished = WaitForConnectThread(
-        limit, slice, [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+        limit, slice, [&job](int ms) { job->SleepUnlessFinished(ms); },
         [] { PumpRequest(true); }, [&job] { return job->finished.load(); });
     if (!finished) job->stop.store(true);
     worker.join();

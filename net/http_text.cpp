@@ -108,7 +108,7 @@ UrlParts SplitUrl(const std::string& url) {
   std::size_t pathEnd = q == std::string::npos ? path.size() : q;
   std::size_t lastSlash = pathEnd == 0 ? std::string::npos : path.rfind('/', pathEnd - 1);
   std::size_t documentStart = lastSlash == std::string::npos ? 0 : lastSlash + 1;
-  parts.directory = "/" + path.substr(0, documentStart);
+  parts.directory.assign(1, '/').append(path, 0, documentStart);
   parts.document = path.substr(documentStart, pathEnd - documentStart);
   parts.query = q == std::string::npos ? std::string() : path.substr(q);
 
@@ -147,7 +147,7 @@ std::string HeaderValue(const std::vector<std::string>& headerLines, const std::
     for (std::size_t j = i + 1; j < headerLines.size(); ++j) {
       const std::string& next = headerLines[j];
       if (next.empty() || (next[0] != ' ' && next[0] != '\t')) break;
-      value += " " + TrimBlanks(next);
+      value.append(1, ' ').append(TrimBlanks(next));
     }
     return TrimBlanks(value);
   }
@@ -209,7 +209,7 @@ std::vector<std::string> FoldHeaderLine(const std::string& line, std::size_t max
       rest.clear();
       break;
     }
-    rest = " " + rest.substr(next);
+    rest = std::string(1, ' ').append(rest, next, std::string::npos);
   }
   if (!rest.empty() || pieces.empty()) pieces.push_back(pieces.empty() ? rest : TrimRightBlanks(rest));
   return pieces;

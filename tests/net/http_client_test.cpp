@@ -318,17 +318,17 @@ TEST_F(HttpClientTest, ConnectWhilePumpingRunsOnTheConnectThread) {
   net::sock::Handle spare = net::sock::ListenLoopback(1);
   int closedPort = net::sock::LocalPort(spare);
   net::sock::Close(spare);
-  auto start = std::chrono::steady_clock::now();
   HttpClientError refused = CatchGet(client, "http://127.0.0.1:" + std::to_string(closedPort) + "/");
-  auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(refused.Kind(), ErrorKind::ConnectFailed);
   EXPECT_EQ(refused.Code(), 10061);
   EXPECT_EQ(refused.Message(), "Socket Error # 10061\r\nConnection refused.");
-  EXPECT_GE(elapsed, std::chrono::milliseconds(125));
   EXPECT_GE(pump.pumps, 1);
 
+  // A connect that is through at once is not held for the rest of its slice.
   server.Enqueue({Action::Send(OkResponse("ok"))});
+  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(client.GetText(server.Url("/")), "ok");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
 }
 
 TEST_F(HttpClientTest, ConnectThatNeverCompletesTimesOutAtItsLimit) {

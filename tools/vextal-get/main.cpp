@@ -117,6 +117,10 @@ int main(int argc, char** argv) {
   }
 #endif
 
+  // Bodies arrive in pieces of up to 32 KiB: writing each straight through saves splitting it into a flush of the
+  // stdio buffer plus a remainder, which halves the write calls of a large download.
+  std::setvbuf(out, nullptr, _IONBF, 0);
+
   // The program always has a pump policy in force; here the "UI" has nothing to dispatch.
   net::AntiFreeze antiFreeze;
   antiFreeze.SetOnlyWhenIdle(!options.pumpAlways);
