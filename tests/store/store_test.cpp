@@ -132,7 +132,7 @@ TEST_F(CatalogueTest, HighWaterMarkIsTheNumericallyHighestServerNumber) {
 
   set.SetStatement(store::AppendTargetStatement());
   set.Open();
-  for (const char* bh : {"9", "10", "2"}) {
+  for (const char* bh : {"9", "10", "", "2"}) {
     AddRow(set, QString::fromLatin1(bh), QStringLiteral("高考"));
   }
   set.SetStatement(store::HighWaterMarkStatement());
