@@ -213,8 +213,9 @@ bool Connection::WaitForData(int limitMs) {
     return rc > 0;
   };
   if (limitMs <= 0) {
-    for (;;) {
-      if (waitOnce(sliced ? IdleSlice() : -1)) return true;
+    // The policy is read afresh for every slice: a handler run by the pump may replace or end it.
+    for (bool pumping = sliced;; pumping = AntiFreezeInForceHere()) {
+      if (waitOnce(pumping ? IdleSlice() : -1)) return true;
     }
   }
   int remaining = limitMs;

@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kDefaultHttpPort = 80;
 constexpr int kMaxPort = 65535;
+constexpr std::size_t kDefaultRecvBufferSize = 32768;
 // An error or redirect body is read with this limit, so a server that never sends it cannot hold the user.
 constexpr int kErrorBodyTimeoutMs = 2000;
 constexpr int kStatusContinue = 100;
@@ -83,6 +84,7 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
   UrlParts parts = SplitUrl(url);
   int port = PortFor(parts, Port);
   m_waitLimit = ReadTimeout;
+  if (RecvBufferSize == 0) RecvBufferSize = kDefaultRecvBufferSize;  // a zero piece size would never finish a body
   try {
     RunGet(parts, port, sink);
   } catch (const HttpClientError& error) {
