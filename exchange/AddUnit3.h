@@ -1,10 +1,17 @@
 #pragma once
 
+#include "exchange/answer_split.h"
+#include "net/http_client.h"
 #include "ui/task_window.h"
 
 #include <QSqlDatabase>
 #include <QString>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QPushButton;
 class QWidget;
 
 namespace store {
@@ -23,12 +30,46 @@ class TAddSp : public ui::TaskWindow {
   // The highest server paper number stored, "1" for an empty catalogue (or a null number).
   QString HighestServerNumber();
 
+  // Origin ("http://host[:port]") the update page is asked from; the build-time content server by default.
+  void SetContentServer(std::string origin) { m_contentServer = std::move(origin); }
+  const std::string& ContentServer() const { return m_contentServer; }
+
+  // At the 28 reading: ask for the records above the high-water mark and import them, or say there are none.
+  void Timer1Timer() override;
+  // The import of the answer held in AnswerBuffer(): one catalogue row per record, a summary, the main list refreshed.
+  void Button2Click();
+
+  // The last update answer, byte for byte (a NUL inside it is kept).
+  const std::string& AnswerBuffer() const { return m_answer; }
+  void SetAnswerBuffer(std::string answer) { m_answer = std::move(answer); }
+
   store::ResultSet* ADOQuery1() const { return m_query; }
   store::ResultSet* MainList() const { return m_mainList; }
+  net::HttpClient& IdHTTP1() { return m_http; }
+
+  // The import's button: never shown, clicked by the update request.
+  QPushButton* const Button2;
 
  private:
+  void IdHTTP1WorkBegin(std::int64_t max);
+  void IdHTTP1Work(std::int64_t count);
+
+  // Appends every record and returns how many were appended. On a database error the rows posted before the failing
+  // record are stored before the error goes on to the report.
+  int AppendRecords(const std::vector<exchange::Record>& records);
+  void AppendRecord(const exchange::Record& record);
+  // After a failed batch: keeps the first `count` records stored, replaying them one by one when the engine threw
+  // the whole transaction away.
+  void KeepPosted(const std::vector<exchange::Record>& records, std::size_t count);
+
+  QSqlDatabase m_database;
   store::ResultSet* m_query;
   store::ResultSet* m_mainList;
+  net::HttpClient m_http;
+  std::string m_contentServer;
+  std::string m_answer;
+  // QProgressBar counts in int; a transfer announced beyond that range is shown in coarser steps.
+  std::int64_t m_progressDivisor = 1;
 };
 
 extern TAddSp* AddSp;

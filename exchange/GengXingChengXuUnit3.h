@@ -1,6 +1,9 @@
 #pragma once
 
+#include "net/http_client.h"
 #include "ui/task_window.h"
+
+#include <string>
 
 class QWidget;
 
@@ -11,6 +14,19 @@ class TGengXinChengXun : public ui::TaskWindow {
 
  public:
   explicit TGengXinChengXun(QWidget* mainWindow);
+
+  // Origin ("http://host[:port]") the version page is asked from; the build-time version server by default.
+  void SetVersionServer(std::string origin) { m_versionServer = std::move(origin); }
+  const std::string& VersionServer() const { return m_versionServer; }
+
+  // At the 28 reading: the version comparison, and the hand-over to the updater when the versions differ.
+  void Timer1Timer() override;
+
+  net::HttpClient& IdHTTP1() { return m_http; }
+
+ private:
+  net::HttpClient m_http;
+  std::string m_versionServer;
 };
 
 extern TGengXinChengXun* GengXinChengXun;

@@ -1,0 +1,272 @@
+#include "exchange/AddUnit3.h"
+
+#include "store/catalogue.h"
+#include "store/result_set.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/qt_fakes.h"
+#include "ui/error_report.h"
+
+#include <QProgressBar>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Stored rows read as text in a failure message.
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+using testsupport::Action;
+using testsupport::OkResponse;
+
+const QString kSummary = QStringLiteral("系统已升级完成，共下载%1套试卷");
+const QString kAlreadyCurrent = QStringLiteral("系统已经是最新版本了！");
+
+// F_bh, F_SJMC, F_KM, F_ZFL1, F_LB, F_MS, F_ZT of one stored row.
+using Row = std::vector<QString>;
+
+Row NewRow(const QString& bh, const QString& title, const QString& exam, const QString& subject,
+           const QString& category, const QString& description) {
+  return {bh, title, exam, subject, category, description, QStringLiteral("下载")};
+}
+
+Row EmptyRow() { return NewRow({}, {}, {}, {}, {}, {}); }
+
+std::string Record(const std::string& id, const std::string& title) {
+  return "<tr><F_id>" + id + "</F_id><F_SJMC>" + title + "</F_SJMC><F_KM>k</F_KM><F_ZFL1>s</F_ZFL1><F_LB>c</F_LB>" +
+         "<F_MS>m</F_MS>\r\n";
+}
+
+Row RecordRow(const QString& id, const QString& title) {
+  return NewRow(id, title, QStringLiteral("k"), QStringLiteral("s"), QStringLiteral("c"), QStringLiteral("m"));
+}
+
+class AddSpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    database = store::OpenCatalogue(m_dir.filePath(QStringLiteral("data.mdb")), kConnection);
+    mainList = std::make_unique<store::ResultSet>(database);
+    mainList->SetStatement(store::DefaultListStatement());
+    mainList->Open();
+    mainWindow = std::make_unique<QWidget>();
+    addSp = std::make_unique<TAddSp>(database, mainList.get(), mainWindow.get());
+    addSp->SetContentServer(server.Url(""));
+  }
+
+  void TearDown() override {
+    addSp.reset();
+    mainList.reset();
+    database.close();
+    database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(kConnection);
+  }
+
+  // Shows the window and lets the countdown reach its 28 reading, as the timer would 1.5 s after the show.
+  void ShowAndFire() {
+    addSp->show();
+    fakes.clock.AdvanceMs(1500);
+    ui::Guarded([this] { addSp->Timer1Timer(); });
+  }
+
+  void Exec(const QString& statement) {
+    QSqlQuery query(database);
+    ASSERT_TRUE(query.exec(statement)) << statement.toStdString();
+  }
+
+  std::vector<Row> StoredRows() {
+    std::vector<Row> rows;
+    QSqlQuery query(database);
+    query.exec(QStringLiteral("select F_bh, F_SJMC, F_KM, F_ZFL1, F_LB, F_MS, F_ZT from VXT_TM order by F_id"));
+    while (query.next()) {
+      Row row;
+      for (int i = 0; i < 7; ++i) row.push_back(query.value(i).isNull() ? QString() : query.value(i).toString());
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  static constexpr const char* kConnection = "add_sp_test";
+  testsupport::InstalledFakes fakes;
+  testsupport::LoopbackServer server;
+  QTemporaryDir m_dir;
+  QSqlDatabase database;
+  std::unique_ptr<store::ResultSet> mainList;
+  std::unique_ptr<QWidget> mainWindow;
+  std::unique_ptr<TAddSp> addSp;
+};
+
+TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
+  struct Case {
+    const char* label;
+    std::string answer;
+    std::vector<Row> rows;
+  };
+  const std::vector<Case> cases = {
+      {"one record, fields in any order",
+       "<tr><F_MS>m</F_MS><F_LB>c</F_LB><F_ZFL1>s</F_ZFL1><F_KM>k</F_KM><F_SJMC>t</F_SJMC><F_id>7</F_id>",
+       {RecordRow("7", "t")}},
+      {"markup before the first record is a record of its own",
+       "<table>" + Record("8", "t"),
+       {EmptyRow(), RecordRow("8", "t")}},
+      {"blanks and line breaks only", " \r\n\t \r\n", {}},
+      {"delimiter, line break, delimiter",
+       Record("1", "a") + "<tr>\r\n" + Record("2", "b"),
+       {RecordRow("1", "a"), EmptyRow(), RecordRow("2", "b")}},
+      {"GBK values stored as text, raw (no trimming, no entities)",
+       "<tr><F_id>3</F_id><F_SJMC> \xCA\xD4\xBE\xED &amp;</F_SJMC>"
+       "<F_KM>\xB9\xAB\xCE\xF1\xD4\xB1\xBF\xBC\xCA\xD4</F_KM>",
+       {NewRow("3", QStringLiteral(" 试卷 &amp;"), QStringLiteral("公务员考试"), {}, {}, {})}},
+      {"a broken GBK character becomes U+FFFD and the record is still appended",
+       "<tr><F_id>4</F_id><F_SJMC>\x81/a</F_SJMC>",
+       {NewRow("4", QString(QChar::ReplacementCharacter) + QStringLiteral("/a"), {}, {}, {}, {})}},
+      {"a NUL in the answer does not end it", std::string("<tr><F_id>5</F_id>\0", 19) + Record("6", "b"),
+       {NewRow("5", {}, {}, {}, {}, {}), RecordRow("6", "b")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Exec(QStringLiteral("delete from VXT_TM"));
+    fakes.dialogs.messages.clear();
+    server.Enqueue({Action::Send(OkResponse(c.answer))});
+
+    ShowAndFire();
+
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('\n').toStdString();
+    EXPECT_EQ(addSp->AnswerBuffer(), c.answer);
+    EXPECT_EQ(StoredRows(), c.rows);
+    EXPECT_EQ(fakes.dialogs.messages, QStringList{kSummary.arg(c.rows.size())});
+    EXPECT_EQ(mainList->RecordCount(), static_cast<int>(c.rows.size())) << "main list refreshed";
+    EXPECT_FALSE(addSp->isVisible());
+    EXPECT_FALSE(addSp->Timer1->isActive());
+    EXPECT_EQ(addSp->ProgressBar1->maximum(), static_cast<int>(c.answer.size()));
+    EXPECT_EQ(addSp->ProgressBar1->value(), static_cast<int>(c.answer.size()));
+  }
+}
+
+TEST_F(AddSpTest, RequestAsksFromTheHighWaterMark) {
+  struct Case {
+    const char* label;
+    std::vector<QString> stored;
+    std::string target;
+  };
+  const std::vector<Case> cases = {
+      {"empty catalogue", {}, "/admin/ZPR_UpCount.asp?id=1"},
+      {"numeric order, not text order", {"9", "10", ""}, "/admin/ZPR_UpCount.asp?id=10"},
+      // A number the server sent as text must not be able to split the request line.
+      {"a stored non-number travels escaped", {"3", "7 x\r\nEvil: 1"}, "/admin/ZPR_UpCount.asp?id=7%20x%0D%0AEvil:%201"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Exec(QStringLiteral("delete from VXT_TM"));
+    for (const QString& bh : c.stored) {
+      QSqlQuery insert(database);
+      insert.prepare(QStringLiteral("insert into VXT_TM (F_bh) values (?)"));
+      insert.addBindValue(bh.isEmpty() ? QVariant() : QVariant(bh));
+      ASSERT_TRUE(insert.exec());
+    }
+    const std::size_t before = server.Requests().size();
+    server.Enqueue({Action::Send(OkResponse(""))});
+
+    ShowAndFire();
+
+    ASSERT_EQ(server.Requests().size(), before + 1);
+    const std::string request = server.Requests().back();
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET " + c.target + " HTTP/1.1");
+  }
+}
+
+TEST_F(AddSpTest, EmptyAnswerSaysTheCatalogueIsCurrentAndHides) {
+  server.Enqueue({Action::Send(OkResponse(""))});
+  ShowAndFire();
+  EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
+  EXPECT_TRUE(StoredRows().empty());
+  EXPECT_FALSE(addSp->isVisible());
+  EXPECT_FALSE(addSp->Timer1->isActive());
+}
+
+TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
+  struct Case {
+    const char* label;
+    testsupport::Answer failure;
+  };
+  const std::vector<Case> cases = {
+      {"connection reset", {Action::Reset()}},
+      {"error status", {Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    Exec(QStringLiteral("delete from VXT_TM"));
+    fakes.dialogs.errors.clear();
+    fakes.dialogs.messages.clear();
+    addSp->hide();
+    addSp->SetAnswerBuffer("before");
+    const std::size_t before = server.Requests().size();
+    server.Enqueue(c.failure);
+
+    ShowAndFire();
+
+    EXPECT_EQ(fakes.dialogs.errors.size(), 1);
+    EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+    EXPECT_EQ(addSp->AnswerBuffer(), "before");
+    EXPECT_TRUE(addSp->isVisible());
+    EXPECT_TRUE(addSp->Timer1->isActive());
+
+    // Nothing between the readings; the repeat 58 s after the show asks again.
+    fakes.clock.AdvanceMs(30000);
+    ui::Guarded([this] { addSp->Timer1Timer(); });
+    EXPECT_EQ(server.Requests().size(), before + 1);
+    server.Enqueue({Action::Send(OkResponse(Record("9", "t")))});
+    fakes.clock.AdvanceMs(27000);  // 58.5 s after the show
+    ui::Guarded([this] { addSp->Timer1Timer(); });
+
+    EXPECT_EQ(server.Requests().size(), before + 2);
+    EXPECT_EQ(StoredRows(), std::vector<Row>{RecordRow("9", "t")});
+    EXPECT_EQ(fakes.dialogs.messages, QStringList{kSummary.arg(1)});
+    EXPECT_FALSE(addSp->isVisible());
+  }
+}
+
+TEST_F(AddSpTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {
+  // An abort leaves the batch's transaction open; a rollback makes the engine throw away the rows posted before.
+  for (const char* raise : {"abort", "rollback"}) {
+    SCOPED_TRACE(raise);
+    Exec(QStringLiteral("delete from VXT_TM"));
+    Exec(QStringLiteral("drop trigger if exists refuse"));
+    Exec(QStringLiteral("create trigger refuse before insert on VXT_TM when new.F_SJMC = 'bad' "
+                        "begin select raise(%1, 'refused by the catalogue'); end")
+             .arg(QLatin1String(raise)));
+    fakes.dialogs.errors.clear();
+    fakes.dialogs.messages.clear();
+    addSp->hide();
+    const int listed = mainList->RecordCount();
+    server.Enqueue({Action::Send(OkResponse(Record("1", "a") + Record("2", "b") + Record("3", "bad") +
+                                            Record("4", "d")))});
+
+    ShowAndFire();
+
+    ASSERT_EQ(fakes.dialogs.errors.size(), 1);
+    EXPECT_TRUE(fakes.dialogs.errors[0].contains(QStringLiteral("refused by the catalogue")))
+        << fakes.dialogs.errors[0].toStdString();
+    EXPECT_EQ(StoredRows(), (std::vector<Row>{RecordRow("1", "a"), RecordRow("2", "b")}));
+    EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << "no summary";
+    EXPECT_EQ(mainList->RecordCount(), listed) << "main list not refreshed";
+    EXPECT_TRUE(addSp->isVisible());
+
+    // The connection is left usable: the next import goes through.
+    Exec(QStringLiteral("drop trigger refuse"));
+    addSp->SetAnswerBuffer(Record("5", "e"));
+    ui::Guarded([this] { addSp->Button2Click(); });
+    EXPECT_EQ(StoredRows().size(), 3u);
+    EXPECT_EQ(fakes.dialogs.errors.size(), 1);
+  }
+}
+
+}  // namespace

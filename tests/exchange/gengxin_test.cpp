@@ -1,0 +1,119 @@
+#include "exchange/GengXingChengXuUnit3.h"
+
+#include "tests/support/loopback_server.h"
+#include "tests/support/qt_fakes.h"
+#include "ui/error_report.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::Action;
+using testsupport::OkResponse;
+
+const QString kAlreadyCurrent = QStringLiteral("系统已经是最新版本了！");
+const QString kUpdater = QStringLiteral("Upgrading.exe");
+
+// Stands in for the main window, whose close handler ends the process.
+class ClosingWindow : public QWidget {
+ public:
+  int closes = 0;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    ++closes;
+    QWidget::closeEvent(event);
+  }
+};
+
+class GengXinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mainWindow.show();
+    window = std::make_unique<TGengXinChengXun>(&mainWindow);
+    window->SetVersionServer(server.Url(""));
+  }
+
+  void ShowAndFire() {
+    window->show();
+    fakes.clock.AdvanceMs(1500);
+    ui::Guarded([this] { window->Timer1Timer(); });
+  }
+
+  testsupport::InstalledFakes fakes;
+  testsupport::LoopbackServer server;
+  ClosingWindow mainWindow;
+  std::unique_ptr<TGengXinChengXun> window;
+};
+
+TEST_F(GengXinTest, OnlyTheExactVersionTextKeepsTheProgram) {
+  struct Case {
+    const char* label;
+    std::string page;
+    bool current;
+  };
+  const std::vector<Case> cases = {
+      {"same version", "3.1", true},
+      {"trailing line break", "3.1\r\n", false},
+      {"leading blank", " 3.1", false},
+      {"empty page", "", false},
+      {"newer version", "3.2", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fakes.dialogs.messages.clear();
+    fakes.processes.started.clear();
+    mainWindow.closes = 0;
+    mainWindow.show();
+    window->hide();
+    server.Enqueue({Action::Send(OkResponse(c.page))});
+
+    ShowAndFire();
+
+    const std::string request = server.Requests().back();
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /vextal.asp HTTP/1.1");
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+    EXPECT_FALSE(window->Timer1->isActive());
+    if (c.current) {
+      EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
+      EXPECT_FALSE(window->isVisible());
+      EXPECT_TRUE(fakes.processes.started.isEmpty());
+      EXPECT_EQ(mainWindow.closes, 0);
+      EXPECT_TRUE(mainWindow.isVisible());
+    } else {
+      EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+      EXPECT_EQ(fakes.processes.started, QStringList{kUpdater});
+      EXPECT_EQ(mainWindow.closes, 1);
+      EXPECT_FALSE(mainWindow.isVisible());
+    }
+  }
+}
+
+TEST_F(GengXinTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
+  server.Enqueue({Action::Reset()});
+  ShowAndFire();
+
+  EXPECT_EQ(fakes.dialogs.errors.size(), 1);
+  EXPECT_TRUE(fakes.processes.started.isEmpty());
+  EXPECT_EQ(mainWindow.closes, 0);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->Timer1->isActive());
+
+  server.Enqueue({Action::Send(OkResponse("3.2"))});
+  fakes.clock.AdvanceMs(57000);  // 58.5 s after the show
+  ui::Guarded([this] { window->Timer1Timer(); });
+
+  EXPECT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(fakes.processes.started, QStringList{kUpdater});
+  EXPECT_EQ(mainWindow.closes, 1);
+}
+
+}  // namespace
