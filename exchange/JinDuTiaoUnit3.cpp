@@ -1,5 +1,25 @@
 #include "exchange/JinDuTiaoUnit3.h"
 
+#include "exchange/gbk_text.h"
+#include "exchange/paper_path.h"
+#include "net/anti_freeze.h"
+#include "net/body_sink.h"
+#include "store/result_set.h"
+#include "ui/locale_format.h"
+#include "ui/seams.h"
+#include "vextal_config.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QProgressBar>
+#include <QSaveFile>
+#include <QTime>
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
 TForm3* Form3 = nullptr;
 
 namespace {
@@ -8,8 +28,130 @@ constexpr const char* kCaption = "进度条";
 constexpr int kClientWidth = 677;
 constexpr int kClientHeight = 49;
 
+constexpr const char* kFileNamePage = "/admin/ZPR_BhToDown.asp?bh=";
+constexpr const char* kStatusOpen = "打开";
+constexpr const char* kStatusNoFile = "暂无资源";
+
+// A failure of the download that the window swallows; it carries no text because nobody ever shows it.
+class DownloadFailed : public std::runtime_error {
+ public:
+  DownloadFailed() : std::runtime_error("paper download failed") {}
+};
+
+// Streams a paper into a temporary file beside its final name and puts it in place by a rename only once the body is
+// complete: a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an
+// earlier download left there. Destroyed without Commit, it removes the temporary file.
+class PaperFileSink : public net::BodySink {
+ public:
+  explicit PaperFileSink(const QString& target) : m_file(target) {
+    // Writing into the target itself when no temporary file can be made beside it would defeat the point.
+    m_file.setDirectWriteFallback(false);
+    // Fails when the folder is missing: nothing is fetched for a file that could not be kept.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) throw DownloadFailed();
+  }
+
+  void Append(const char* data, std::size_t size) override {
+    if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) throw DownloadFailed();
+  }
+
+  // Replaces any file of the target's name (rename with replace semantics on every platform).
+  void Commit() {
+    if (!m_file.commit()) throw DownloadFailed();
+  }
+
+ private:
+  QSaveFile m_file;
+};
+
 }  // namespace
 
 TForm3::TForm3(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
-      m_mainList(mainList) {}
+      m_mainList(mainList),
+      m_contentServer(vextal::kContentServer) {
+  // Both requests of a download report progress, so the bar starts over for the file.
+  m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode mode, std::int64_t max) { IdHTTP1WorkBegin(mode, max); };
+  m_http.OnWork = [this](net::HttpClient&, net::WorkMode mode, std::int64_t count) { IdHTTP1Work(mode, count); };
+}
+
+void TForm3::Timer1Timer() {
+  Countdown().Tick();
+  if (!Countdown().Fires(ui::kReading28)) return;
+  {
+    ui::CountdownTrigger::ActionScope running(Countdown());
+    Download();
+  }
+  // Success or not, the countdown ends here: a failed download leaves the window idle on screen.
+  Countdown().Stop();
+}
+
+void TForm3::Download() {
+  // Lets the window paint itself before the first request blocks.
+  QCoreApplication::processEvents();
+  // From now on, and for every client of the process, the UI is served after every wait and every send, so a long
+  // download keeps the window and the grid responsive while data streams in. Never undone.
+  if (net::AntiFreeze* policy = net::AntiFreeze::InForce()) policy->SetOnlyWhenIdle(false);
+  try {
+    DownloadCurrentPaper();
+    hide();
+  } catch (...) {
+    // Deliberately silent: a failed download shows nothing and leaves the window where it is.
+  }
+}
+
+void TForm3::DownloadCurrentPaper() {
+  // The row is remembered by its F_id, so the result lands on the paper whose number was sent even when the user
+  // selects another row while the file streams in.
+  const qint64 id = m_mainList->CurrentId();
+  // An empty list has no paper to fetch; editing it would insert a row holding only the download's values.
+  if (id < 0) return;
+  const std::string number = exchange::EncodeGbk(m_mainList->FieldAsText(QStringLiteral("F_bh")));
+
+  const std::string answer = m_http.GetText(m_contentServer + kFileNamePage + number);
+  if (answer.empty()) {
+    m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(kStatusNoFile)}});
+    return;
+  }
+
+  // A name the server sends must never place a file outside the download folder; such an answer counts as a file
+  // that cannot be written, and is not fetched at all.
+  const std::optional<std::string> local = exchange::SafeLocalNameOf(answer);
+  if (!local) throw DownloadFailed();
+  const QString target = exchange::DownloadFilePath(*local, exchange::DefaultDownloadFolder());
+  if (target.isEmpty()) throw DownloadFailed();
+
+  PaperFileSink file(target);
+  m_http.Get(m_contentServer + exchange::UploadPathOf(answer), file);
+  file.Commit();
+
+  // The name as the main window joins it under the download folder to open the file.
+  QString localText = exchange::DecodeGbk(*local);
+  localText.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(kStatusOpen)},
+                              {QStringLiteral("F_GXSJ"), DownloadTimeText(ui::clock().Now())},
+                              {QStringLiteral("F_BDWJ"), localText}});
+}
+
+QString TForm3::DownloadTimeText(const QDateTime& when) {
+  QString text = when.date().toString(ui::ShortDateFormat());
+  const QTime time = when.time();
+  if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
+    text += QLatin1Char(' ') + time.toString(ui::LongTimeFormat());
+  }
+  return text;
+}
+
+void TForm3::IdHTTP1WorkBegin(net::WorkMode, std::int64_t max) {
+  m_barShift = 0;
+  while ((max >> m_barShift) > std::numeric_limits<int>::max()) ++m_barShift;
+  ProgressBar1->setMinimum(0);
+  ProgressBar1->setMaximum(BarValue(max));
+  ProgressBar1->setValue(0);
+}
+
+void TForm3::IdHTTP1Work(net::WorkMode, std::int64_t count) { ProgressBar1->setValue(BarValue(count)); }
+
+int TForm3::BarValue(std::int64_t bytes) const {
+  // A body of unknown length (read to the close) has no maximum to stay under.
+  return static_cast<int>(std::clamp<std::int64_t>(bytes >> m_barShift, 0, std::numeric_limits<int>::max()));
+}

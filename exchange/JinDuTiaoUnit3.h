@@ -1,6 +1,14 @@
 #pragma once
 
+#include "net/http_client.h"
 #include "ui/task_window.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <utility>
 
 class QWidget;
 
@@ -17,9 +25,35 @@ class TForm3 : public ui::TaskWindow {
   TForm3(store::ResultSet* mainList, QWidget* mainWindow);
 
   store::ResultSet* MainList() const { return m_mainList; }
+  net::HttpClient& IdHTTP1() { return m_http; }
+
+  // "http://host[:port]", without a trailing "/"; the build-time content server unless a test or tool points the
+  // window elsewhere.
+  void SetContentServer(std::string origin) { m_contentServer = std::move(origin); }
+  const std::string& ContentServer() const { return m_contentServer; }
+
+  // Ticks the countdown and downloads at the 28 reading; public so tests and tools can drive it with a fake clock.
+  void Timer1Timer() override;
+
+  // What F_GXSJ records for a download finished at `when`: the short date, a blank and the long time, the time
+  // left out at midnight (as the date-time text of the program's era does).
+  static QString DownloadTimeText(const QDateTime& when);
 
  private:
+  // The countdown action. Every failure of the download itself is swallowed: the window then stays on screen.
+  void Download();
+  // The part whose every error is silenced; returns normally only when the window may hide.
+  void DownloadCurrentPaper();
+
+  void IdHTTP1WorkBegin(net::WorkMode mode, std::int64_t max);
+  void IdHTTP1Work(net::WorkMode mode, std::int64_t count);
+  int BarValue(std::int64_t bytes) const;
+
   store::ResultSet* m_mainList;
+  net::HttpClient m_http;
+  std::string m_contentServer;
+  // A QProgressBar counts in int; byte counts of files beyond 2 GiB are shifted right by this many bits.
+  int m_barShift = 0;
 };
 
 extern TForm3* Form3;

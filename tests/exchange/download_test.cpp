@@ -1,0 +1,346 @@
+#include "exchange/JinDuTiaoUnit3.h"
+
+#include "net/anti_freeze.h"
+#include "store/catalogue.h"
+#include "store/result_set.h"
+#include "store/statements.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/qt_fakes.h"
+#include "ui/locale_format.h"
+#include "ui/pump.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::Action;
+using testsupport::OkResponse;
+
+const QString kConnection = QStringLiteral("download-test");
+const QString kDownload = QStringLiteral("下载");
+const QString kOpen = QStringLiteral("打开");
+const QString kNoFile = QStringLiteral("暂无资源");
+const std::string kFileNamePage = "GET /admin/ZPR_BhToDown.asp?bh=";
+
+std::string RequestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
+
+// Every file under a folder (hidden ones included, so a stray temporary file shows), with its contents.
+QMap<QString, QByteArray> FilesUnder(const QString& folder) {
+  QMap<QString, QByteArray> files;
+  QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile file(path);
+    files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
+  }
+  return files;
+}
+
+class PaperDownloadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    m_previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("work/DownLoad"))));
+    ASSERT_TRUE(QDir::setCurrent(m_dir.filePath(QStringLiteral("work"))));
+    ui::InstallPumpDispatcher();
+    m_db = store::OpenCatalogue(m_dir.filePath(QStringLiteral("data.mdb")), kConnection);
+    list = std::make_unique<store::ResultSet>(m_db);
+    list->SetStatement(store::DefaultListStatement());
+  }
+
+  void TearDown() override {
+    form.reset();
+    list.reset();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(kConnection);
+    QDir::setCurrent(m_previous);
+  }
+
+  QString Folder() const { return m_dir.filePath(QStringLiteral("work/DownLoad")); }
+  QString InFolder(const QString& relative) const { return Folder() + QLatin1Char('/') + relative; }
+
+  // Adds a paper; the list, newest first, is reopened with the new row current.
+  qint64 Insert(const QString& bh, const QString& status = kDownload, const QString& time = {},
+                const QString& file = {}) {
+    QSqlQuery insert(m_db);
+    insert.prepare(QStringLiteral("insert into VXT_TM (F_bh, F_SJMC, F_ZT, F_GXSJ, F_BDWJ) values (?, ?, ?, ?, ?)"));
+    for (const QString& value : {bh, QStringLiteral("试卷") + bh, status, time, file}) insert.addBindValue(value);
+    EXPECT_TRUE(insert.exec());
+    list->Refresh();
+    return list->CurrentId();
+  }
+
+  QString Field(qint64 id, const char* name) const {
+    return list->FieldAsText(list->RowOfId(id), QString::fromLatin1(name));
+  }
+
+  void WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+
+  // A fresh window pointed at the server, shown and ticked at the 28 reading.
+  void RunDownload(const testsupport::LoopbackServer& server) {
+    form = std::make_unique<TForm3>(list.get(), nullptr);
+    form->SetContentServer(server.Url(""));
+    form->show();
+    fakes.clock.AdvanceMs(1500);
+    form->Timer1Timer();
+  }
+
+  testsupport::InstalledFakes fakes;
+  std::unique_ptr<store::ResultSet> list;
+  std::unique_ptr<TForm3> form;
+
+ private:
+  QTemporaryDir m_dir;
+  QString m_previous;
+  QSqlDatabase m_db;
+};
+
+TEST_F(PaperDownloadTest, FetchesTheAnswerVerbatimAndStoresItWithoutTheFirstSegment) {
+  struct Case {
+    const char* label;
+    std::string answer;
+    std::string requestLine;
+    QString file;  // relative to DownLoad, as F_BDWJ records it
+  };
+  const std::vector<Case> cases = {
+      {"folder and file", "2009/paper.doc", "GET /Upload/2009/paper.doc HTTP/1.1", QStringLiteral("paper.doc")},
+      {"no folder", "paper.doc", "GET /Upload/paper.doc HTTP/1.1", QStringLiteral("paper.doc")},
+      {"existing sub-folder", "2009/sub/p.doc", "GET /Upload/2009/sub/p.doc HTTP/1.1", QStringLiteral("sub/p.doc")},
+      {"GBK name with a blank", "\xB8\xDF\xBF\xBC/\xD3\xEF\xCE\xC4 A.doc",
+       "GET /Upload/\xB8\xDF\xBF\xBC/\xD3\xEF\xCE\xC4 A.doc HTTP/1.1", QStringLiteral("语文 A.doc")},
+      {"backslash", "sub\\b.doc", "GET /Upload/sub/b.doc HTTP/1.1", QStringLiteral("sub/b.doc")},
+  };
+  ASSERT_TRUE(QDir().mkpath(InFolder(QStringLiteral("sub"))));
+  int number = 1000;
+  for (const Case& c : cases) {
+    const QString bh = QString::number(++number);
+    const qint64 id = Insert(bh);
+    const std::string body = "paper " + std::string(c.label) + std::string(70000, 'x');
+    testsupport::LoopbackServer server;
+    server.Enqueue({Action::Send(OkResponse(c.answer))});
+    server.Enqueue({Action::Send(OkResponse(body))});
+
+    RunDownload(server);
+
+    const std::vector<std::string> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u) << c.label;
+    EXPECT_EQ(RequestLine(requests[0]), kFileNamePage + bh.toStdString() + " HTTP/1.1") << c.label;
+    EXPECT_EQ(RequestLine(requests[1]), c.requestLine) << c.label;
+    QFile file(InFolder(c.file));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.label;
+    EXPECT_EQ(file.readAll().toStdString(), body) << c.label;
+    EXPECT_EQ(Field(id, "F_ZT"), kOpen) << c.label;
+    EXPECT_EQ(Field(id, "F_GXSJ"), TForm3::DownloadTimeText(fakes.clock.now)) << c.label;
+    EXPECT_EQ(Field(id, "F_BDWJ"), c.file) << c.label;
+    EXPECT_EQ(form->ProgressBar1->value(), static_cast<int>(body.size())) << c.label;
+    EXPECT_FALSE(form->isVisible()) << c.label;
+    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+  }
+  // Nothing but the papers themselves: no temporary file stays behind.
+  EXPECT_EQ(FilesUnder(Folder()).keys(),
+            QStringList({"paper.doc", "sub/b.doc", "sub/p.doc", QStringLiteral("语文 A.doc")}));
+  EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+}
+
+TEST_F(PaperDownloadTest, EmptyAnswerMarksThePaperWithoutResourceAndFetchesNothing) {
+  const qint64 id = Insert(QStringLiteral("1001"));
+  testsupport::LoopbackServer server;
+  server.Enqueue({Action::Send(OkResponse(""))});
+
+  RunDownload(server);
+
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(Field(id, "F_ZT"), kNoFile);
+  EXPECT_EQ(Field(id, "F_GXSJ"), QString());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_TRUE(FilesUnder(Folder()).isEmpty());
+}
+
+TEST_F(PaperDownloadTest, EmptyListRequestsNothingAndInsertsNoRow) {
+  list->Open();
+  testsupport::LoopbackServer server;
+
+  RunDownload(server);
+
+  EXPECT_TRUE(server.Requests().empty());
+  list->Refresh();
+  EXPECT_EQ(list->RecordCount(), 0);
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+}
+
+TEST_F(PaperDownloadTest, RedownloadReplacesTheFileAndRefreshesTheTime) {
+  const qint64 id = Insert(QStringLiteral("1001"), kOpen, QStringLiteral("2008-1-1 9:00:00"), QStringLiteral("p.doc"));
+  WriteFile(InFolder(QStringLiteral("p.doc")), "old copy");
+  // At midnight the time of day is left out of the stamp.
+  fakes.clock.now = QDateTime(QDate(2009, 3, 2), QTime(0, 0, 0)).addMSecs(-1500);
+  testsupport::LoopbackServer server;
+  server.Enqueue({Action::Send(OkResponse("x/p.doc"))});
+  server.Enqueue({Action::Send(OkResponse("new copy"))});
+
+  RunDownload(server);
+
+  EXPECT_EQ(FilesUnder(Folder()), (QMap<QString, QByteArray>{{QStringLiteral("p.doc"), "new copy"}}));
+  EXPECT_EQ(Field(id, "F_ZT"), kOpen);
+  EXPECT_EQ(Field(id, "F_GXSJ"), QDate(2009, 3, 2).toString(ui::ShortDateFormat()));
+}
+
+TEST(DownloadTimeText, LeavesTheTimeOutOnlyAtMidnight) {
+  const QDate day(2009, 3, 2);
+  const QString date = day.toString(ui::ShortDateFormat());
+  struct Case {
+    QTime time;
+    QString expected;
+  };
+  const std::vector<Case> cases = {
+      {QTime(0, 0, 0), date},
+      {QTime(0, 0, 0, 500), date},  // milliseconds do not count
+      {QTime(0, 0, 1), date + QLatin1Char(' ') + QTime(0, 0, 1).toString(ui::LongTimeFormat())},
+      {QTime(14, 5, 9), date + QLatin1Char(' ') + QTime(14, 5, 9).toString(ui::LongTimeFormat())},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TForm3::DownloadTimeText(QDateTime(day, c.time)), c.expected) << c.time.toString().toStdString();
+  }
+}
+
+// Every failure of the download is silent and harmless: no message, the window stays with its countdown stopped,
+// the row keeps its values, and the download folder (an earlier copy included) is exactly as it was.
+TEST_F(PaperDownloadTest, FailuresWriteNothingAndChangeNothing) {
+  struct Case {
+    const char* label;
+    std::string answer;
+    std::vector<testsupport::Answer> fileAnswers;  // after the file-name answer; none when nothing may be fetched
+    bool withoutFolder;
+  };
+  const std::vector<Case> cases = {
+      {"body cut short", "x/p.doc",
+       {{Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(40000, 'n')),
+         Action::Close()}},
+       false},
+      {"error status", "x/p.doc", {{Action::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno")}}, false},
+      {"missing download folder", "x/p.doc", {},
+       true},
+      {"missing sub-folder", "x/none/p.doc", {}, false},
+      {"an existing folder's name", "x/sub", {}, false},
+      {"parent segment", "x/../evil.doc", {}, false},
+      {"parent segment inside", "x/sub/../../evil.doc", {}, false},
+      {"absolute", "x//tmp/evil.doc", {}, false},
+      {"backslash absolute", "x/\\evil.doc", {}, false},
+      {"drive", "x/C:evil.doc", {}, false},
+      {"control character", "x/e\x01vil.doc", {}, false},
+      {"NUL", std::string("x/evil.doc\0.txt", 15), {}, false},
+      {"empty segment", "x/sub//evil.doc", {}, false},
+      {"nothing after the folder", "x/", {}, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(QDir().mkpath(InFolder(QStringLiteral("sub"))));
+    WriteFile(InFolder(QStringLiteral("p.doc")), "old copy");
+    if (c.withoutFolder) {
+      ASSERT_TRUE(QDir(Folder()).removeRecursively());
+    }
+    const QMap<QString, QByteArray> before = FilesUnder(QDir::currentPath());
+    const qint64 id = Insert(QStringLiteral("1001"));
+    testsupport::LoopbackServer server;
+    server.Enqueue({Action::Send(OkResponse(c.answer))});
+    for (const testsupport::Answer& answer : c.fileAnswers) server.Enqueue(answer);
+
+    RunDownload(server);
+
+    EXPECT_EQ(server.Requests().size(), 1 + c.fileAnswers.size()) << c.label;
+    EXPECT_EQ(FilesUnder(QDir::currentPath()), before) << c.label;
+    EXPECT_EQ(Field(id, "F_ZT"), kDownload) << c.label;
+    EXPECT_EQ(Field(id, "F_GXSJ"), QString()) << c.label;
+    EXPECT_EQ(Field(id, "F_BDWJ"), QString()) << c.label;
+    EXPECT_TRUE(form->isVisible()) << c.label;
+    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << c.label;
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
+  }
+}
+
+TEST_F(PaperDownloadTest, ServerFailuresAreSilentToo) {
+  const qint64 id = Insert(QStringLiteral("1001"));
+  testsupport::LoopbackServer server;
+  server.Enqueue({Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")});
+  RunDownload(server);
+  EXPECT_EQ(Field(id, "F_ZT"), kDownload);
+  EXPECT_TRUE(form->isVisible());
+
+  testsupport::LoopbackServer gone;
+  gone.Stop();
+  RunDownload(gone);
+  EXPECT_EQ(Field(id, "F_ZT"), kDownload);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+}
+
+TEST_F(PaperDownloadTest, ResultGoesToThePaperWhoseNumberWasSentWhileTheSelectionStays) {
+  const qint64 other = Insert(QStringLiteral("1002"));
+  const qint64 sent = Insert(QStringLiteral("1003"));
+  ASSERT_EQ(list->CurrentId(), sent);
+  testsupport::LoopbackServer server;
+  server.Enqueue({Action::Send(OkResponse("x/p.doc"))});
+  server.Enqueue(testsupport::SplitAnswer(OkResponse(std::string(200000, 'p')), 50000, 5));
+  form = std::make_unique<TForm3>(list.get(), nullptr);
+  // The user picks another paper while the file streams in.
+  QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
+    if (value > 0 && form->ProgressBar1->maximum() == 200000) list->SetCurrentRow(list->RowOfId(other));
+  });
+  QSignalSpy changed(list.get(), &store::ResultSet::RowChanged);
+  form->SetContentServer(server.Url(""));
+  form->show();
+  fakes.clock.AdvanceMs(1500);
+  form->Timer1Timer();
+
+  EXPECT_EQ(Field(sent, "F_ZT"), kOpen);
+  EXPECT_EQ(Field(sent, "F_BDWJ"), QStringLiteral("p.doc"));
+  EXPECT_EQ(Field(other, "F_ZT"), kDownload);
+  EXPECT_EQ(list->CurrentId(), other);
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed.first().first().toInt(), list->RowOfId(sent));
+  EXPECT_FALSE(list->IsEditing());
+}
+
+TEST_F(PaperDownloadTest, FirstDownloadMakesEveryLaterWaitServeTheUi) {
+  Insert(QStringLiteral("1001"));
+  testsupport::LoopbackServer server;
+  server.Enqueue({Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")});
+  form = std::make_unique<TForm3>(list.get(), nullptr);
+  net::AntiFreeze* policy = net::AntiFreeze::InForce();
+  ASSERT_EQ(policy, &form->IdAntiFreeze1);
+  ASSERT_TRUE(policy->OnlyWhenIdle());
+  form->SetContentServer(server.Url(""));
+  form->show();
+  fakes.clock.AdvanceMs(1500);
+  form->Timer1Timer();
+
+  // Even after a failed download, and for every client of the process: the policy in force is the one switched.
+  EXPECT_EQ(net::AntiFreeze::InForce(), policy);
+  EXPECT_FALSE(policy->OnlyWhenIdle());
+}
+
+}  // namespace
