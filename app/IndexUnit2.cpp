@@ -3,6 +3,7 @@
 #include "exchange/AddUnit3.h"
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/gbk_text.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/data_grid.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
@@ -46,6 +48,12 @@ constexpr const char* kExamCollegeEntrance = "高考";
 constexpr const char* kDownloadFolder = "/DownLoad/";
 constexpr const char* kStatusDownload = "下载";
 constexpr const char* kStatusOpen = "打开";
+constexpr const char* kVersionPage = "/vextal.asp";
+constexpr const char* kNewPaperPage = "/admin/ZPR_UpCount1.asp?id=";
+// The content server's whole answer when it has no paper above the mark; anything else means new papers.
+constexpr const char* kNoNewPapers = "0";
+constexpr const char* kNewVersionMessage = "软件有了新版本，注意更新，点击\"更新软件\"！";
+constexpr const char* kNewPapersMessage = "有新试卷了，请注意更新，点击\"更新题库\"！";
 // The process ends right after the close animation; nobody reads its exit code.
 constexpr int kCloseExitCode = 0;
 
@@ -109,7 +117,9 @@ TForm2::TForm2(const QString& databasePath)
     : Timer1(new QTimer(this)),
       Edit1(new QLineEdit(this)),
       m_connectionName(NextConnectionName()),
-      m_countdown(*Timer1, *Edit1) {
+      m_countdown(*Timer1, *Edit1),
+      m_contentServer(vextal::kContentServer),
+      m_versionServer(vextal::kVersionServer) {
   m_database = store::OpenCatalogue(databasePath, m_connectionName);
   m_mainList = new store::ResultSet(m_database, this);
   m_mainList->SetStatement(store::DefaultListStatement());
@@ -262,6 +272,11 @@ void TForm2::SetTaskWindows(TAddSp* addSp, TGengXinChengXun* gengXinChengXun, TF
 
 QString TForm2::VersionText() const { return Label1->text(); }
 
+void TForm2::SetServers(const std::string& contentOrigin, const std::string& versionOrigin) {
+  m_contentServer = contentOrigin;
+  m_versionServer = versionOrigin;
+}
+
 void TForm2::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!event->spontaneous()) {
@@ -302,7 +317,50 @@ void TForm2::FormClose() {
   ui::processes().EndProcess(kCloseExitCode);
 }
 
-void TForm2::Timer1Timer() {}
+void TForm2::Timer1Timer() {
+  m_countdown.Tick();
+  if (m_countdown.Fires(ui::kReading28) && !m_versionCheckRunning) {
+    VersionCheck();
+  }
+  // The field is read again: ticks dispatched while the version request waited (skipped then, the client being busy)
+  // may have brought it to the 25 reading. A timer stopped meanwhile means the user dismissed a message or started an
+  // update, and then no check runs any more.
+  if (m_countdown.Running() && m_countdown.Fires(ui::kReading25) && !m_newPaperCheckRunning) {
+    NewPaperCheck();
+  }
+}
+
+void TForm2::VersionCheck() {
+  QScopedValueRollback<bool> running(m_versionCheckRunning, true);
+  std::string answer;
+  {
+    // Only the request holds the client: while the message below is open, the new-paper check may still run.
+    ui::CountdownTrigger::ActionScope request(m_countdown);
+    answer = IdHTTP1.GetText(m_versionServer + kVersionPage);
+  }
+  // Byte for byte: "3.1" with a trailing line break or blank is another version as far as the server is concerned.
+  if (answer != exchange::EncodeGbk(VersionText())) {
+    ui::dialogs().ShowMessage(QString::fromUtf8(kNewVersionMessage));
+    m_countdown.Stop();
+  }
+}
+
+void TForm2::NewPaperCheck() {
+  if (!m_addSp) {
+    return;
+  }
+  QScopedValueRollback<bool> running(m_newPaperCheckRunning, true);
+  const std::string mark = exchange::EncodeGbk(m_addSp->HighestServerNumber());
+  std::string answer;
+  {
+    ui::CountdownTrigger::ActionScope request(m_countdown);
+    answer = IdHTTP1.GetText(m_contentServer + kNewPaperPage + mark);
+  }
+  if (answer != kNoNewPapers) {
+    ui::dialogs().ShowMessage(QString::fromUtf8(kNewPapersMessage));
+    m_countdown.Stop();
+  }
+}
 
 void TForm2::TreeView1Change(QTreeWidgetItem* node) {
   const QString exam = node->text(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/http_client.h"
 #include "store/catalogue.h"
 #include "ui/countdown.h"
 #include "ui/hide_animation.h"
@@ -7,6 +8,8 @@
 #include <QMainWindow>
 #include <QSqlDatabase>
 #include <QString>
+
+#include <string>
 
 class QAction;
 class QCloseEvent;
@@ -52,6 +55,10 @@ class TForm2 : public QMainWindow {
   // The version text the checks compare with; held in Label1 as the program always did.
   QString VersionText() const;
 
+  // Where the background checks ask: origins such as "http://host:port", without a trailing "/". The build-time
+  // origins unless a test points the window at its own servers.
+  void SetServers(const std::string& contentOrigin, const std::string& versionOrigin);
+
   // Tests shorten the close animation; the program always plays it for its full length.
   void SetHideAnimationMs(int ms) { m_hideAnimationMs = ms; }
 
@@ -84,6 +91,7 @@ class TForm2 : public QMainWindow {
   QStatusBar* StatusBar1 = nullptr;
   QTimer* const Timer1;
   QLineEdit* const Edit1;  // the countdown text, never shown
+  net::HttpClient IdHTTP1;  // the background checks' one client, default configuration
   QMenu* N1 = nullptr;         // 文件
   QAction* N2 = nullptr;       // 退出
   QAction* N3 = nullptr;       // 题库列表
@@ -103,6 +111,9 @@ class TForm2 : public QMainWindow {
  private:
   void BuildControls();
   void BuildMenu();
+  // The two background checks, at the 28 and the 25 reading.
+  void VersionCheck();
+  void NewPaperCheck();
 
   QString m_connectionName;
   QSqlDatabase m_database;
@@ -111,6 +122,12 @@ class TForm2 : public QMainWindow {
   TGengXinChengXun* m_gengXinChengXun = nullptr;
   TForm3* m_form3 = nullptr;
   ui::CountdownTrigger m_countdown;
+  std::string m_contentServer;
+  std::string m_versionServer;
+  // A check is running from its request until its message is dismissed; the same check never starts again inside
+  // itself (the other one may: the new-paper check runs while the version message is open).
+  bool m_versionCheckRunning = false;
+  bool m_newPaperCheckRunning = false;
   int m_hideAnimationMs = ui::kHideAnimationMs;
 };
 

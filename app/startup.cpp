@@ -5,6 +5,7 @@
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
 #include "ui/error_report.h"
+#include "ui/pump.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -78,6 +79,8 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
 }
 
 int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath) {
+  // Before any window exists: every request, from the first on, serves the UI event queue while it waits.
+  ui::InstallPumpDispatcher();
   try {
     Form2 = new TForm2(databasePath);
     AddSp = new TAddSp(Form2->Database(), Form2->MainList(), Form2);

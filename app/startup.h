@@ -23,9 +23,11 @@ QString ExceptionClassName(const std::exception& error);
 // "Exception <class> in module <module> at <address>." followed by a line break and the error's message.
 QString ApplicationErrorText(const std::exception& error, const QString& module, const void* address);
 
-// Creates every window once, in the program's order (main window, catalogue update, program update, paper download),
-// publishes them as Form2, AddSp, GengXinChengXun and Form3, and returns 0. When a window cannot be created (the
-// catalogue does not open), reports it through errorBox and returns the exit code the process must end with.
+// Installs the pump dispatcher (the calling thread becomes the UI thread) and creates every window once, in the
+// program's order (main window, catalogue update, program update, paper download), so the paper download window's
+// AntiFreeze is the one in force; publishes them as Form2, AddSp, GengXinChengXun and Form3 and returns 0. When a
+// window cannot be created (the catalogue does not open), reports it through errorBox and returns the exit code the
+// process must end with.
 int CreateForms(const ApplicationErrorBox& errorBox,
                 const QString& databasePath = QString::fromLatin1(store::kCatalogueFile));
 

@@ -1,11 +1,13 @@
 #include "app/startup.h"
 
+#include "net/anti_freeze.h"
 #include "tests/app/app_fixture.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QRegularExpression>
 
@@ -49,6 +51,7 @@ TEST_F(StartupTest, CorruptCatalogueStopsStartUpWithTheApplicationErrorAndCodeOn
 }
 
 TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
+  net::SetPumpDispatcher({});
   ASSERT_EQ(app::CreateForms(recorder), 0);
   EXPECT_TRUE(boxes.isEmpty());
   ASSERT_NE(Form2, nullptr);
@@ -64,6 +67,11 @@ TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   EXPECT_EQ(Form3->MainList(), Form2->MainList());
   // The download window, created last, holds the AntiFreeze in force.
   EXPECT_EQ(net::AntiFreeze::InForce(), &Form3->IdAntiFreeze1);
+  // The pump serves this thread's event queue from start-up on.
+  bool dispatched = false;
+  QMetaObject::invokeMethod(Form2, [&dispatched] { dispatched = true; }, Qt::QueuedConnection);
+  net::PumpRequest(true);
+  EXPECT_TRUE(dispatched);
 }
 
 TEST_F(StartupTest, ExceptionClassNamesDropTheirNamespaces) {
