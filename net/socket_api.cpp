@@ -266,6 +266,11 @@ void CloseWithReset(Handle handle) {
 
 int Resolve(const std::string& host, std::uint32_t& address) {
   EnsureStarted();
+#ifdef _WIN32
+  // Windows looks up an empty name as this machine's own addresses, so a URL without a host would reach a local
+  // server; like every other resolver, it is a host that cannot be found.
+  if (host.empty()) return kWsaHostNotFound;
+#endif
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

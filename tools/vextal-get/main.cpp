@@ -115,6 +115,8 @@ int main(int argc, char** argv) {
   else {
     _setmode(_fileno(stdout), _O_BINARY);
   }
+  // The event and error lines end in LF as on every platform, so logs of both builds compare byte for byte.
+  _setmode(_fileno(stderr), _O_BINARY);
 #endif
 
   // Bodies arrive in pieces of up to 32 KiB: writing each straight through saves splitting it into a flush of the
