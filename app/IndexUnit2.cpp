@@ -232,7 +232,11 @@ void TForm2::BuildControls() {
     }
   });
   connect(DBGrid1, &ui::DataGrid::DblClick, this, [this] { ui::Guarded([this] { DBGrid1DblClick(); }); });
-  connect(Timer1, &QTimer::timeout, this, [this] { ui::Guarded([this] { Timer1Timer(); }); });
+  // Queued: the toolkit delivers no further tick of a timer while that timer's own handler runs, and a check's handler
+  // may sit in a message box for a long time. Run from the event queue, the handler leaves the timer free to tick on
+  // inside the message's event loop (and inside a request's pump), as a message box open at the 25 reading needs.
+  connect(
+      Timer1, &QTimer::timeout, this, [this] { ui::Guarded([this] { Timer1Timer(); }); }, Qt::QueuedConnection);
 }
 
 void TForm2::BuildMenu() {

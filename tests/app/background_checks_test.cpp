@@ -6,9 +6,11 @@
 #include "ui/pump.h"
 
 #include <QLineEdit>
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QTimer>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,13 @@ const QString kNewVersion = QStringLiteral("软件有了新版本，注意更新
 const QString kNewPapers = QStringLiteral("有新试卷了，请注意更新，点击\"更新题库\"！");
 // Long enough that the real timer never ticks during a test: every tick comes from the test, at a faked time.
 constexpr int kNoRealTickMs = 3600 * 1000;
+// For the one test that lets the real timer tick.
+constexpr int kFastTickMs = 10;
+constexpr int kPollMs = 5;
+constexpr int kSpinLimitMs = 5000;
+
+// Messages as one readable line, so a failure prints text rather than UTF-16 units.
+std::string Joined(const QStringList& texts) { return texts.join(QStringLiteral(" | ")).toStdString(); }
 
 std::string FirstLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
 
@@ -99,7 +108,7 @@ TEST_F(BackgroundChecksTest, ChecksRunAtTheirReadingsAndRepeatOnceWhileNothingIs
   EXPECT_EQ(FirstLine(versionServer.Requests().front()), "GET /vextal.asp HTTP/1.1");
   EXPECT_EQ(FirstLine(contentServer.Requests().front()), "GET /admin/ZPR_UpCount1.asp?id=12 HTTP/1.1");
   EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
-  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('|').toStdString();
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << Joined(fakes.dialogs.errors);
 }
 
 TEST_F(BackgroundChecksTest, OnlyTheExactVersionTextMeansNoNewVersion) {
@@ -115,7 +124,7 @@ TEST_F(BackgroundChecksTest, OnlyTheExactVersionTextMeansNoNewVersion) {
     ShowAfresh();
     const int newPaperBefore = NewPaperRequests();
     TickAt(1500);
-    EXPECT_EQ(fakes.dialogs.messages, c.message ? QStringList{kNewVersion} : QStringList{}) << c.answer;
+    EXPECT_EQ(Joined(fakes.dialogs.messages), c.message ? Joined({kNewVersion}) : "") << c.answer;
     // Dismissed before the 25 reading, the message stopped the timer: the new-paper check does not follow.
     EXPECT_EQ(form->Timer1->isActive(), !c.message) << c.answer;
     if (form->Timer1->isActive()) {
@@ -123,7 +132,7 @@ TEST_F(BackgroundChecksTest, OnlyTheExactVersionTextMeansNoNewVersion) {
     }
     EXPECT_EQ(NewPaperRequests() - newPaperBefore, c.message ? 0 : 1) << c.answer;
   }
-  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('|').toStdString();
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << Joined(fakes.dialogs.errors);
 }
 
 TEST_F(BackgroundChecksTest, OnlyAnExactZeroMeansNoNewPapers) {
@@ -137,7 +146,7 @@ TEST_F(BackgroundChecksTest, OnlyAnExactZeroMeansNoNewPapers) {
     fakes.dialogs.messages.clear();
     ShowAfresh();
     TickAt(4500);
-    EXPECT_EQ(fakes.dialogs.messages, c.message ? QStringList{kNewPapers} : QStringList{}) << c.answer;
+    EXPECT_EQ(Joined(fakes.dialogs.messages), c.message ? Joined({kNewPapers}) : "") << c.answer;
     EXPECT_EQ(form->Timer1->isActive(), !c.message) << c.answer;
   }
   // An empty catalogue asks from the high-water mark "1".
@@ -156,11 +165,42 @@ TEST_F(BackgroundChecksTest, VersionMessageStillOpenAtTheTwentyFifthReadingLetsT
     }
   };
   TickAt(1500);
-  EXPECT_EQ(fakes.dialogs.messages, (QStringList{kNewVersion, kNewPapers}));
+  EXPECT_EQ(Joined(fakes.dialogs.messages), Joined({kNewVersion, kNewPapers}));
   // One run only: once both messages are dismissed the timer is stopped and the handler's second look finds it so.
   EXPECT_EQ(VersionRequests(), 1);
   EXPECT_EQ(NewPaperRequests(), 1);
   EXPECT_FALSE(form->Timer1->isActive());
+}
+
+// The same road with the real timer, ticking fast: a message box's event loop must go on delivering the ticks of
+// the timer whose handler opened it.
+TEST_F(BackgroundChecksTest, TheRealTimerKeepsTickingWhileAMessageIsOpen) {
+  version = "3.2";
+  newPapers = "4";
+  const auto spinUntil = [](const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (done()) loop.quit();
+    });
+    poll.start(kPollMs);
+    QTimer::singleShot(kSpinLimitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+  };
+  fakes.dialogs.whileOpen = [&](const QString& text) {
+    if (text == kNewVersion) {
+      fakes.clock.now = shownAt.addMSecs(4500);
+      spinUntil([this] { return fakes.dialogs.messages.size() >= 2; });
+    }
+  };
+  fakes.clock.now = shownAt.addMSecs(1500);
+  form->Timer1->start(kFastTickMs);
+  spinUntil([this] { return !form->Timer1->isActive(); });
+
+  EXPECT_EQ(Joined(fakes.dialogs.messages), Joined({kNewVersion, kNewPapers}));
+  EXPECT_EQ(VersionRequests(), 1);
+  EXPECT_EQ(NewPaperRequests(), 1);
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << Joined(fakes.dialogs.errors);
 }
 
 TEST_F(BackgroundChecksTest, TheSameCheckDoesNotStartAgainWhileItsMessageIsOpen) {
@@ -175,7 +215,7 @@ TEST_F(BackgroundChecksTest, TheSameCheckDoesNotStartAgainWhileItsMessageIsOpen)
   };
   TickAt(1500);
   EXPECT_EQ(VersionRequests(), 1);
-  EXPECT_EQ(fakes.dialogs.messages, QStringList{kNewVersion});
+  EXPECT_EQ(Joined(fakes.dialogs.messages), Joined({kNewVersion}));
   // The new-paper check, another action, ran at both its readings meanwhile.
   EXPECT_EQ(NewPaperRequests(), 2);
 }
@@ -225,7 +265,7 @@ TEST_F(BackgroundChecksTest, FiringsWhileTheRequestWaitsAreSkippedAndTheHandlerL
   EXPECT_EQ(VersionRequests(), 1);
   // Skipped while the client was busy, the 25 reading was still in the field when the version request returned.
   EXPECT_EQ(NewPaperRequests(), 1);
-  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('|').toStdString();
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << Joined(fakes.dialogs.errors);
 }
 
 TEST_F(BackgroundChecksTest, ShowingTheVisibleWindowKeepsItsCountAndAShowAfterAStopCountsAfresh) {
