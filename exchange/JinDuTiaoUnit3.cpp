@@ -12,10 +12,14 @@
 #include <QCoreApplication>
 #include <QMap>
 #include <QProgressBar>
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTime>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -41,26 +45,58 @@ class DownloadFailed : public std::runtime_error {
 // Streams a paper into a temporary file beside its final name and puts it in place by a rename only once the body is
 // complete: a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an
 // earlier download left there. Destroyed without Commit, it removes the temporary file.
+// Not QSaveFile: its commit forces the whole file to the disk (fdatasync), which for a large paper stalls the UI
+// thread for longer than the download itself took, where the program has always relied on the system's own write-back.
 class PaperFileSink : public net::BodySink {
  public:
-  explicit PaperFileSink(const QString& target) : m_file(target) {
-    // Writing into the target itself when no temporary file can be made beside it would defeat the point.
-    m_file.setDirectWriteFallback(false);
-    // Fails when the folder is missing: nothing is fetched for a file that could not be kept.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) throw DownloadFailed();
+  explicit PaperFileSink(const QString& target) : m_target(target) {
+    const QString folder = QFileInfo(target).absolutePath();
+    // A short name of its own, so a target name near the file system's length limit still gets a temporary file.
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && !m_file.isOpen(); ++attempt) {
+      m_file.setFileName(folder + QStringLiteral("/.vextal-%1.part")
+                                      .arg(QRandomGenerator::global()->generate(), kRandomDigits, kRandomBase,
+                                           QLatin1Char('0')));
+      // NewOnly: never write into a file somebody else made; fails when the folder is missing, so nothing is fetched
+      // for a file that could not be kept.
+      if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) return;
+      if (!QFileInfo(folder).isDir()) break;
+    }
+    throw DownloadFailed();
   }
+
+  ~PaperFileSink() override {
+    if (m_committed) return;
+    m_file.close();
+    m_file.remove();
+  }
+
+  PaperFileSink(const PaperFileSink&) = delete;
+  PaperFileSink& operator=(const PaperFileSink&) = delete;
 
   void Append(const char* data, std::size_t size) override {
     if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) throw DownloadFailed();
   }
 
-  // Replaces any file of the target's name (rename with replace semantics on every platform).
+  // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
+  // (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows), so there is no moment without a paper under that name.
   void Commit() {
-    if (!m_file.commit()) throw DownloadFailed();
+    m_file.close();
+    if (m_file.error() != QFileDevice::NoError) throw DownloadFailed();
+    std::error_code error;
+    std::filesystem::rename(QFileInfo(m_file.fileName()).filesystemFilePath(),
+                            QFileInfo(m_target).filesystemFilePath(), error);
+    if (error) throw DownloadFailed();
+    m_committed = true;
   }
 
  private:
-  QSaveFile m_file;
+  static constexpr int kTemporaryNameAttempts = 16;
+  static constexpr int kRandomDigits = 8;
+  static constexpr int kRandomBase = 16;
+
+  QString m_target;
+  QFile m_file;
+  bool m_committed = false;
 };
 
 }  // namespace

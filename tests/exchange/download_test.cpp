@@ -244,7 +244,7 @@ TEST_F(PaperDownloadTest, FailuresWriteNothingAndChangeNothing) {
       {"missing download folder", "x/p.doc", {},
        true},
       {"missing sub-folder", "x/none/p.doc", {}, false},
-      {"an existing folder's name", "x/sub", {}, false},
+      {"an existing folder's name", "x/sub", {{Action::Send(OkResponse("new"))}}, false},
       {"parent segment", "x/../evil.doc", {}, false},
       {"parent segment inside", "x/sub/../../evil.doc", {}, false},
       {"absolute", "x//tmp/evil.doc", {}, false},
