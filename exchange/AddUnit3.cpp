@@ -123,6 +123,11 @@ void TAddSp::Button2Click() {
 }
 
 int TAddSp::AppendRecords(const std::vector<exchange::Record>& records) {
+  // The append target is opened once for the whole answer: reopening it before every record would cost a query per
+  // row and change nothing, since an append never depends on the rows the target holds.
+  m_query->Close();
+  m_query->SetStatement(store::AppendTargetStatement());
+  m_query->Open();
   // One transaction for the whole answer: a commit per row costs a disk sync per row, which makes a large import
   // take minutes. Without a transaction (the engine refused one) the rows are posted one by one as before.
   const bool batched = m_database.transaction();
@@ -131,19 +136,22 @@ int TAddSp::AppendRecords(const std::vector<exchange::Record>& records) {
     for (; posted < records.size(); ++posted) {
       AppendRecord(records[posted]);
     }
+    if (batched && !m_database.commit()) {
+      // The engine lost the batch at its commit: post the rows one by one, so each is stored or its error reported.
+      m_database.rollback();
+      for (const exchange::Record& record : records) {
+        AppendRecord(record);
+      }
+    }
   } catch (...) {
-    if (batched) {
+    if (batched && posted < records.size()) {
       KeepPosted(records, posted);
     }
+    m_query->Close();
     throw;
   }
-  if (batched && !m_database.commit()) {
-    // The engine lost the batch at its commit: post the rows one by one, so each is stored or its error reported.
-    m_database.rollback();
-    for (const exchange::Record& record : records) {
-      AppendRecord(record);
-    }
-  }
+  // The rows appended are the catalogue's now; holding them here as well would only keep memory.
+  m_query->Close();
   return static_cast<int>(posted);
 }
 
@@ -160,9 +168,6 @@ void TAddSp::KeepPosted(const std::vector<exchange::Record>& records, std::size_
 }
 
 void TAddSp::AppendRecord(const exchange::Record& record) {
-  m_query->Close();
-  m_query->SetStatement(store::AppendTargetStatement());
-  m_query->Open();
   m_query->Append();
   m_query->SetField(QStringLiteral("F_bh"), exchange::DecodeGbk(record.F_bh));
   m_query->SetField(QStringLiteral("F_SJMC"), exchange::DecodeGbk(record.F_SJMC));

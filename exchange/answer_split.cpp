@@ -41,10 +41,16 @@ std::vector<std::string> SplitRecords(std::string_view answer) { return SplitCol
 
 std::size_t FindInGbkText(std::string_view text, std::string_view pattern) {
   if (pattern.empty()) return 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    if (text.compare(at, pattern.size(), pattern) == 0) return at + 1;
-    at += net::IsGbkLeadByte(static_cast<unsigned char>(text[at])) ? 2 : 1;
+  // A plain byte search finds the candidates. A byte that is not a lead byte always ends a character (whether it
+  // stood alone or was a second byte), so only the run of lead bytes right before a candidate decides: the candidate
+  // begins a character when that run pairs up evenly. Scanning back no further than the last candidate keeps the
+  // search linear; comparing at every character start from the beginning took seconds on a large answer.
+  std::size_t knownStart = 0;  // a position known to begin a character
+  for (std::size_t at = text.find(pattern); at != std::string_view::npos; at = text.find(pattern, at + 1)) {
+    std::size_t runStart = at;
+    while (runStart > knownStart && net::IsGbkLeadByte(static_cast<unsigned char>(text[runStart - 1]))) --runStart;
+    if ((at - runStart) % 2 == 0) return at + 1;
+    knownStart = at + 1;  // the candidate is a second byte, so the next byte begins a character
   }
   return 0;
 }
