@@ -10,19 +10,19 @@
 #include "vextal_config.h"
 
 #include <QCoreApplication>
-#include <QMap>
-#include <QProgressBar>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QProgressBar>
 #include <QRandomGenerator>
 #include <QTime>
 
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 
 TForm3* Form3 = nullptr;
 
@@ -52,7 +52,7 @@ class PaperFileSink : public net::BodySink {
   explicit PaperFileSink(const QString& target) : m_target(target) {
     const QString folder = QFileInfo(target).absolutePath();
     // A short name of its own, so a target name near the file system's length limit still gets a temporary file.
-    for (int attempt = 0; attempt < kTemporaryNameAttempts && !m_file.isOpen(); ++attempt) {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
       m_file.setFileName(folder + QStringLiteral("/.vextal-%1.part")
                                       .arg(QRandomGenerator::global()->generate(), kRandomDigits, kRandomBase,
                                            QLatin1Char('0')));
