@@ -203,10 +203,11 @@ bool Connection::WaitForData(int limitMs) {
   bool sliced = AntiFreezeInForceHere();
   auto waitOnce = [this](int ms) {
     int rc = sock::WaitReadable(m_socket, ms);
+    // Taken before the pump: a handler it runs may make socket calls of its own and overwrite the error.
+    const int error = rc < 0 ? sock::LastError() : 0;
     PumpRequest(rc <= 0);
     if (rc < 0) {
       // A wait that fails outright would fail again at once: end it rather than spin.
-      int error = sock::LastError();
       CloseSocket();
       ThrowSocketError(ErrorKind::SocketError, error);
     }
@@ -279,6 +280,7 @@ void Connection::Send(const std::string& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     long n = sock::Send(m_socket, bytes.data() + sent, bytes.size() - sent);
+    const int error = n < 0 ? sock::LastError() : 0;
     PumpRequest(false);
     if (n == 0) {
       CloseSocket();
@@ -287,7 +289,6 @@ void Connection::Send(const std::string& bytes) {
       throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
     }
     if (n < 0) {
-      int error = sock::LastError();
       CloseSocket();
       ThrowSocketError(ErrorKind::SocketError, error);
     }
