@@ -1,0 +1,188 @@
+#include "tests/e2e/road_fixture.h"
+
+#include "app/IndexUnit2.h"
+#include "app/startup.h"
+#include "exchange/AddUnit3.h"
+#include "exchange/GengXingChengXuUnit3.h"
+#include "exchange/JinDuTiaoUnit3.h"
+#include "store/result_set.h"
+#include "ui/data_grid.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr const char* kCheckConnection = "road-check";
+// The first tick after a show comes a little over a second later; later ticks follow once a second.
+constexpr qint64 kFirstTickMs = 1500;
+constexpr qint64 kTickMs = 1000;
+// From the 28 reading to the 25 reading.
+constexpr int kTicksFrom28To25 = 3;
+
+// A connection of the test's own to the run's catalogue file, so what a run stored is read from the file itself.
+class CatalogueReader {
+ public:
+  CatalogueReader() {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromLatin1(kCheckConnection));
+    db.setDatabaseName(QString::fromLatin1(store::kCatalogueFile));
+    m_open = db.open();
+  }
+  ~CatalogueReader() { QSqlDatabase::removeDatabase(QString::fromLatin1(kCheckConnection)); }
+  CatalogueReader(const CatalogueReader&) = delete;
+  CatalogueReader& operator=(const CatalogueReader&) = delete;
+
+  QVariant Value(const QString& sql, const QVariantList& values = {}) const {
+    if (!m_open) return {};
+    QSqlQuery query(QSqlDatabase::database(QString::fromLatin1(kCheckConnection)));
+    query.prepare(sql);
+    for (const QVariant& value : values) query.addBindValue(value);
+    return query.exec() && query.next() ? query.value(0) : QVariant();
+  }
+
+ private:
+  bool m_open = false;
+};
+
+}  // namespace
+
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
+void PrintTo(const QStringList& texts, std::ostream* out) {
+  *out << '{';
+  for (const QString& text : texts) {
+    *out << ' ';
+    PrintTo(text, out);
+  }
+  *out << " }";
+}
+
+std::unique_ptr<QTemporaryDir> RoadTest::s_serverRoot;
+
+void RoadTest::SetUpTestSuite() { s_serverRoot = std::make_unique<QTemporaryDir>(); }
+
+void RoadTest::TearDownTestSuite() { s_serverRoot.reset(); }
+
+void RoadTest::SetUp() {
+  ASSERT_TRUE(s_serverRoot->isValid());
+  ASSERT_TRUE(folder.isValid());
+  m_previousDirectory = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(folder.path()));
+  ASSERT_TRUE(QDir().mkpath(QStringLiteral("DownLoad")));
+}
+
+void RoadTest::TearDown() {
+  EndClient();
+  server.Stop();
+  QDir::setCurrent(m_previousDirectory);
+  // Nothing on the road may have ended in the default error report.
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join(QLatin1Char('\n')).toStdString();
+}
+
+void RoadTest::StartServer(int records, const QString& version) {
+  const QString failure = server.Start(s_serverRoot->path(), records, version);
+  ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+}
+
+void RoadTest::StartClient() {
+  ASSERT_EQ(Form2, nullptr) << "the previous run was not ended";
+  const app::ApplicationErrorBox recorder = [this](const QString& text) { fakes.dialogs.errors << text; };
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  const std::string origin = server.Origin();
+  Form2->SetServers(origin, origin);
+  AddSp->SetContentServer(origin);
+  GengXinChengXun->SetVersionServer(origin);
+  Form3->SetContentServer(origin);
+  Form2->SetHideAnimationMs(0);
+  Form2->show();
+}
+
+void RoadTest::EndClient() {
+  delete Form3;
+  delete GengXinChengXun;
+  delete AddSp;
+  delete Form2;
+  Form3 = nullptr;
+  GengXinChengXun = nullptr;
+  AddSp = nullptr;
+  Form2 = nullptr;
+}
+
+void RoadTest::TickAfter(QTimer* timer, qint64 ms) {
+  fakes.clock.AdvanceMs(ms);
+  // A stopped timer does not tick, however much time passes.
+  if (timer->isActive()) {
+    ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection));
+    // A window may take its ticks through the event queue.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+  }
+}
+
+void RoadTest::FirstTick(QTimer* timer) { TickAfter(timer, kFirstTickMs); }
+
+void RoadTest::RunStartUpChecks() {
+  FirstTick(Form2->Timer1);
+  for (int tick = 0; tick < kTicksFrom28To25; ++tick) {
+    TickAfter(Form2->Timer1, kTickMs);
+  }
+}
+
+void RoadTest::UpdateCatalogue() {
+  Form2->N8->trigger();
+  ASSERT_TRUE(AddSp->isVisible());
+  FirstTick(AddSp->Timer1);
+}
+
+int RoadTest::DoubleClickPaper(const QString& serverNumber) {
+  const QString exam = StoredField(serverNumber, QStringLiteral("F_KM"));
+  const QList<QTreeWidgetItem*> items = Form2->TreeView1->findItems(exam, Qt::MatchExactly);
+  EXPECT_EQ(items.size(), 1) << exam.toStdString();
+  if (items.size() != 1) return -1;
+  Form2->TreeView1->setCurrentItem(items.front());
+
+  store::ResultSet* list = Form2->MainList();
+  int row = -1;
+  for (int candidate = 0; candidate < list->RecordCount() && row < 0; ++candidate) {
+    if (list->FieldAsText(candidate, QStringLiteral("F_bh")) == serverNumber) row = candidate;
+  }
+  EXPECT_GE(row, 0) << "paper " << serverNumber.toStdString() << " is not in the grid";
+  if (row < 0) return -1;
+  const QModelIndex cell = Form2->DBGrid1->model()->index(row, 0);
+  Form2->DBGrid1->scrollTo(cell);
+  QTest::mouseDClick(Form2->DBGrid1->viewport(), Qt::LeftButton, {}, Form2->DBGrid1->visualRect(cell).center());
+  EXPECT_EQ(list->CurrentRow(), row);
+  return row;
+}
+
+void RoadTest::RunDownload() {
+  ASSERT_TRUE(Form3->isVisible());
+  FirstTick(Form3->Timer1);
+}
+
+QString RoadTest::StoredField(const QString& serverNumber, const QString& field) const {
+  CatalogueReader reader;
+  // The field name comes from the test itself, never from data.
+  return reader.Value(QStringLiteral("select %1 from VXT_TM where F_bh = ?").arg(field), {serverNumber.toLongLong()})
+      .toString();
+}
+
+int RoadTest::StoredRowCount() const {
+  CatalogueReader reader;
+  return reader.Value(QStringLiteral("select count(*) from VXT_TM")).toInt();
+}
+
+QByteArray RoadTest::ServerFile(const QString& fileName) const {
+  QDirIterator files(s_serverRoot->path() + QStringLiteral("/Upload"), {fileName}, QDir::Files,
+                     QDirIterator::Subdirectories);
+  if (!files.hasNext()) return {};
+  QFile file(files.next());
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

@@ -1,0 +1,224 @@
+// The user's road through the real windows against the demo server: the start-up checks, "更新题库", a double-click
+// download ending in "打开" and the file on disk, "暂无资源", "更新软件", and a later run going on from where the
+// catalogue stopped.
+
+#include "tests/e2e/road_fixture.h"
+
+#include "app/IndexUnit2.h"
+#include "exchange/AddUnit3.h"
+#include "exchange/GengXingChengXuUnit3.h"
+#include "exchange/JinDuTiaoUnit3.h"
+#include "store/result_set.h"
+#include "ui/data_grid.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QTimer>
+
+namespace {
+
+const QString kNewPapers = QStringLiteral("有新试卷了，请注意更新，点击\"更新题库\"！");
+const QString kNewVersion = QStringLiteral("软件有了新版本，注意更新，点击\"更新软件\"！");
+const QString kCurrent = QStringLiteral("系统已经是最新版本了！");
+QString Imported(int count) { return QStringLiteral("系统已升级完成，共下载%1套试卷").arg(count); }
+
+// The demo bank numbers its papers from 1001; its generation is fixed, so these stay what they are.
+constexpr int kFirstBank = 12;
+constexpr int kLaterBank = 16;
+const QString kPlainPaper = QStringLiteral("1001");
+const QString kChineseNamedPaper = QStringLiteral("1002");  // "<folder>/<year>年 <Chinese words>_1002.pdf"
+const QString kLargePaper = QStringLiteral("1004");         // a few MiB, many progress reports
+const QString kPaperWithoutFile = QStringLiteral("1009");
+
+TEST_F(RoadTest, StartUpChecksTellOfNewPapersOrOfAnotherVersion) {
+  struct Case {
+    const char* label;
+    int records;
+    QString version;
+    QStringList messages;
+    bool timerRuns;
+  };
+  const Case cases[] = {
+      {"new papers", kFirstBank, "3.1", {kNewPapers}, false},
+      // The version message comes first and stops the countdown, so the new-paper check never runs.
+      {"another version", kFirstBank, "3.2", {kNewVersion}, false},
+      {"nothing new", 0, "3.1", {}, true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(c.records, c.version)) << c.label;
+    ASSERT_NO_FATAL_FAILURE(StartClient()) << c.label;
+    fakes.dialogs.messages.clear();
+    RunStartUpChecks();
+    EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.label;
+    EXPECT_EQ(Form2->Timer1->isActive(), c.timerRuns) << c.label;
+    EndClient();
+  }
+}
+
+TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank));
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  RunStartUpChecks();
+  EXPECT_EQ(fakes.dialogs.messages, QStringList{kNewPapers});
+  EXPECT_EQ(Form2->DBGrid1->model()->rowCount(), 0);
+
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  EXPECT_EQ(fakes.dialogs.messages.last(), Imported(kFirstBank));
+  EXPECT_FALSE(AddSp->isVisible());
+  EXPECT_EQ(StoredRowCount(), kFirstBank);
+  // The grid shows the refreshed list: every new paper it holds is ready for download.
+  store::ResultSet* list = Form2->MainList();
+  EXPECT_GT(list->RecordCount(), 0);
+  EXPECT_EQ(Form2->DBGrid1->model()->rowCount(), list->RecordCount());
+  for (int row = 0; row < list->RecordCount(); ++row) {
+    EXPECT_EQ(list->FieldAsText(row, QStringLiteral("F_ZT")), QStringLiteral("下载")) << row;
+  }
+
+  struct Case {
+    QString number;
+    bool hasFile;
+  };
+  const Case cases[] = {{kChineseNamedPaper, true}, {kLargePaper, true}, {kPaperWithoutFile, false}};
+  for (const Case& c : cases) {
+    const std::string label = "paper " + c.number.toStdString();
+    const int row = DoubleClickPaper(c.number);
+    ASSERT_GE(row, 0) << label;
+    ASSERT_NO_FATAL_FAILURE(RunDownload()) << label;
+    EXPECT_FALSE(Form3->isVisible()) << label;
+    const QString name = StoredField(c.number, QStringLiteral("F_BDWJ"));
+    const int openedBefore = fakes.shell.opened.size();
+    if (c.hasFile) {
+      EXPECT_EQ(StoredField(c.number, QStringLiteral("F_ZT")), QStringLiteral("打开")) << label;
+      EXPECT_FALSE(StoredField(c.number, QStringLiteral("F_GXSJ")).isEmpty()) << label;
+      // The grid's row changed in place, without a reopen.
+      EXPECT_EQ(list->FieldAsText(row, QStringLiteral("F_ZT")), QStringLiteral("打开")) << label;
+      // The file lies in the download folder under its name alone, byte for byte what the server has.
+      EXPECT_FALSE(name.contains(QLatin1Char('/'))) << label;
+      QFile file(QStringLiteral("DownLoad/") + name);
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << label << ": " << name.toStdString();
+      const QByteArray served = ServerFile(name);
+      EXPECT_FALSE(served.isEmpty()) << label;
+      EXPECT_TRUE(file.readAll() == served) << label;
+      EXPECT_EQ(Form3->ProgressBar1->maximum(), served.size()) << label;
+      EXPECT_EQ(Form3->ProgressBar1->value(), served.size()) << label;
+
+      // The second double-click on the row, now "打开", hands the file to the shell.
+      DoubleClickPaper(c.number);
+      ASSERT_EQ(fakes.shell.opened.size(), openedBefore + 1) << label;
+      EXPECT_EQ(fakes.shell.opened.last(), QDir::currentPath() + QStringLiteral("/DownLoad/") + name) << label;
+      EXPECT_FALSE(Form3->isVisible()) << label;
+    } else {
+      EXPECT_EQ(StoredField(c.number, QStringLiteral("F_ZT")), QStringLiteral("暂无资源")) << label;
+      EXPECT_TRUE(name.isEmpty()) << label;
+      // A row without a file is neither downloaded again nor opened.
+      DoubleClickPaper(c.number);
+      EXPECT_FALSE(Form3->isVisible()) << label;
+      EXPECT_EQ(fakes.shell.opened.size(), openedBefore) << label;
+    }
+  }
+  EXPECT_EQ(QDir(QStringLiteral("DownLoad")).entryList(QDir::Files).size(), 2);
+  EXPECT_EQ(fakes.dialogs.messages, (QStringList{kNewPapers, Imported(kFirstBank)}));
+}
+
+TEST_F(RoadTest, UpdateSoftwareKeepsACurrentProgramAndHandsANewerOneToTheUpdater) {
+  struct Case {
+    const char* label;
+    QString version;
+    QStringList messages;
+    QStringList started;
+  };
+  const Case cases[] = {
+      {"current", "3.1", {kCurrent}, {}},
+      {"newer", "3.2", {}, {"Upgrading.exe"}},
+      // Only the exact text is current: a trailing line break makes another version.
+      {"current with a line break", "3.1\r\n", {}, {"Upgrading.exe"}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(0, c.version)) << c.label;
+    ASSERT_NO_FATAL_FAILURE(StartClient()) << c.label;
+    fakes.dialogs.messages.clear();
+    fakes.processes.started.clear();
+    fakes.processes.endCodes.clear();
+
+    Form2->N9->trigger();
+    EXPECT_FALSE(Form2->Timer1->isActive()) << c.label;
+    ASSERT_TRUE(GengXinChengXun->isVisible()) << c.label;
+    FirstTick(GengXinChengXun->Timer1);
+    EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.label;
+    EXPECT_EQ(fakes.processes.started, c.started) << c.label;
+    // Handing over ends the process (by closing the main window); staying current hides the window only.
+    EXPECT_EQ(fakes.processes.endCodes.size(), c.started.size()) << c.label;
+    if (c.started.isEmpty()) {
+      EXPECT_FALSE(GengXinChengXun->isVisible()) << c.label;
+    }
+    EndClient();
+  }
+}
+
+TEST_F(RoadTest, ALaterRunGoesOnFromTheHighWaterMark) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank));
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  ASSERT_GE(DoubleClickPaper(kPlainPaper), 0);
+  ASSERT_NO_FATAL_FAILURE(RunDownload());
+  const QString downloaded = StoredField(kPlainPaper, QStringLiteral("F_BDWJ"));
+  EndClient();
+
+  // The server has published more papers since; the next run asks only for those.
+  ASSERT_NO_FATAL_FAILURE(StartServer(kLaterBank));
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  fakes.dialogs.messages.clear();
+  RunStartUpChecks();
+  EXPECT_EQ(fakes.dialogs.messages, QStringList{kNewPapers});
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  EXPECT_EQ(fakes.dialogs.messages.last(), Imported(kLaterBank - kFirstBank));
+  EXPECT_EQ(StoredRowCount(), kLaterBank);
+  EXPECT_EQ(StoredField(QString::number(1000 + kLaterBank), QStringLiteral("F_ZT")), QStringLiteral("下载"));
+  // The earlier download is still recorded.
+  EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_ZT")), QStringLiteral("打开"));
+  EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_BDWJ")), downloaded);
+  EndClient();
+
+  // A run with nothing new: no start-up message, and the update says the catalogue is current.
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  fakes.dialogs.messages.clear();
+  RunStartUpChecks();
+  EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  EXPECT_EQ(fakes.dialogs.messages, QStringList{kCurrent});
+  EXPECT_FALSE(AddSp->isVisible());
+  EXPECT_EQ(StoredRowCount(), kLaterBank);
+}
+
+TEST_F(RoadTest, AGoneServerLeavesTheCatalogueAsItWas) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank));
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  server.Stop();
+  fakes.dialogs.messages.clear();
+
+  // The download swallows every failure: no message, the row stays "下载", the window stays on screen, idle.
+  ASSERT_GE(DoubleClickPaper(kPlainPaper), 0);
+  ASSERT_NO_FATAL_FAILURE(RunDownload());
+  EXPECT_TRUE(Form3->isVisible());
+  EXPECT_FALSE(Form3->Timer1->isActive());
+  EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_ZT")), QStringLiteral("下载"));
+  EXPECT_TRUE(QDir(QStringLiteral("DownLoad")).entryList(QDir::Files).isEmpty());
+  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+
+  // The catalogue update reports the failure and stays, its countdown still running for the repeat.
+  Form2->N8->trigger();
+  FirstTick(AddSp->Timer1);
+  ASSERT_EQ(fakes.dialogs.errors.size(), 1);
+  EXPECT_TRUE(fakes.dialogs.errors[0].startsWith(QStringLiteral("Socket Error # 10061")))
+      << fakes.dialogs.errors[0].toStdString();
+  EXPECT_TRUE(AddSp->isVisible());
+  EXPECT_TRUE(AddSp->Timer1->isActive());
+  EXPECT_EQ(StoredRowCount(), kFirstBank);
+  EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+  fakes.dialogs.errors.clear();
+}
+
+}  // namespace
