@@ -4,6 +4,7 @@
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
 #include "exchange/gbk_text.h"
+#include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/data_grid.h"
@@ -354,7 +355,7 @@ void TForm2::NewPaperCheck() {
     return;
   }
   QScopedValueRollback<bool> running(m_newPaperCheckRunning, true);
-  const std::string mark = exchange::EncodeGbk(m_addSp->HighestServerNumber());
+  const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(m_addSp->HighestServerNumber()));
   std::string answer;
   {
     ui::CountdownTrigger::ActionScope request(m_countdown);

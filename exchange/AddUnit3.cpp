@@ -1,6 +1,7 @@
 #include "exchange/AddUnit3.h"
 
 #include "exchange/gbk_text.h"
+#include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/error_report.h"
@@ -31,28 +32,6 @@ constexpr const char* kSummaryAfter = "套试卷";
 constexpr const char* kStatusToDownload = "下载";
 
 constexpr std::int64_t kProgressLimit = std::numeric_limits<int>::max();
-
-// The mark goes into the request line as it is stored; a stored number that is not a number (the server sent text
-// in <F_id>) must not be able to end the request line early or add header lines, so blanks, control bytes and "#"
-// (which would cut the query off as a fragment) travel percent-encoded. Digits, the only thing the server sends in
-// practice, pass unchanged.
-std::string QueryValue(const QString& mark) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  constexpr unsigned char kLastBlank = 0x20;
-  constexpr unsigned char kDelete = 0x7F;
-  std::string value;
-  for (const char c : exchange::EncodeGbk(mark)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= kLastBlank || byte == kDelete || c == '#') {
-      value += '%';
-      value += kHex[byte >> 4];
-      value += kHex[byte & 0xF];
-    } else {
-      value += c;
-    }
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -101,7 +80,7 @@ void TAddSp::Timer1Timer() {
   {
     // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client.
     ui::CountdownTrigger::ActionScope running(Countdown());
-    const std::string url = m_contentServer + kUpdatePage + QueryValue(HighestServerNumber());
+    const std::string url = m_contentServer + kUpdatePage + exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
     answer = m_http.GetText(url);
   }
   m_answer = std::move(answer);

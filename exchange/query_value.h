@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace exchange {
+
+// The high-water mark goes into a request line as it is stored. A stored number that is not a number (the server sent
+// text in <F_id>) must not be able to end the request line early or add header lines, so blanks, control bytes and "#"
+// (which would cut the query off as a fragment) travel percent-encoded. Digits, the only thing the server sends in
+// practice, and GBK bytes pass unchanged.
+std::string QueryValueOf(std::string_view bytes);
+
+}  // namespace exchange
