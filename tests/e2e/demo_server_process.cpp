@@ -3,6 +3,12 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+
+#include <csignal>
+#endif
+
 namespace {
 
 // Generating a first bank of files is the slow part of a start; it stays well under this.
@@ -20,6 +26,10 @@ QString DemoServerProcess::Start(const QString& root, int records, const QString
   m_process.setArguments({"--port", "0", "--root", root, "--records", QString::number(records), "--version", version,
                           "--rate", "0", "--quiet"});
   m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+#ifdef Q_OS_LINUX
+  // A test binary that crashes must not leave its server listening for ever.
+  m_process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
   m_process.start();
   if (!m_process.waitForStarted(kStartTimeoutMs)) {
     return QStringLiteral("cannot start %1: %2").arg(m_process.program(), m_process.errorString());
