@@ -80,7 +80,8 @@ void TAddSp::Timer1Timer() {
   {
     // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client.
     ui::CountdownTrigger::ActionScope running(Countdown());
-    const std::string url = m_contentServer + kUpdatePage + exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
+    const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
+    const std::string url = m_contentServer + kUpdatePage + mark;
     answer = m_http.GetText(url);
   }
   m_answer = std::move(answer);

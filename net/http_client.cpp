@@ -222,12 +222,27 @@ void HttpClient::ReadErrorBody(std::string& body) {
   m_waitLimit = ReadTimeout;
 }
 
+void HttpClient::Transfer(std::int64_t max, const std::function<void()>& read) {
+  BeginWork(WorkMode::wmRead, max);
+  try {
+    read();
+  } catch (...) {
+    try {
+      EndWork(WorkMode::wmRead);
+    } catch (...) {
+      // The transfer's own failure is the one to report.
+    }
+    throw;
+  }
+  EndWork(WorkMode::wmRead);
+}
+
 void HttpClient::ReadCount(BodySink& sink, std::uint64_t count) {
   sink.Reserve(count);
-  BeginWork(WorkMode::wmRead, count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-                                  ? std::numeric_limits<std::int64_t>::max()
-                                  : static_cast<std::int64_t>(count));
-  try {
+  const std::int64_t announced = count > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
+                                     ? std::numeric_limits<std::int64_t>::max()
+                                     : static_cast<std::int64_t>(count);
+  Transfer(announced, [&] {
     std::uint64_t remaining = count;
     std::size_t withHead = static_cast<std::size_t>(std::min<std::uint64_t>(m_connection.Buffered(), remaining));
     if (withHead > 0) {
@@ -249,20 +264,11 @@ void HttpClient::ReadCount(BodySink& sink, std::uint64_t count) {
       remaining -= piece;
       DoWork(WorkMode::wmRead, static_cast<std::int64_t>(piece));
     }
-  } catch (...) {
-    try {
-      EndWork(WorkMode::wmRead);
-    } catch (...) {
-      // The transfer's own failure is the one to report.
-    }
-    throw;
-  }
-  EndWork(WorkMode::wmRead);
+  });
 }
 
 void HttpClient::ReadUntilClose(BodySink& sink) {
-  BeginWork(WorkMode::wmRead, 0);
-  try {
+  Transfer(0, [&] {
     std::size_t withHead = m_connection.Buffered();
     if (withHead > 0) {
       sink.Append(m_connection.BufferedData(), withHead);
@@ -288,15 +294,7 @@ void HttpClient::ReadUntilClose(BodySink& sink) {
       sink.Append(m_connection.BufferedData(), m_connection.Buffered());
       m_connection.Consume(m_connection.Buffered());
     }
-  } catch (...) {
-    try {
-      EndWork(WorkMode::wmRead);
-    } catch (...) {
-      // The transfer's own failure is the one to report.
-    }
-    throw;
-  }
-  EndWork(WorkMode::wmRead);
+  });
 }
 
 void HttpClient::ReadChunked(BodySink& sink) {

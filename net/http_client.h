@@ -87,6 +87,8 @@ class HttpClient {
   void ReadResponseHead(const UrlParts& url);
   void ReadBody(BodySink& sink);
   void ReadErrorBody(std::string& body);
+  // One wmRead transfer: begin, read, end; the end event fires also when reading fails.
+  void Transfer(std::int64_t max, const std::function<void()>& read);
   void ReadCount(BodySink& sink, std::uint64_t count);
   void ReadUntilClose(BodySink& sink);
   void ReadChunked(BodySink& sink);
