@@ -2,6 +2,7 @@
 
 #include "exchange/gbk_text.h"
 #include "exchange/paper_path.h"
+#include "exchange/query_value.h"
 #include "net/anti_freeze.h"
 #include "net/body_sink.h"
 #include "store/result_set.h"
@@ -141,7 +142,8 @@ void TForm3::DownloadCurrentPaper() {
   const qint64 id = m_mainList->CurrentId();
   // An empty list has no paper to fetch; editing it would insert a row holding only the download's values.
   if (id < 0) return;
-  const std::string number = exchange::EncodeGbk(m_mainList->FieldAsText(QStringLiteral("F_bh")));
+  const std::string number =
+      exchange::QueryValueOf(exchange::EncodeGbk(m_mainList->FieldAsText(QStringLiteral("F_bh"))));
 
   const std::string answer = m_http.GetText(m_contentServer + kFileNamePage + number);
   if (answer.empty()) {
