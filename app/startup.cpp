@@ -95,4 +95,15 @@ int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath
   }
 }
 
+void DestroyForms() {
+  delete Form3;
+  delete GengXinChengXun;
+  delete AddSp;
+  delete Form2;
+  Form3 = nullptr;
+  GengXinChengXun = nullptr;
+  AddSp = nullptr;
+  Form2 = nullptr;
+}
+
 }  // namespace app

@@ -31,4 +31,8 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
 int CreateForms(const ApplicationErrorBox& errorBox,
                 const QString& databasePath = QString::fromLatin1(store::kCatalogueFile));
 
+// Deletes the windows CreateForms made, newest first, and clears the globals. The program itself never calls it (the
+// process ends without an orderly close); tests that start the client more than once do.
+void DestroyForms();
+
 }  // namespace app

@@ -16,14 +16,7 @@ namespace {
 class StartupTest : public InScratchDirectory {
  protected:
   void TearDown() override {
-    delete Form3;
-    delete GengXinChengXun;
-    delete AddSp;
-    delete Form2;
-    Form3 = nullptr;
-    GengXinChengXun = nullptr;
-    AddSp = nullptr;
-    Form2 = nullptr;
+    app::DestroyForms();
     InScratchDirectory::TearDown();
   }
 

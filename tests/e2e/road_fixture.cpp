@@ -106,14 +106,7 @@ void RoadTest::StartClient() {
 }
 
 void RoadTest::EndClient() {
-  delete Form3;
-  delete GengXinChengXun;
-  delete AddSp;
-  delete Form2;
-  Form3 = nullptr;
-  GengXinChengXun = nullptr;
-  AddSp = nullptr;
-  Form2 = nullptr;
+  app::DestroyForms();
 }
 
 void RoadTest::TickAfter(QTimer* timer, qint64 ms) {
