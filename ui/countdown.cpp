@@ -65,8 +65,9 @@ bool CountdownTrigger::Running() const {
 }
 
 void CountdownTrigger::Tick() {
-  // A tick can only come from an armed timer, but a direct call before the first show must not invent a reading.
-  if (!m_start.isValid()) {
+  // A tick can only come from an armed timer, but a direct call before the first show must not invent a reading, and
+  // a queued tick delivered after the action stopped the timer must not write one either.
+  if (!m_start.isValid() || !Running()) {
     return;
   }
   const qint64 remainingMs = kCountdownStartMs + Now().msecsTo(m_start);
@@ -78,7 +79,8 @@ QString CountdownTrigger::Reading() const {
 }
 
 bool CountdownTrigger::Fires(int seconds) const {
-  return !m_busy && IsReading(Reading(), seconds);
+  // Ticks are queued, so one may still be delivered after the action stopped the timer: it must not run the action.
+  return Running() && !m_busy && IsReading(Reading(), seconds);
 }
 
 QDateTime CountdownTrigger::Now() const {

@@ -59,12 +59,13 @@ class CountdownTrigger {
   void Stop();
   bool Running() const;
 
-  // One timer tick: writes the current reading into the countdown field.
+  // One timer tick: writes the current reading into the countdown field (nothing once the timer is stopped).
   void Tick();
   // The field as the window's action sees it: read back and trimmed.
   QString Reading() const;
-  // True when the field shows the reading of `seconds` and no action of this window is running. Read the field anew on
-  // each call, so a handler that tests a second reading after its first action sees what nested ticks wrote meanwhile.
+  // True when the timer runs, the field shows the reading of `seconds` and no action of this window is running. Reads
+  // the field anew on each call, so a handler that tests a second reading after its first action sees what nested
+  // ticks wrote meanwhile.
   bool Fires(int seconds) const;
 
   // While an action of this window runs (its request pumps the event queue, so ticks keep arriving), further firings

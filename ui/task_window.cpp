@@ -33,7 +33,11 @@ TaskWindow::TaskWindow(const QString& caption, QSize clientSize, QWidget* mainWi
 
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(kCountdownPeriodMs);
-  connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+  // Queued, as in the main window: the toolkit delivers no further tick of a timer while its own handler runs, so a
+  // direct connection would freeze the countdown (visible in the program update window) for a whole request. Ticks
+  // that arrive while the request waits find the action busy and are skipped.
+  connect(
+      Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); }, Qt::QueuedConnection);
 
   Edit1->setObjectName(QStringLiteral("Edit1"));
   Edit1->hide();

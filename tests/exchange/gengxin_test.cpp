@@ -2,9 +2,13 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
+#include "net/anti_freeze.h"
 #include "ui/error_report.h"
+#include "ui/pump.h"
 
 #include <QCloseEvent>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -114,6 +118,44 @@ TEST_F(GengXinTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_EQ(fakes.processes.started, QStringList{kUpdater});
   EXPECT_EQ(mainWindow.closes, 1);
+}
+
+// Each look at the clock is one second later, so every tick writes a new reading.
+class SteppingClock : public ui::Clock {
+ public:
+  QDateTime Now() const override {
+    m_now = m_now.addSecs(1);
+    return m_now;
+  }
+
+ private:
+  mutable QDateTime m_now = QDateTime(QDate(2009, 3, 2), QTime(10, 0, 0));
+};
+
+TEST_F(GengXinTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWithIt) {
+  SteppingClock clock;
+  ui::SetClock(&clock);
+  ui::InstallPumpDispatcher();
+  server.Enqueue({Action::Pause(1000), Action::Send(OkResponse("3.1"))});
+  QStringList readings;
+  QObject::connect(window->Edit1, &QLineEdit::textChanged, [&](const QString& text) { readings << text; });
+  qsizetype readingsAtMessage = -1;
+  fakes.dialogs.whileOpen = [&](const QString&) { readingsAtMessage = readings.size(); };
+
+  window->show();
+  window->Timer1->setInterval(20);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !fakes.dialogs.messages.isEmpty(); }, 5000));
+  QTest::qWait(100);
+  net::SetPumpDispatcher({});
+  ui::SetClock(&fakes.clock);
+
+  // Ticks kept coming while the request waited; they found the action busy and asked nothing more.
+  EXPECT_TRUE(readings.contains(QStringLiteral("0:00:27"))) << readings.join(' ').toStdString();
+  EXPECT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
+  // A tick still queued when the action stopped the timer writes nothing and fires nothing.
+  EXPECT_EQ(readings.size(), readingsAtMessage);
+  EXPECT_FALSE(window->Timer1->isActive());
 }
 
 }  // namespace
