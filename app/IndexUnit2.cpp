@@ -47,8 +47,6 @@ constexpr const char* kTabCountSuffix = "　套试卷";
 constexpr const char* kExamCivilService = "公务员考试";
 constexpr const char* kExamCollegeEntrance = "高考";
 constexpr const char* kDownloadFolder = "/DownLoad/";
-constexpr const char* kStatusDownload = "下载";
-constexpr const char* kStatusOpen = "打开";
 constexpr const char* kVersionPage = "/vextal.asp";
 constexpr const char* kNewPaperPage = "/admin/ZPR_UpCount1.asp?id=";
 // The content server's whole answer when it has no paper above the mark; anything else means new papers.
@@ -380,10 +378,10 @@ void TForm2::TreeView1Change(QTreeWidgetItem* node) {
 void TForm2::DBGrid1DblClick() {
   // Both tests run on every double-click; the download only starts a moment later, so one double-click never does
   // both.
-  if (m_mainList->FieldAsText(QStringLiteral("F_ZT")) == QString::fromUtf8(kStatusDownload)) {
+  if (m_mainList->FieldAsText(QStringLiteral("F_ZT")) == QString::fromUtf8(store::kStatusToDownload)) {
     N11Click();
   }
-  if (m_mainList->FieldAsText(QStringLiteral("F_ZT")) == QString::fromUtf8(kStatusOpen)) {
+  if (m_mainList->FieldAsText(QStringLiteral("F_ZT")) == QString::fromUtf8(store::kStatusOpen)) {
     N12Click();
   }
 }

@@ -28,8 +28,6 @@ constexpr const char* kUpdatePage = "/admin/ZPR_UpCount.asp?id=";
 constexpr const char* kAlreadyCurrent = "系统已经是最新版本了！";
 constexpr const char* kSummaryBefore = "系统已升级完成，共下载";
 constexpr const char* kSummaryAfter = "套试卷";
-// Every new row waits for its download.
-constexpr const char* kStatusToDownload = "下载";
 
 constexpr std::int64_t kProgressLimit = std::numeric_limits<int>::max();
 
@@ -155,6 +153,6 @@ void TAddSp::AppendRecord(const exchange::Record& record) {
   m_query->SetField(QStringLiteral("F_ZFL1"), exchange::DecodeGbk(record.F_ZFL1));
   m_query->SetField(QStringLiteral("F_LB"), exchange::DecodeGbk(record.F_LB));
   m_query->SetField(QStringLiteral("F_MS"), exchange::DecodeGbk(record.F_MS));
-  m_query->SetField(QStringLiteral("F_ZT"), QString::fromUtf8(kStatusToDownload));
+  m_query->SetField(QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusToDownload));
   m_query->Post();
 }

@@ -6,6 +6,7 @@
 #include "net/anti_freeze.h"
 #include "net/body_sink.h"
 #include "store/result_set.h"
+#include "store/statements.h"
 #include "ui/locale_format.h"
 #include "ui/seams.h"
 #include "vextal_config.h"
@@ -34,8 +35,6 @@ constexpr int kClientWidth = 677;
 constexpr int kClientHeight = 49;
 
 constexpr const char* kFileNamePage = "/admin/ZPR_BhToDown.asp?bh=";
-constexpr const char* kStatusOpen = "打开";
-constexpr const char* kStatusNoFile = "暂无资源";
 
 // A failure of the download that the window swallows; it carries no text because nobody ever shows it.
 class DownloadFailed : public std::runtime_error {
@@ -147,7 +146,7 @@ void TForm3::DownloadCurrentPaper() {
 
   const std::string answer = m_http.GetText(m_contentServer + kFileNamePage + number);
   if (answer.empty()) {
-    m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(kStatusNoFile)}});
+    m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusNoFile)}});
     return;
   }
 
@@ -165,7 +164,7 @@ void TForm3::DownloadCurrentPaper() {
   // The name as the main window joins it under the download folder to open the file.
   QString localText = exchange::DecodeGbk(*local);
   localText.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(kStatusOpen)},
+  m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusOpen)},
                               {QStringLiteral("F_GXSJ"), DownloadTimeText(ui::clock().Now())},
                               {QStringLiteral("F_BDWJ"), localText}});
 }

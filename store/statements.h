@@ -9,6 +9,11 @@ namespace store {
 
 inline constexpr const char* kTableName = "VXT_TM";
 
+// The status words of F_ZT, compared and written by every window exactly as they stand.
+inline constexpr const char* kStatusToDownload = "下载";  // listed; a double-click downloads it
+inline constexpr const char* kStatusOpen = "打开";        // downloaded; a double-click opens the file
+inline constexpr const char* kStatusNoFile = "暂无资源";  // the server has no file for this paper
+
 // The 100 most recently inserted rows, newest first (the doubled blank is part of the historic text).
 inline constexpr const char* kDefaultListStatement = "select top 100 * from VXT_TM  order by f_id desc";
 // Papers of one exam, newest first, no limit. The exam name is bound to the placeholder, never spliced in.
