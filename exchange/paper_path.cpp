@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "exchange/gbk_bytes.h"
+#include "exchange/query_value.h"
 #include "net/gbk.h"
 
 namespace exchange {
@@ -43,8 +44,9 @@ bool IsSafeSegment(std::string_view segment) {
 }  // namespace
 
 std::string UploadPathOf(std::string_view answer) {
+  // The bytes a query value cannot carry raw are exactly those a path cannot: the same escaping serves both.
   std::string path(kUploadPrefix);
-  path.append(answer);
+  path.append(QueryValueOf(answer));
   return path;
 }
 

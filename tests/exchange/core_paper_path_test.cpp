@@ -28,9 +28,29 @@ TEST(LocalNameOf, DropsEverythingUpToTheFirstSlash) {
   }
 }
 
-TEST(UploadPathOf, AppendsTheAnswerVerbatim) {
-  EXPECT_EQ(UploadPathOf("a b/\xB8\xDF\\c.pdf"), "/Upload/a b/\xB8\xDF\\c.pdf");
-  EXPECT_EQ(UploadPathOf(""), "/Upload/");
+TEST(UploadPathOf, EscapesOnlyWhatCannotStandRawInARequestTarget) {
+  struct Case {
+    const char* label;
+    std::string answer;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"plain", "2024/p.pdf", "/Upload/2024/p.pdf"},
+      {"empty", "", "/Upload/"},
+      {"blank", "2024/\xCA\xD4\xBE\xED 9.pdf", "/Upload/2024/\xCA\xD4\xBE\xED%209.pdf"},
+      {"several blanks", "a/x  y .pdf", "/Upload/a/x%20%20y%20.pdf"},
+      {"tab", "a/x\ty.pdf", "/Upload/a/x%09y.pdf"},
+      {"control bytes and DEL", std::string("a/\x01\x1F\x7F\0.pdf", 10), "/Upload/a/%01%1F%7F%00.pdf"},
+      {"line break", "a/x\r\nHost: evil", "/Upload/a/x%0D%0AHost:%20evil"},
+      {"percent stays", "a/100%.pdf", "/Upload/a/100%.pdf"},
+      {"GBK stays, second byte 0x5C too", "\xB8\xDF/\xD5\\.pdf", "/Upload/\xB8\xDF/\xD5\\.pdf"},
+      {"backslash left to the client", "a\\b.pdf", "/Upload/a\\b.pdf"},
+      {"fragment mark", "a/#1.pdf", "/Upload/a/%231.pdf"},
+      {"query marks stay", "a/x?y=1", "/Upload/a/x?y=1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UploadPathOf(c.answer), c.expected) << c.label;
+  }
 }
 
 TEST(SafeLocalNameOf, KeepsNamesInsideTheDownloadFolder) {
