@@ -4,6 +4,7 @@
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
 #include "exchange/gbk_text.h"
+#include "exchange/paper_path.h"
 #include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -53,6 +54,8 @@ constexpr const char* kNewPaperPage = "/admin/ZPR_UpCount1.asp?id=";
 constexpr const char* kNoNewPapers = "0";
 constexpr const char* kNewVersionMessage = "软件有了新版本，注意更新，点击\"更新软件\"！";
 constexpr const char* kNewPapersMessage = "有新试卷了，请注意更新，点击\"更新题库\"！";
+// Shown instead of opening a "paper" whose file type runs code (an earlier version downloaded whatever it was sent).
+constexpr const char* kRunnableNotOpenedMessage = "没有打开“%1”：这种文件会运行程序，可能不安全。";
 // The process ends right after the close animation; nobody reads its exit code.
 constexpr int kCloseExitCode = 0;
 
@@ -412,8 +415,13 @@ void TForm2::N11Click() {
 
 void TForm2::N12Click() {
   // No check that the row was downloaded: an empty F_BDWJ opens the download folder itself.
-  ui::shell().Open(QDir::currentPath() + QString::fromLatin1(kDownloadFolder) +
-                   m_mainList->FieldAsText(QStringLiteral("F_BDWJ")));
+  const QString file = m_mainList->FieldAsText(QStringLiteral("F_BDWJ"));
+  // The name came from a server over plain HTTP: the shell would run a program rather than show a paper.
+  if (exchange::IsRunnableFileName(exchange::EncodeGbk(file))) {
+    ui::dialogs().ShowMessage(QString::fromUtf8(kRunnableNotOpenedMessage).arg(file));
+    return;
+  }
+  ui::shell().Open(QDir::currentPath() + QString::fromLatin1(kDownloadFolder) + file);
 }
 
 void TForm2::N13Click() { close(); }

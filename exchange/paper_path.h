@@ -31,4 +31,9 @@ bool IsSafeLocalName(std::string_view local);
 // LocalNameOf(answer) when it is safe, nothing otherwise.
 std::optional<std::string> SafeLocalNameOf(std::string_view answer);
 
+// Whether handing a file of this name to the shell could run code: its extension (the last one, without regard to
+// case, after the trailing dots and blanks Windows drops) is a program, script, shortcut, installer or the like on
+// Windows or a Linux desktop. The content server is reached over plain HTTP, so it must never be able to choose one.
+bool IsRunnableFileName(std::string_view name);
+
 }  // namespace exchange

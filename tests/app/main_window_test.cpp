@@ -111,13 +111,22 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     QString file;
     bool downloads;
     QStringList opened;
+    QStringList messages;
   };
   const QString folder = QDir::currentPath() + "/DownLoad/";
+  // A catalogue or folder from an earlier version may hold a program under an "打开" row: it is never run.
+  const auto notOpened = [](const QString& file) {
+    return QStringList{"没有打开“" + file + "”：这种文件会运行程序，可能不安全。"};
+  };
   const Case cases[] = {
-      {"下载", "", true, {}},
-      {"打开", "7.doc", false, {folder + "7.doc"}},
-      {"暂无资源", "", false, {}},
-      {"", "", false, {}},
+      {"下载", "", true, {}, {}},
+      {"打开", "7.doc", false, {folder + "7.doc"}, {}},
+      {"打开", "2024/试卷.pdf", false, {folder + "2024/试卷.pdf"}, {}},
+      {"打开", "试卷.exe", false, {}, notOpened("试卷.exe")},
+      {"打开", "a.pdf.BAT. ", false, {}, notOpened("a.pdf.BAT. ")},
+      {"打开", "sub/x.desktop", false, {}, notOpened("sub/x.desktop")},
+      {"暂无资源", "", false, {}, {}},
+      {"", "", false, {}, {}},
   };
   for (const Case& c : cases) {
     QSqlQuery(form->Database()).exec("delete from VXT_TM");
@@ -125,12 +134,14 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     form->MainList()->Refresh();
     form3->hide();
     fakes.shell.opened.clear();
+    fakes.dialogs.messages.clear();
 
     const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->Model()->index(0, 1));
     form->show();
     QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
     EXPECT_EQ(form3->isVisible(), c.downloads) << c.status.toStdString();
-    EXPECT_EQ(fakes.shell.opened, c.opened) << c.status.toStdString();
+    EXPECT_EQ(fakes.shell.opened, c.opened) << c.file.toStdString();
+    EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.file.toStdString();
   }
 }
 

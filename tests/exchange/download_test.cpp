@@ -264,6 +264,11 @@ TEST_F(PaperDownloadTest, FailuresWriteNothingAndChangeNothing) {
       {"NUL", std::string("x/evil.doc\0.txt", 15), {}, false},
       {"empty segment", "x/sub//evil.doc", {}, false},
       {"nothing after the folder", "x/", {}, false},
+      {"program", "x/\xCA\xD4\xBE\xED.exe", {}, false},
+      {"program behind a paper's extension", "x/a.pdf.exe", {}, false},
+      {"script with trailing dot and blank", "x/a.bat. ", {}, false},
+      {"desktop entry", "x/paper.desktop", {}, false},
+      {"shortcut in a sub-folder", "x/sub/p.lnk", {}, false},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(QDir().mkpath(InFolder(QStringLiteral("sub"))));
