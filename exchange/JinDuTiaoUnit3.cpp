@@ -81,16 +81,17 @@ class PaperFileSink : public net::BodySink {
 
   // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
   // (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows), so there is no moment without a paper under that name.
-  // The mark of the Internet goes on first and moves with the file, so the paper never stands unmarked.
+  // The mark of the Internet goes on under the final name, before the row turns "打开" (Wine keeps a stream as a file
+  // of its own beside the paper, which a rename would leave behind under the temporary name).
   void Commit(std::string_view sourceUrl) {
     m_file.close();
     if (m_file.error() != QFileDevice::NoError) throw DownloadFailed();
-    const std::filesystem::path temporary = QFileInfo(m_file.fileName()).filesystemFilePath();
-    exchange::MarkFromInternet(temporary, sourceUrl);
+    const std::filesystem::path target = QFileInfo(m_target).filesystemFilePath();
     std::error_code error;
-    std::filesystem::rename(temporary, QFileInfo(m_target).filesystemFilePath(), error);
+    std::filesystem::rename(QFileInfo(m_file.fileName()).filesystemFilePath(), target, error);
     if (error) throw DownloadFailed();
     m_committed = true;
+    exchange::MarkFromInternet(target, sourceUrl);
   }
 
  private:
