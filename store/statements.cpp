@@ -3,6 +3,42 @@
 #include <QRegularExpression>
 
 namespace store {
+namespace {
+
+// The wildcard characters of LIKE and the one that escapes them.
+constexpr char16_t kLikeEscape = u'\\';
+constexpr const char* kSearchAll = "select * from VXT_TM where F_SJMC like ? escape '\\' order by f_id desc";
+constexpr const char* kSearchExam =
+    "select * from VXT_TM where F_KM = ? and F_SJMC like ? escape '\\' order by f_id desc";
+// Columns a list may be ordered by: those of the table, whatever their case in the caller.
+constexpr const char* kSortableColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM",   "F_ZFL1", "F_LB",
+                                            "F_MS", "F_ZT", "F_BZ",   "F_GXSJ", "F_BDWJ"};
+// F_bh holds the server's number as text; it sorts as a number.
+constexpr const char* kNumericTextColumn = "F_bh";
+
+// A trailing "order by ..." with no row limit after it: it changes the order of the rows, never which rows.
+const QRegularExpression& TrailingOrder() {
+  static const QRegularExpression order(QStringLiteral(R"(^(.*\S)\s+order\s+by\s+(?:(?!\blimit\b)[^()'?])*$)"),
+                                        QRegularExpression::CaseInsensitiveOption |
+                                            QRegularExpression::DotMatchesEverythingOption);
+  return order;
+}
+
+QString LikeContaining(const QString& text) {
+  QString pattern;
+  pattern.reserve(text.size() + 2);
+  pattern += u'%';
+  for (const QChar c : text) {
+    if (c == u'%' || c == u'_' || c == kLikeEscape) {
+      pattern += kLikeEscape;
+    }
+    pattern += c;
+  }
+  pattern += u'%';
+  return pattern;
+}
+
+}  // namespace
 
 Statement DefaultListStatement() { return {kDefaultListStatement, {}}; }
 
@@ -11,6 +47,50 @@ Statement ExamFilterStatement(const QString& examName) { return {kExamFilterStat
 Statement HighWaterMarkStatement() { return {kHighWaterMarkStatement, {}}; }
 
 Statement AppendTargetStatement() { return {kAppendTargetStatement, {}}; }
+
+Statement SearchStatement(const QString& examName, const QString& text) {
+  if (text.isEmpty()) {
+    return examName.isEmpty() ? DefaultListStatement() : ExamFilterStatement(examName);
+  }
+  if (examName.isEmpty()) {
+    return {QString::fromLatin1(kSearchAll), {LikeContaining(text)}};
+  }
+  return {QString::fromLatin1(kSearchExam), {examName, LikeContaining(text)}};
+}
+
+Statement SortedStatement(const Statement& statement, const QString& column, Qt::SortOrder order) {
+  QString name;
+  for (const char* known : kSortableColumns) {
+    if (column.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) {
+      name = QString::fromLatin1(known);
+    }
+  }
+  if (name.isEmpty()) {
+    return statement;
+  }
+  const QString key =
+      name == QLatin1String(kNumericTextColumn) ? QStringLiteral("cast(%1 as integer)").arg(name) : name;
+  const QString direction = order == Qt::AscendingOrder ? QStringLiteral("asc") : QStringLiteral("desc");
+  const QString orderBy = QStringLiteral(" order by %1 %2, F_id desc").arg(key, direction);
+  const QString text = ToSqliteDialect(statement.text);
+  const QRegularExpressionMatch match = TrailingOrder().match(text);
+  if (match.hasMatch()) {
+    return {match.captured(1) + orderBy, statement.bindings};
+  }
+  return {QStringLiteral("select * from (%1)").arg(text) + orderBy, statement.bindings};
+}
+
+QString PageStatementText(const QString& sqliteText) {
+  return QStringLiteral("select * from (%1) limit ? offset ?").arg(sqliteText);
+}
+
+QString CountStatementText(const QString& sqliteText) {
+  // Without its order the count of an exam comes from the exam's index alone, several times faster.
+  const QRegularExpressionMatch match = TrailingOrder().match(sqliteText);
+  return QStringLiteral("select count(*) from (%1)").arg(match.hasMatch() ? match.captured(1) : sqliteText);
+}
+
+QString IdStatementText(const QString& sqliteText) { return QStringLiteral("select F_id from (%1)").arg(sqliteText); }
 
 QString ToSqliteDialect(const QString& statement) {
   static const QRegularExpression top(QStringLiteral(R"(^\s*select\s+top\s+(\d+)\s+(.*)$)"),

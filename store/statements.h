@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariantList>
+#include <Qt>
 
 // The fixed statements every window runs against the catalogue. Their texts are written in the dialect the program
 // has always used (row limits as "top N"); ToSqliteDialect translates them for the engine in one place.
@@ -36,5 +37,20 @@ Statement AppendTargetStatement();
 
 // "select top N <rest>" becomes "select <rest> limit N"; any other text is returned unchanged.
 QString ToSqliteDialect(const QString& statement);
+
+// Papers whose title (F_SJMC) contains the text, newest first: of the whole catalogue when the exam is empty, of that
+// exam otherwise. Both are bound; "%", "_" and the escape character in the text match themselves. An empty text gives
+// back the list without a search: the default list, or the exam filter.
+Statement SearchStatement(const QString& examName, const QString& text);
+
+// The same rows ordered by one column (ties newest first), in the database. A statement without a row limit gets its
+// order replaced; one with a limit is sorted as the rows it yields, so the newest 100 stay the newest 100.
+Statement SortedStatement(const Statement& statement, const QString& column, Qt::SortOrder order);
+
+// The texts the result set derives from a statement's text (already in SQLite's dialect) to read it a page at a time:
+// a page (two more placeholders: the row count and the offset), the row count, and the ids in the statement's order.
+QString PageStatementText(const QString& sqliteText);
+QString CountStatementText(const QString& sqliteText);
+QString IdStatementText(const QString& sqliteText);
 
 }  // namespace store
