@@ -39,8 +39,8 @@ Statement AppendTargetStatement();
 QString ToSqliteDialect(const QString& statement);
 
 // Papers whose title (F_SJMC) contains the text, newest first: of the whole catalogue when the exam is empty, of that
-// exam otherwise. Both are bound; "%", "_" and the escape character in the text match themselves. An empty text gives
-// back the list without a search: the default list, or the exam filter.
+// exam otherwise. Both are bound, and every character of the text matches itself ("%" and "_" included, letters with
+// their case). An empty text gives back the list without a search: the default list, or the exam filter.
 Statement SearchStatement(const QString& examName, const QString& text);
 
 // The same rows ordered by one column (ties newest first), in the database. A statement without a row limit gets its
