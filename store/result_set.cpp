@@ -6,6 +6,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 namespace store {
 namespace {
 
@@ -59,10 +61,10 @@ QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) con
   return query;
 }
 
-QVector<ResultSet::Row> ResultSet::ReadRows(int first, int count) const {
+QVector<ResultSet::Row> ResultSet::ReadRows(const QString& sqliteText, int first, int count) const {
   QVariantList bindings = m_statement.bindings;
   bindings << count << first;
-  QSqlQuery& query = Run(PageStatementText(m_sqliteText), bindings);
+  QSqlQuery& query = Run(PageStatementText(sqliteText), bindings);
   if (m_columns.isEmpty()) {
     const QSqlRecord record = query.record();
     for (int i = 0; i < record.count(); ++i) {
@@ -82,6 +84,21 @@ QVector<ResultSet::Row> ResultSet::ReadRows(int first, int count) const {
   return rows;
 }
 
+QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
+  const int first = page * kPageRows;
+  const int statementRows = StatementRowCount();
+  const QString reversed = ReversedStatementText(m_sqliteText);
+  if (first < statementRows / 2 || reversed.isEmpty()) {
+    return ReadRows(m_sqliteText, first, kPageRows);
+  }
+  // The far half of a long list is read from its other end: an offset costs a walk over every row it skips, and a
+  // sorted list would be sorted whole to find its last rows.
+  const int end = std::min(first + kPageRows, statementRows);
+  QVector<Row> rows = ReadRows(reversed, statementRows - end, end - first);
+  std::reverse(rows.begin(), rows.end());
+  return rows;
+}
+
 const ResultSet::Row* ResultSet::RowAt(int row) const {
   if (row < 0) {
     return nullptr;
@@ -97,7 +114,7 @@ const ResultSet::Row* ResultSet::RowAt(int row) const {
     if (m_pages.size() >= kPagesHeld) {
       m_pages.remove(m_pageUse.takeFirst());
     }
-    it = m_pages.insert(page, ReadRows(page * kPageRows, kPageRows));
+    it = m_pages.insert(page, ReadPage(page));
   } else {
     m_pageUse.removeOne(page);
   }
@@ -181,7 +198,7 @@ void ResultSet::Open() {
   // The first page is read now: it reports a statement the database refuses here, not in the grid's painting, and a
   // result that fits in it needs no count of its own (the catalogue update opens its append target once a record).
   m_columns.clear();
-  QVector<Row> first = ReadRows(0, kPageRows);
+  QVector<Row> first = ReadRows(m_sqliteText, 0, kPageRows);
   if (first.size() < kPageRows) {
     m_statementRows = static_cast<int>(first.size());
   }

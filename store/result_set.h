@@ -87,8 +87,10 @@ class ResultSet : public QObject {
   void EnsureColumns();
   // Prepares a statement text once per result set and runs it with the bindings; throws DatabaseError.
   QSqlQuery& Run(const QString& text, const QVariantList& bindings) const;
-  // Rows of the statement from `first` on, at most `count`; the columns are taken on the first read.
-  QVector<Row> ReadRows(int first, int count) const;
+  // Rows of a statement text (the result's own, or its reverse) from `first` on, at most `count`; the columns are
+  // taken on the first read.
+  QVector<Row> ReadRows(const QString& sqliteText, int first, int count) const;
+  QVector<Row> ReadPage(int page) const;
   // The row, read with its page when that page is not held; nullptr outside the result.
   const Row* RowAt(int row) const;
   // The row when it is held (no read), for writing the values a post stored.

@@ -77,6 +77,34 @@ QString CountStatementText(const QString& sqliteText) {
   return QStringLiteral("select count(*) from (%1)").arg(match.hasMatch() ? match.captured(1) : sqliteText);
 }
 
+QString ReversedStatementText(const QString& sqliteText) {
+  const QRegularExpressionMatch match = TrailingOrder().match(sqliteText);
+  if (!match.hasMatch()) {
+    return {};
+  }
+  static const QRegularExpression orderBy(QStringLiteral(R"(\s+order\s+by\s+)"),
+                                          QRegularExpression::CaseInsensitiveOption);
+  const QString tail = sqliteText.mid(match.capturedEnd(1));
+  const QString terms = tail.mid(orderBy.match(tail).capturedEnd());
+  QStringList reversed;
+  for (QString term : terms.split(QLatin1Char(','))) {
+    term = term.trimmed();
+    const QStringList words = term.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty()) {
+      return {};
+    }
+    const bool descending = words.last().compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
+    const bool ascending = words.last().compare(QLatin1String("asc"), Qt::CaseInsensitive) == 0;
+    const QString key = descending || ascending ? words.mid(0, words.size() - 1).join(QLatin1Char(' ')) : term;
+    reversed << key + (descending ? QStringLiteral(" asc") : QStringLiteral(" desc"));
+  }
+  // Only an order that ends on the row's unique number has a mirror image: ties would come out in any order.
+  if (!reversed.last().startsWith(QLatin1String("F_id "), Qt::CaseInsensitive)) {
+    return {};
+  }
+  return match.captured(1) + QStringLiteral(" order by ") + reversed.join(QStringLiteral(", "));
+}
+
 QString IdStatementText(const QString& sqliteText) { return QStringLiteral("select F_id from (%1)").arg(sqliteText); }
 
 QString ToSqliteDialect(const QString& statement) {

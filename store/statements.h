@@ -52,5 +52,8 @@ Statement SortedStatement(const Statement& statement, const QString& column, Qt:
 QString PageStatementText(const QString& sqliteText);
 QString CountStatementText(const QString& sqliteText);
 QString IdStatementText(const QString& sqliteText);
+// The same rows in exactly the opposite order, so the end of a long list is read from its own first rows; empty when
+// the order cannot be turned round exactly (a row limit, or an order that does not end on F_id).
+QString ReversedStatementText(const QString& sqliteText);
 
 }  // namespace store

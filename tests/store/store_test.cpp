@@ -341,22 +341,30 @@ TEST_F(CatalogueTest, SearchMatchesTitlesLiterallyAndSortOrdersInTheDatabase) {
   }
 }
 
-TEST(StatementsTest, PagesAndCountsAreDerivedFromTheStatement) {
+TEST(StatementsTest, PagesCountsAndReversesAreDerivedFromTheStatement) {
   struct Case {
     const char* in;
     const char* count;
+    const char* reversed;  // empty: cannot be turned round exactly
   };
   const Case cases[] = {
       {"select * from VXT_TM where F_KM =? order by f_id desc",
-       "select count(*) from (select * from VXT_TM where F_KM =?)"},
+       "select count(*) from (select * from VXT_TM where F_KM =?)",
+       "select * from VXT_TM where F_KM =? order by f_id asc"},
       {"select * from VXT_TM  order by f_id desc limit 100",
-       "select count(*) from (select * from VXT_TM  order by f_id desc limit 100)"},
+       "select count(*) from (select * from VXT_TM  order by f_id desc limit 100)", ""},
       {"select * from (select * from VXT_TM order by f_id desc limit 100) order by F_SJMC asc, F_id desc",
-       "select count(*) from (select * from (select * from VXT_TM order by f_id desc limit 100))"},
-      {"select * from VXT_TM", "select count(*) from (select * from VXT_TM)"},
+       "select count(*) from (select * from (select * from VXT_TM order by f_id desc limit 100))",
+       "select * from (select * from VXT_TM order by f_id desc limit 100) order by F_SJMC desc, F_id asc"},
+      {"select * from VXT_TM where F_KM = ? order by F_ZT, F_id desc",
+       "select count(*) from (select * from VXT_TM where F_KM = ?)",
+       "select * from VXT_TM where F_KM = ? order by F_ZT desc, F_id asc"},
+      {"select * from VXT_TM order by F_SJMC desc", "select count(*) from (select * from VXT_TM)", ""},
+      {"select * from VXT_TM", "select count(*) from (select * from VXT_TM)", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(store::CountStatementText(QString::fromUtf8(c.in)), QString::fromUtf8(c.count)) << c.in;
+    EXPECT_EQ(store::ReversedStatementText(QString::fromUtf8(c.in)), QString::fromUtf8(c.reversed)) << c.in;
   }
 }
 
