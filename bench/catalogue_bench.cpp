@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -88,6 +89,12 @@ void PressOnGrid(int key, Qt::KeyboardModifiers modifiers) {
   QApplication::sendEvent(Form2->DBGrid1, &press);
 }
 
+// Where the user lets go of the scroll bar's thumb: the grid paints the rows there.
+void DragScrollBar(double fraction) {
+  QScrollBar* bar = Form2->DBGrid1->verticalScrollBar();
+  bar->setValue(static_cast<int>(bar->maximum() * fraction));
+}
+
 // Runs one step and the painting it causes, and prints its figures.
 void Step(const char* name, const std::function<void()>& action) {
   QElapsedTimer timer;
@@ -114,6 +121,7 @@ int Run(const QString& path) {
        [] { Form2->TreeView1->setCurrentItem(Form2->TreeView1->topLevelItem(0)); });
   Step("jump to the last row", [] { PressOnGrid(Qt::Key_End, Qt::ControlModifier); });
   Step("back to the first row", [] { PressOnGrid(Qt::Key_Home, Qt::ControlModifier); });
+  Step("scroll bar to the middle", [] { DragScrollBar(0.5); });
   Step("search in the exam", [] {
     Form2->Edit2->setText(QString::fromUtf8(kSearchTerm));
     Form2->Timer2->stop();
@@ -126,6 +134,8 @@ int Run(const QString& path) {
   });
   Step("sort the exam by title", [] { Form2->DBGrid1TitleClick(QStringLiteral("F_SJMC"), Qt::AscendingOrder); });
   Step("jump to the last sorted row", [] { PressOnGrid(Qt::Key_End, Qt::ControlModifier); });
+  Step("sorted: scroll bar to 1/2", [] { DragScrollBar(0.5); });
+  Step("sorted: scroll bar to 1/3", [] { DragScrollBar(1.0 / 3); });
   Step("sort by number, keep selection", [] { Form2->DBGrid1TitleClick(QStringLiteral("F_id"), Qt::DescendingOrder); });
   ui::SetDialogs(nullptr);
   return 0;

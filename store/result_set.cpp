@@ -4,6 +4,7 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QElapsedTimer>
 #include <QSqlRecord>
 
 #include <algorithm>
@@ -15,6 +16,11 @@ namespace {
 // million papers keeps memory flat.
 constexpr int kPageRows = 256;
 constexpr int kPagesHeld = 16;
+// Pages this close to either end of a list are always cheap to read; a page further in that takes longer than this
+// to read makes the list keep its order (see ReadPage).
+constexpr int kPagesNearAnEnd = 4;
+constexpr qint64 kDefaultSlowPageMs = 50;
+qint64 g_slowPageMs = kDefaultSlowPageMs;
 
 constexpr const char* kIdField = "F_id";
 
@@ -35,7 +41,9 @@ QVariant Bound(const QString& column, const QString& value) {
 
 ResultSet::ResultSet(QSqlDatabase database, QObject* parent) : QObject(parent), m_database(std::move(database)) {}
 
-ResultSet::~ResultSet() = default;
+ResultSet::~ResultSet() { DropOrder(); }
+
+void ResultSet::SetSlowPageMs(qint64 ms) { g_slowPageMs = ms < 0 ? kDefaultSlowPageMs : ms; }
 
 QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) const {
   // The catalogue update reopens the same statement and posts the same insert once per record, and the grid reads
@@ -87,16 +95,73 @@ QVector<ResultSet::Row> ResultSet::ReadRows(const QString& sqliteText, int first
 QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
   const int first = page * kPageRows;
   const int statementRows = StatementRowCount();
-  const QString reversed = ReversedStatementText(m_sqliteText);
-  if (first < statementRows / 2 || reversed.isEmpty()) {
-    return ReadRows(m_sqliteText, first, kPageRows);
-  }
-  // The far half of a long list is read from its other end: an offset costs a walk over every row it skips, and a
-  // sorted list would be sorted whole to find its last rows.
   const int end = std::min(first + kPageRows, statementRows);
-  QVector<Row> rows = ReadRows(reversed, statementRows - end, end - first);
-  std::reverse(rows.begin(), rows.end());
+  if (!m_orderTable.isEmpty()) {
+    QSqlQuery& query = Run(QStringLiteral("select t.* from temp.%1 o join %2 t on t.F_id = o.F_id "
+                                          "where o.rowid > ? and o.rowid <= ? order by o.rowid")
+                               .arg(m_orderTable, kTableName),
+                           {first, end});
+    QVector<Row> rows;
+    while (query.next()) {
+      Row row(m_columns.size());
+      for (int i = 0; i < row.size(); ++i) {
+        row[i] = query.value(i);
+      }
+      rows.push_back(std::move(row));
+    }
+    query.finish();
+    return rows;
+  }
+  const QString reversed = ReversedStatementText(m_sqliteText);
+  const bool farHalf = first >= statementRows / 2 && !reversed.isEmpty();
+  const int fromEnd = farHalf ? statementRows - end : first;
+  const bool middle = fromEnd > kPagesNearAnEnd * kPageRows;
+  // A list whose first page was already slow to read is ordered by computation: the middle would cost a whole sort.
+  if (middle && m_firstPageMs >= g_slowPageMs && KeepOrder()) {
+    return ReadPage(page);
+  }
+  QElapsedTimer timer;
+  timer.start();
+  QVector<Row> rows;
+  if (farHalf) {
+    // The far half of a long list is read from its other end: an offset costs a walk over every row it skips, and a
+    // sorted list would be sorted whole to find its last rows.
+    rows = ReadRows(reversed, statementRows - end, end - first);
+    std::reverse(rows.begin(), rows.end());
+  } else {
+    rows = ReadRows(m_sqliteText, first, kPageRows);
+  }
+  // A page in the middle that was slow to reach is a list ordered by computation, not by an index (a column the
+  // user sorted by): every further page would sort it whole again. Its order is kept once, as ids in a temporary
+  // table, and the pages are read from there.
+  if (middle && timer.elapsed() >= g_slowPageMs) {
+    KeepOrder();
+  }
   return rows;
+}
+
+bool ResultSet::KeepOrder() const {
+  static int serial = 0;
+  const QString table = QStringLiteral("vxt_order_%1").arg(++serial);
+  QSqlQuery query(m_database);
+  query.prepare(QStringLiteral("create temp table %1 as select F_id from (%2)").arg(table, m_sqliteText));
+  for (int i = 0; i < m_statement.bindings.size(); ++i) {
+    query.bindValue(i, m_statement.bindings[i]);
+  }
+  // Only a speed-up: when the engine refuses, the pages go on being read from the statement itself.
+  if (!query.exec()) {
+    return false;
+  }
+  m_orderTable = table;
+  return true;
+}
+
+void ResultSet::DropOrder() const {
+  if (m_orderTable.isEmpty()) {
+    return;
+  }
+  QSqlQuery(m_database).exec(QStringLiteral("drop table if exists temp.%1").arg(m_orderTable));
+  m_orderTable.clear();
 }
 
 const ResultSet::Row* ResultSet::RowAt(int row) const {
@@ -170,6 +235,7 @@ int ResultSet::StatementRowCount() const {
 }
 
 void ResultSet::ForgetPages() {
+  DropOrder();
   m_pages.clear();
   m_pageUse.clear();
   m_statementRows = -1;
@@ -198,7 +264,10 @@ void ResultSet::Open() {
   // The first page is read now: it reports a statement the database refuses here, not in the grid's painting, and a
   // result that fits in it needs no count of its own (the catalogue update opens its append target once a record).
   m_columns.clear();
+  QElapsedTimer timer;
+  timer.start();
   QVector<Row> first = ReadRows(m_sqliteText, 0, kPageRows);
+  m_firstPageMs = timer.elapsed();
   if (first.size() < kPageRows) {
     m_statementRows = static_cast<int>(first.size());
   }
@@ -282,6 +351,12 @@ qint64 ResultSet::CurrentId() const {
 int ResultSet::RowOfId(qint64 id) const {
   if (const int held = HeldRowOfId(id); held >= 0 || !m_open || ColumnOf(kIdField) < 0) {
     return held;
+  }
+  if (!m_orderTable.isEmpty()) {
+    QSqlQuery& kept = Run(QStringLiteral("select rowid - 1 from temp.%1 where F_id = ?").arg(m_orderTable), {id});
+    const int row = kept.next() ? kept.value(0).toInt() : -1;
+    kept.finish();
+    return row;
   }
   // Not among the rows held: walk the statement's ids in its own order, inside the database.
   QSqlQuery& query = Run(IdStatementText(m_sqliteText), m_statement.bindings);
@@ -405,6 +480,7 @@ void ResultSet::Delete() {
     m_appended.removeAt(row - statementRows);
   } else {
     // The statement's later rows move up by one: the pages from this row's on are read again when needed.
+    DropOrder();
     for (auto page = m_pages.begin(); page != m_pages.end();) {
       if (page.key() >= row / kPageRows) {
         m_pageUse.removeOne(page.key());

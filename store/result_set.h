@@ -27,6 +27,10 @@ class ResultSet : public QObject {
   explicit ResultSet(QSqlDatabase database, QObject* parent = nullptr);
   ~ResultSet() override;
 
+  // How long a page in the middle of a list may take to read before the list keeps its order in a temporary table;
+  // tests set 0 to read every list that way, a negative value restores the default.
+  static void SetSlowPageMs(qint64 ms);
+
   void Close();
   void SetStatement(const Statement& statement);
   const Statement& CurrentStatement() const { return m_statement; }
@@ -91,6 +95,9 @@ class ResultSet : public QObject {
   // taken on the first read.
   QVector<Row> ReadRows(const QString& sqliteText, int first, int count) const;
   QVector<Row> ReadPage(int page) const;
+  // Keeps the statement's order as ids in a temporary table; false when the engine refused.
+  bool KeepOrder() const;
+  void DropOrder() const;
   // The row, read with its page when that page is not held; nullptr outside the result.
   const Row* RowAt(int row) const;
   // The row when it is held (no read), for writing the values a post stored.
@@ -111,6 +118,10 @@ class ResultSet : public QObject {
   mutable QVector<int> m_pageUse;
   // -1 until asked for.
   mutable int m_statementRows = -1;
+  // The temporary table holding the statement's ids in its order, once reading by offset proved slow; empty before.
+  mutable QString m_orderTable;
+  // How long the first page took to read at the open.
+  qint64 m_firstPageMs = 0;
   // Rows posted by Append since the open, after the statement's rows.
   QVector<Row> m_appended;
   int m_current = -1;

@@ -215,61 +215,72 @@ TEST_F(CatalogueTest, DeleteMakesTheFollowingRowCurrent) {
 }
 
 // A list of several pages reads, edits and deletes exactly as one held whole would.
+// Both ways of reading a page: by offset from the nearer end, and from the order kept once reading proved slow.
 TEST_F(CatalogueTest, ListsOfManyPagesKeepEveryRowOperation) {
-  constexpr int kRows = 1000;
+  constexpr int kRows = 6000;
   QSqlDatabase db = Open();
-  QSqlQuery fill(db);
-  ASSERT_TRUE(fill.exec(QStringLiteral(
-      "with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
-      "insert into VXT_TM (F_bh, F_SJMC, F_KM, F_ZT) select i, '试卷' || i, "
-      "case i % 2 when 0 then '高考' else '公务员考试' end, '下载' from n").arg(kRows)));
-  store::ResultSet list(db);
-  list.SetStatement(store::ExamFilterStatement(QStringLiteral("高考")));
-  list.Open();
-  // Newest first: row r holds paper 1000 - 2r.
-  const auto paperAt = [](int row) { return QString::number(kRows - 2 * row); };
-  ASSERT_EQ(list.RecordCount(), kRows / 2);
-  struct Case {
-    const char* label;
-    int row;
-  };
-  for (const Case& c : {Case{"first page", 3}, Case{"third page", 600 / 2 + 10}, Case{"last row", kRows / 2 - 1},
-                        Case{"back to the first page", 0}, Case{"page boundary", 256}}) {
-    list.SetCurrentRow(c.row);
-    EXPECT_EQ(list.CurrentRow(), c.row) << c.label;
-    EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(c.row)) << c.label;
-    EXPECT_EQ(list.RowOfId(list.CurrentId()), c.row) << c.label;
+  for (const qint64 slowPageMs : {qint64{-1}, qint64{0}}) {
+    store::ResultSet::SetSlowPageMs(slowPageMs);
+    SCOPED_TRACE(slowPageMs < 0 ? "pages read by offset" : "pages read from the kept order");
+    QSqlQuery fill(db);
+    ASSERT_TRUE(fill.exec(QStringLiteral("delete from VXT_TM")));
+    ASSERT_TRUE(fill.exec(QStringLiteral(
+        "with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
+        "insert into VXT_TM (F_bh, F_SJMC, F_KM, F_ZT) select i, '试卷' || i, "
+        "case i % 2 when 0 then '高考' else '公务员考试' end, '下载' from n").arg(kRows)));
+    store::ResultSet list(db);
+    list.SetStatement(store::ExamFilterStatement(QStringLiteral("高考")));
+    list.Open();
+    // Newest first: row r holds paper 6000 - 2r.
+    const auto paperAt = [](int row) { return QString::number(kRows - 2 * row); };
+    ASSERT_EQ(list.RecordCount(), kRows / 2);
+    struct Case {
+      const char* label;
+      int row;
+    };
+    for (const Case& c : {Case{"first page", 3}, Case{"third page", 600}, Case{"the middle", 1500}, Case{"last row", kRows / 2 - 1},
+                          Case{"back to the first page", 0}, Case{"page boundary", 256}}) {
+      list.SetCurrentRow(c.row);
+      EXPECT_EQ(list.CurrentRow(), c.row) << c.label;
+      EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(c.row)) << c.label;
+      EXPECT_EQ(list.RowOfId(list.CurrentId()), c.row) << c.label;
   }
-  EXPECT_EQ(list.FieldAsText(kRows / 2, QStringLiteral("F_bh")), QString()) << "past the end";
+    EXPECT_EQ(list.FieldAsText(kRows / 2, QStringLiteral("F_bh")), QString()) << "past the end";
+    QSqlQuery kept(db);
+    ASSERT_TRUE(kept.exec(QStringLiteral("select count(*) from temp.sqlite_master where name like 'vxt_order_%'")));
+    ASSERT_TRUE(kept.next());
+    EXPECT_EQ(kept.value(0).toInt(), slowPageMs == 0 ? 1 : 0);
 
-  // Edit and post on a far page: the row stays current and shows its values.
-  list.SetCurrentRow(400);
-  list.Edit();
-  list.SetField(QStringLiteral("F_ZT"), QStringLiteral("打开"));
-  list.Post();
-  EXPECT_EQ(list.CurrentRow(), 400);
-  EXPECT_EQ(list.FieldAsText(QStringLiteral("F_ZT")), QStringLiteral("打开"));
+    // Edit and post on a far page: the row stays current and shows its values.
+    list.SetCurrentRow(1400);
+    list.Edit();
+    list.SetField(QStringLiteral("F_ZT"), QStringLiteral("打开"));
+    list.Post();
+    EXPECT_EQ(list.CurrentRow(), 1400);
+    EXPECT_EQ(list.FieldAsText(QStringLiteral("F_ZT")), QStringLiteral("打开"));
 
-  // Update by id of a row whose page is not held, then read it.
-  const qint64 farId = list.FieldAsText(5, QStringLiteral("F_id")).toLongLong();
-  for (int row = 0; row < list.RecordCount(); row += 128) list.FieldAsText(row, QStringLiteral("F_id"));
-  list.UpdateById(farId, {{QStringLiteral("F_BDWJ"), QStringLiteral("far.pdf")}});
-  EXPECT_EQ(list.FieldAsText(5, QStringLiteral("F_BDWJ")), QStringLiteral("far.pdf"));
-  EXPECT_EQ(list.RowOfId(farId), 5);
-  EXPECT_EQ(list.RowOfId(1), -1) << "a paper of the other exam";
+    // Update by id of a row whose page is not held, then read it.
+    const qint64 farId = list.FieldAsText(5, QStringLiteral("F_id")).toLongLong();
+    for (int row = 0; row < list.RecordCount(); row += 128) list.FieldAsText(row, QStringLiteral("F_id"));
+    list.UpdateById(farId, {{QStringLiteral("F_BDWJ"), QStringLiteral("far.pdf")}});
+    EXPECT_EQ(list.FieldAsText(5, QStringLiteral("F_BDWJ")), QStringLiteral("far.pdf"));
+    EXPECT_EQ(list.RowOfId(farId), 5);
+    EXPECT_EQ(list.RowOfId(1), -1) << "a paper of the other exam";
 
-  // Delete on a later page: the rows after it move up, the count follows, the next row becomes current.
-  list.SetCurrentRow(300);
-  list.Delete();
-  EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
-  EXPECT_EQ(list.CurrentRow(), 300);
-  EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(301));
-  EXPECT_EQ(list.FieldAsText(kRows / 2 - 2, QStringLiteral("F_bh")), paperAt(kRows / 2 - 1));
+    // Delete on a later page: the rows after it move up, the count follows, the next row becomes current.
+    list.SetCurrentRow(1300);
+    list.Delete();
+    EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
+    EXPECT_EQ(list.CurrentRow(), 1300);
+    EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(1301));
+    EXPECT_EQ(list.FieldAsText(kRows / 2 - 2, QStringLiteral("F_bh")), paperAt(kRows / 2 - 1));
 
-  list.Refresh();
-  EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
-  EXPECT_EQ(list.CurrentRow(), 0);
-  EXPECT_EQ(list.FieldAsText(399, QStringLiteral("F_ZT")), QStringLiteral("打开")) << "moved up by the delete";
+    list.Refresh();
+    EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
+    EXPECT_EQ(list.CurrentRow(), 0);
+    EXPECT_EQ(list.FieldAsText(1399, QStringLiteral("F_ZT")), QStringLiteral("打开")) << "moved up by the delete";
+  }
+  store::ResultSet::SetSlowPageMs(-1);
 }
 
 TEST_F(CatalogueTest, SearchMatchesTitlesLiterallyAndSortOrdersInTheDatabase) {
