@@ -8,12 +8,13 @@
 namespace store {
 namespace {
 
-// F_bh has numeric affinity so "order by f_bh desc" puts server number 10 above 9; AUTOINCREMENT keeps F_id growing
-// with insertion order and never hands out the number of a deleted row again.
+// F_bh is text: the server's number travels back to it byte for byte ("0012" stays "0012"), and the high-water mark
+// compares whole numbers by their digits, not by the column's order. AUTOINCREMENT keeps F_id growing with insertion
+// order and never hands out the number of a deleted row again.
 constexpr const char* kCreateTable =
     "create table VXT_TM ("
     "F_id integer primary key autoincrement, "
-    "F_bh numeric, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
+    "F_bh text, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
     "F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)";
 constexpr const char* kCreateIndexes[] = {
     "create index VXT_TM_F_bh on VXT_TM (F_bh)",

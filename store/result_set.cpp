@@ -11,18 +11,7 @@ namespace {
 
 constexpr const char* kIdField = "F_id";
 
-constexpr const char* kServerNumberField = "F_bh";
-
 QString FieldNotFound(const QString& name) { return QStringLiteral("Field '%1' not found").arg(name); }
-
-// Empty text in the numeric server-number column is stored as NULL: SQLite would keep '' as text, which sorts above
-// every number and would pin the high-water mark to that row for good.
-QVariant Bound(const QString& column, const QString& value) {
-  if (value.isEmpty() && column.compare(QLatin1String(kServerNumberField), Qt::CaseInsensitive) == 0) {
-    return QVariant();
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -200,7 +189,7 @@ void ResultSet::Post() {
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
       names << m_columns[it.key()];
       marks << QStringLiteral("?");
-      values << Bound(m_columns[it.key()], it.value());
+      values << it.value();
     }
     const QString text = names.isEmpty()
                              ? QStringLiteral("insert into %1 default values").arg(kTableName)
@@ -246,7 +235,7 @@ void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   QVariantList bindings;
   for (auto it = values.cbegin(); it != values.cend(); ++it) {
     assignments << QStringLiteral("%1 = ?").arg(m_columns[RequireColumn(it.key())]);
-    bindings << Bound(it.key(), it.value());
+    bindings << it.value();
   }
   bindings << id;
   const QSqlQuery& query =

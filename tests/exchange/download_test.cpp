@@ -179,6 +179,31 @@ TEST_F(PaperDownloadTest, EmptyAnswerMarksThePaperWithoutResourceAndFetchesNothi
   EXPECT_TRUE(FilesUnder(Folder()).isEmpty());
 }
 
+TEST_F(PaperDownloadTest, AsksForThePaperByItsNumberAsTheServerWroteIt) {
+  struct Case {
+    QString stored;
+    std::string bh;
+  };
+  const std::vector<Case> cases = {
+      {"0012", "0012"},
+      {"123456789012345678901234567890", "123456789012345678901234567890"},
+      {"abc", "abc"},
+      // Whatever the server sent, it cannot end the request line early or add header lines.
+      {"  7", "%20%207"},
+      {"7 x\r\nEvil: 1", "7%20x%0D%0AEvil:%201"},
+  };
+  for (const Case& c : cases) {
+    Insert(c.stored);
+    testsupport::LoopbackServer server;
+    server.Enqueue({Action::Send(OkResponse(""))});
+
+    RunDownload(server);
+
+    ASSERT_EQ(server.Requests().size(), 1u) << c.bh;
+    EXPECT_EQ(RequestLine(server.Requests()[0]), kFileNamePage + c.bh + " HTTP/1.1");
+  }
+}
+
 TEST_F(PaperDownloadTest, EmptyListRequestsNothingAndInsertsNoRow) {
   list->Open();
   testsupport::LoopbackServer server;

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 class CatalogueTest : public ::testing::Test {
@@ -123,21 +125,88 @@ TEST_F(CatalogueTest, DefaultListShowsTheNewestHundredAndTheFilterShowsAllOfAnEx
   EXPECT_EQ(list.CurrentRow(), -1);
 }
 
-TEST_F(CatalogueTest, HighWaterMarkIsTheNumericallyHighestServerNumber) {
-  QSqlDatabase db = Open();
+// Stores the numbers through the append target and returns the high-water mark row's number.
+QString MarkOf(QSqlDatabase db, const std::vector<QString>& numbers) {
   store::ResultSet set(db);
-  set.SetStatement(store::HighWaterMarkStatement());
-  set.Open();
-  EXPECT_EQ(set.FieldAsText(QStringLiteral("F_bh")), QString());
-
   set.SetStatement(store::AppendTargetStatement());
   set.Open();
-  for (const char* bh : {"9", "10", "", "2"}) {
-    AddRow(set, QString::fromLatin1(bh), QStringLiteral("高考"));
+  for (const QString& bh : numbers) {
+    set.Append();
+    set.SetField(QStringLiteral("F_bh"), bh);
+    set.Post();
   }
   set.SetStatement(store::HighWaterMarkStatement());
   set.Refresh();
-  EXPECT_EQ(set.FieldAsText(QStringLiteral("F_bh")), QStringLiteral("10"));
+  return set.FieldAsText(QStringLiteral("F_bh"));
+}
+
+QStringList StoredNumbers(QSqlDatabase db) {
+  QSqlQuery query(db);
+  query.exec(QStringLiteral("select F_bh from VXT_TM order by F_id"));
+  QStringList numbers;
+  while (query.next()) numbers << query.value(0).toString();
+  return numbers;
+}
+
+const QString k30Digits = QStringLiteral("123456789012345678901234567890");
+
+TEST_F(CatalogueTest, HighWaterMarkIsTheLargestWholeNumberKeptAsItsText) {
+  struct Case {
+    const char* label;
+    std::vector<QString> stored;
+    QString mark;  // empty: no row qualifies
+  };
+  const std::vector<Case> cases = {
+      {"empty catalogue", {}, {}},
+      {"numeric order, not text order", {"9", "10", "2"}, "10"},
+      {"leading zeros kept", {"9", "0012"}, "0012"},
+      {"more digits but a smaller number", {"0009", "10"}, "10"},
+      {"a non-number never becomes the mark", {"5", "abc"}, "5"},
+      {"empty", {"3", ""}, "3"},
+      {"negative", {"-5"}, {}},
+      {"fraction", {"2", "3.5"}, "2"},
+      {"blanks before", {"6", "  7"}, "6"},
+      {"beyond 64 bits", {"99", k30Digits}, k30Digits},
+  };
+  QSqlDatabase db = Open();
+  for (const Case& c : cases) {
+    QSqlQuery(db).exec(QStringLiteral("delete from VXT_TM"));
+    EXPECT_EQ(MarkOf(db, c.stored), c.mark) << c.label;
+    EXPECT_EQ(StoredNumbers(db), QStringList(c.stored.begin(), c.stored.end())) << c.label;
+  }
+}
+
+// A catalogue made before F_bh became text keeps its numeric column (changing a column's type means rebuilding the
+// table); the engine went on turning every number-like text into a number there, and the mark still skips the rest.
+TEST_F(CatalogueTest, ACatalogueWithTheEarlierNumericColumnKeepsWorking) {
+  QDir().mkpath(m_dir.filePath(QStringLiteral("data")));
+  {
+    QSqlDatabase earlier = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("earlier"));
+    earlier.setDatabaseName(DbPath());
+    ASSERT_TRUE(earlier.open());
+    QSqlQuery(earlier).exec(QStringLiteral(
+        "create table VXT_TM (F_id integer primary key autoincrement, F_bh numeric, F_SJMC text, F_KM text, "
+        "F_ZFL1 text, F_LB text, F_MS text, F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)"));
+    earlier.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("earlier"));
+  struct Case {
+    QString received;
+    QString readBack;
+  };
+  const std::vector<Case> cases = {
+      {"0012", "12"}, {"abc", "abc"}, {"3.5", "3.5"}, {"-5", "-5"}, {"  7", "7"},
+      {"7.0", "7"},   {"", ""},       {k30Digits, "1.2345678901234568e+29"},
+  };
+  std::vector<QString> received;
+  QStringList readBack;
+  for (const Case& c : cases) {
+    received.push_back(c.received);
+    readBack << c.readBack;
+  }
+  QSqlDatabase db = Open();
+  EXPECT_EQ(MarkOf(db, received), "12");
+  EXPECT_EQ(StoredNumbers(db), readBack);
 }
 
 TEST_F(CatalogueTest, EditingWritesThroughAndKeepsTheRowCurrent) {
