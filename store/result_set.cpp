@@ -256,14 +256,27 @@ void ResultSet::Delete() {
   if (m_current < 0) {
     return;
   }
-  Run(QStringLiteral("delete from %1 where F_id = ?").arg(kTableName), {CurrentId()});
-  const int row = m_current;
+  DeleteById(CurrentId());
+}
+
+bool ResultSet::DeleteById(qint64 id) {
+  const bool deleted = Run(QStringLiteral("delete from %1 where F_id = ?").arg(kTableName), {id}).numRowsAffected() > 0;
+  const int row = RowOfId(id);
+  if (row < 0) {
+    return deleted;
+  }
   m_rows.removeAt(row);
-  m_mode = Mode::Browse;
-  m_pending.clear();
+  if (row == m_current) {
+    m_mode = Mode::Browse;
+    m_pending.clear();
+    m_current = m_rows.isEmpty() ? -1 : std::min(row, RecordCount() - 1);
+  } else if (row < m_current) {
+    --m_current;
+  }
+  // The current row is settled first, so a view following the removal already finds the row it must show.
   emit RowRemoved(row);
-  m_current = m_rows.isEmpty() ? -1 : std::min(row, RecordCount() - 1);
   emit CurrentRowChanged(m_current);
+  return deleted;
 }
 
 }  // namespace store

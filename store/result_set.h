@@ -65,6 +65,9 @@ class ResultSet : public QObject {
 
   // Deletes the current row from the table; the row after it (or the new last row) becomes current.
   void Delete();
+  // Deletes the stored row with this F_id, wherever it stands among the rows held, or when it is not held at all. The
+  // current row stays the same row unless it is the one deleted (then as Delete). False when no row had this F_id.
+  bool DeleteById(qint64 id);
 
  signals:
   void Reopened();
