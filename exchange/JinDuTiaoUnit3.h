@@ -42,7 +42,9 @@ class TForm3 : public ui::TaskWindow {
  private:
   // The countdown action. Every failure of the download itself is swallowed: the window then stays on screen.
   void Download();
-  // The part whose every error is silenced; returns normally only when the window may hide.
+  // The part whose every error is silenced; returns normally only when the window may hide. A row the user deleted
+  // while its requests waited records nothing (UpdateById finds no row) and still counts as done: the file fetched
+  // stays in the download folder and the window hides.
   void DownloadCurrentPaper();
 
   void IdHTTP1WorkBegin(net::WorkMode mode, std::int64_t max);

@@ -216,7 +216,10 @@ void ResultSet::Post() {
   for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
     values.insert(m_columns[it.key()], it.value());
   }
-  UpdateById(CurrentId(), values);
+  const qint64 id = CurrentId();
+  if (!UpdateById(id, values)) {
+    throw DatabaseError(QStringLiteral("The record with F_id %1 no longer exists").arg(id));
+  }
   m_mode = Mode::Browse;
   m_pending.clear();
 }
@@ -226,9 +229,9 @@ void ResultSet::Cancel() {
   m_pending.clear();
 }
 
-void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
+bool ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   if (values.isEmpty()) {
-    return;
+    return true;
   }
   EnsureColumns();
   QStringList assignments;
@@ -241,7 +244,7 @@ void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   const QSqlQuery& query =
       Run(QStringLiteral("update %1 set %2 where F_id = ?").arg(kTableName, assignments.join(", ")), bindings);
   if (query.numRowsAffected() == 0) {
-    throw DatabaseError(QStringLiteral("The record with F_id %1 no longer exists").arg(id));
+    return false;
   }
   const int row = RowOfId(id);
   if (row >= 0) {
@@ -250,6 +253,7 @@ void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
     }
     emit RowChanged(row);
   }
+  return true;
 }
 
 void ResultSet::Delete() {

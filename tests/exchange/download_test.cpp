@@ -204,6 +204,49 @@ TEST_F(PaperDownloadTest, AsksForThePaperByItsNumberAsTheServerWroteIt) {
   }
 }
 
+// The user deletes the paper (Ctrl+Delete) while a request of its download waits: the download ends as a success
+// that records nothing, and a file already fetched stays.
+TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWindowHides) {
+  const std::string body(70000, 'p');
+  struct Case {
+    const char* label;
+    testsupport::Answer answer;
+    std::int64_t deleteAtTransferOf;  // deleted as the response of this many bytes begins
+    QMap<QString, QByteArray> files;
+  };
+  const std::vector<Case> cases = {
+      {"while the file streams in", {Action::Send(OkResponse("x/p.doc"))}, static_cast<std::int64_t>(body.size()),
+       {{"p.doc", QByteArray::fromStdString(body)}}},
+      // A body read to the close begins its transfer with no byte count: an empty one still begins.
+      {"while the server says it has no file",
+       {Action::Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"), Action::Close()}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(QDir(Folder()).removeRecursively() && QDir().mkpath(Folder()));
+    const qint64 id = Insert(QStringLiteral("1001"));
+    testsupport::LoopbackServer server;
+    server.Enqueue(c.answer);
+    server.Enqueue({Action::Send(OkResponse(body))});
+    form = std::make_unique<TForm3>(list.get(), nullptr);
+    net::HttpClient& client = form->IdHTTP1();
+    client.OnWorkBegin = [&, bar = client.OnWorkBegin](net::HttpClient& self, net::WorkMode mode, std::int64_t max) {
+      bar(self, mode, max);
+      if (max == c.deleteAtTransferOf) list->DeleteById(id);
+    };
+    form->SetContentServer(server.Url(""));
+    form->show();
+    fakes.clock.AdvanceMs(1500);
+    form->Timer1Timer();
+
+    list->Refresh();
+    EXPECT_EQ(list->RecordCount(), 0) << c.label;
+    EXPECT_EQ(FilesUnder(Folder()), c.files) << c.label;
+    EXPECT_FALSE(form->isVisible()) << c.label;
+    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
+  }
+}
+
 TEST_F(PaperDownloadTest, EmptyListRequestsNothingAndInsertsNoRow) {
   list->Open();
   testsupport::LoopbackServer server;
