@@ -59,3 +59,14 @@ class TForm3 : public ui::TaskWindow {
 };
 
 extern TForm3* Form3;
+
+namespace exchange {
+
+// Makes the download folder when it is missing, as an installer would have, and removes from it (sub-folders
+// included) the temporary files interrupted downloads left behind. Files of any other name stay, whatever they are.
+void PrepareDownloadFolder(const QString& folder);
+
+// Whether a file name is one of the temporary names a download streams into.
+bool IsTemporaryPaperName(const QString& fileName);
+
+}  // namespace exchange

@@ -115,6 +115,38 @@ TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   EXPECT_TRUE(dispatched);
 }
 
+// As an installer would have left it: DownLoad/ beside data/, and nothing of an interrupted download's in it.
+TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris) {
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  EXPECT_TRUE(QFileInfo("DownLoad").isDir());
+  app::DestroyForms();
+
+  struct Case {
+    const char* file;
+    bool kept;
+  };
+  const Case cases[] = {
+      {".vextal-0123abcd.part", false},
+      {"sub/.vextal-89abcdef.part", false},
+      {"paper.pdf", true},
+      {"paper.part", true},
+      {".vextal-notes.part", true},
+      {".vextal-0123ABCD.part", true},
+      {".vextal-0123abc.part", true},
+      {".vextal-0123abcd.part.pdf", true},
+  };
+  for (const Case& c : cases) {
+    const QString path = QStringLiteral("DownLoad/") + QString::fromLatin1(c.file);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  for (const Case& c : cases) {
+    EXPECT_EQ(QFileInfo::exists(QStringLiteral("DownLoad/") + QString::fromLatin1(c.file)), c.kept) << c.file;
+  }
+}
+
 TEST_F(StartupTest, ExceptionClassNamesDropTheirNamespaces) {
   EXPECT_EQ(app::ExceptionClassName(store::DatabaseError("x")), "DatabaseError");
   EXPECT_EQ(app::ExceptionClassName(std::runtime_error("x")), "runtime_error");

@@ -231,7 +231,14 @@ TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWind
     net::HttpClient& client = form->IdHTTP1();
     client.OnWorkBegin = [&, bar = client.OnWorkBegin](net::HttpClient& self, net::WorkMode mode, std::int64_t max) {
       bar(self, mode, max);
-      if (max == c.deleteAtTransferOf) list->DeleteById(id);
+      if (max != c.deleteAtTransferOf) return;
+      list->DeleteById(id);
+      // The file streams into a temporary name the next start-up recognises as debris, should the process end now.
+      const QStringList streaming = FilesUnder(Folder()).keys();
+      EXPECT_EQ(streaming.size(), c.files.size()) << c.label;
+      for (const QString& name : streaming) {
+        EXPECT_TRUE(exchange::IsTemporaryPaperName(name)) << name.toStdString();
+      }
     };
     form->SetContentServer(server.Url(""));
     form->show();
