@@ -393,20 +393,20 @@ void TForm2::N3Click() { PageControl1->setCurrentIndex(0); }
 void TForm2::N8Click() {
   m_countdown.Stop();
   if (m_addSp) {
-    m_addSp->show();
+    m_addSp->ShowForCommand();
   }
 }
 
 void TForm2::N9Click() {
   m_countdown.Stop();
   if (m_gengXinChengXun) {
-    m_gengXinChengXun->show();
+    m_gengXinChengXun->ShowForCommand();
   }
 }
 
 void TForm2::N11Click() {
   if (m_form3) {
-    m_form3->show();
+    m_form3->ShowForCommand();
   }
 }
 
