@@ -32,6 +32,7 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <initializer_list>
 
 TForm2* Form2 = nullptr;
 
@@ -315,6 +316,14 @@ void TForm2::FormShow() {
 }
 
 void TForm2::FormClose() {
+  // The animation's wait serves the event queue: a tick queued there must not start a request, which would hold the
+  // process beyond the animation for as long as the server takes. A stopped countdown lets such a tick pass idle.
+  m_countdown.Stop();
+  for (ui::TaskWindow* window : std::initializer_list<ui::TaskWindow*>{m_addSp, m_gengXinChengXun, m_form3}) {
+    if (window) {
+      window->Countdown().Stop();
+    }
+  }
   ui::AnimateHide(this, m_hideAnimationMs);
   // Nothing else is closed in order: the connection, the other windows and any request in flight just end here.
   ui::processes().EndProcess(kCloseExitCode);

@@ -1,8 +1,10 @@
 #include "tests/app/app_fixture.h"
 #include "tests/support/loopback_server.h"
 #include "ui/data_grid.h"
+#include "ui/hide_animation.h"
 #include "ui/pump.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSqlQuery>
@@ -195,6 +197,43 @@ TEST_F(TaskCommandTest, NeitherTheCommandNorEscapeInterruptsARunningAction) {
     EXPECT_FALSE(c.window->Timer1->isActive());
   }
   EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+}
+
+// The user closes the main window while a download waits on a server that does not answer: the process ends as the
+// 900 ms animation does. A catalogue update tick that lands in the animation's wait starts no request, which would
+// hold the process for as long as its server takes.
+TEST_F(TaskCommandTest, ClosingDuringASlowRequestEndsTheProcessWithinTheAnimation) {
+  constexpr qint64 kMarginMs = 300;
+  testsupport::LoopbackServer slowServer;
+  slowServer.SetHandler([](const std::string&) {
+    return testsupport::Answer{testsupport::Action::Pause(3000),
+                               testsupport::Action::Send(testsupport::OkResponse(""))};
+  });
+  addSp->SetContentServer(slowServer.Url(""));
+  form->SetHideAnimationMs(ui::kHideAnimationMs);
+  form->N8->trigger();
+  form->N11->trigger();
+  server.Enqueue({testsupport::Action::Hold()});
+  QElapsedTimer sinceClose;
+  qint64 endedAfterMs = -1;
+  fakes.processes.whenEnded = [&](int) {
+    endedAfterMs = sinceClose.elapsed();
+    // The real end takes the waiting download with it; here the server's going away ends it.
+    server.Stop();
+  };
+  // The download's wait dispatches the close; the catalogue update's tick, at its 28 reading, is queued behind it.
+  QTimer::singleShot(50, form.get(), [&] {
+    QMetaObject::invokeMethod(addSp->Timer1, "timeout", Qt::DirectConnection);
+    sinceClose.start();
+    form->close();
+  });
+  Tick(form3.get());
+
+  EXPECT_EQ(fakes.processes.endCodes, QVector<int>{0});
+  EXPECT_GE(endedAfterMs, 0);
+  EXPECT_LT(endedAfterMs, ui::kHideAnimationMs + kMarginMs);
+  EXPECT_TRUE(slowServer.Requests().empty());
+  EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, HighestServerNumberIsOneForAnEmptyCatalogueAndOtherwiseTheLargest) {
