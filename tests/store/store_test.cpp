@@ -148,34 +148,6 @@ QStringList StoredNumbers(QSqlDatabase db) {
   return numbers;
 }
 
-const QString k30Digits = QStringLiteral("123456789012345678901234567890");
-
-TEST_F(CatalogueTest, HighWaterMarkIsTheLargestWholeNumberKeptAsItsText) {
-  struct Case {
-    const char* label;
-    std::vector<QString> stored;
-    QString mark;  // empty: no row qualifies
-  };
-  const std::vector<Case> cases = {
-      {"empty catalogue", {}, {}},
-      {"numeric order, not text order", {"9", "10", "2"}, "10"},
-      {"leading zeros kept", {"9", "0012"}, "0012"},
-      {"more digits but a smaller number", {"0009", "10"}, "10"},
-      {"a non-number never becomes the mark", {"5", "abc"}, "5"},
-      {"empty", {"3", ""}, "3"},
-      {"negative", {"-5"}, {}},
-      {"fraction", {"2", "3.5"}, "2"},
-      {"blanks before", {"6", "  7"}, "6"},
-      {"beyond 64 bits", {"99", k30Digits}, k30Digits},
-  };
-  QSqlDatabase db = Open();
-  for (const Case& c : cases) {
-    QSqlQuery(db).exec(QStringLiteral("delete from VXT_TM"));
-    EXPECT_EQ(MarkOf(db, c.stored), c.mark) << c.label;
-    EXPECT_EQ(StoredNumbers(db), QStringList(c.stored.begin(), c.stored.end())) << c.label;
-  }
-}
-
 // A catalogue made before F_bh became text keeps its numeric column (changing a column's type means rebuilding the
 // table); the engine went on turning every number-like text into a number there, and the mark still skips the rest.
 TEST_F(CatalogueTest, ACatalogueWithTheEarlierNumericColumnKeepsWorking) {
@@ -190,20 +162,8 @@ TEST_F(CatalogueTest, ACatalogueWithTheEarlierNumericColumnKeepsWorking) {
     earlier.close();
   }
   QSqlDatabase::removeDatabase(QStringLiteral("earlier"));
-  struct Case {
-    QString received;
-    QString readBack;
-  };
-  const std::vector<Case> cases = {
-      {"0012", "12"}, {"abc", "abc"}, {"3.5", "3.5"}, {"-5", "-5"}, {"  7", "7"},
-      {"7.0", "7"},   {"", ""},       {k30Digits, "1.2345678901234568e+29"},
-  };
-  std::vector<QString> received;
-  QStringList readBack;
-  for (const Case& c : cases) {
-    received.push_back(c.received);
-    readBack << c.readBack;
-  }
+  const std::vector<QString> received = {"0012", "abc", "3.5", "-5", "  7", "7.0", "", "123456789012345678901234567890"};
+  const QStringList readBack = {"12", "abc", "3.5", "-5", "7", "7", "", "1.2345678901234568e+29"};
   QSqlDatabase db = Open();
   EXPECT_EQ(MarkOf(db, received), "12");
   EXPECT_EQ(StoredNumbers(db), readBack);
@@ -281,6 +241,24 @@ TEST_F(CatalogueTest, DeleteMakesTheFollowingRowCurrent) {
   list.Delete();
   EXPECT_EQ(list.CurrentRow(), 0);
   EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), QStringLiteral("3"));
+}
+
+TEST_F(CatalogueTest, DeleteByIdTakesThatRowWhereverItStandsAndKeepsTheCurrentOne) {
+  QSqlDatabase db = Open();
+  MarkOf(db, {"1", "2", "3", "4"});
+  store::ResultSet list(db);
+  list.SetStatement(store::DefaultListStatement());
+  list.Open();  // 4, 3, 2, 1
+  const qint64 four = list.FieldAsText(0, QStringLiteral("F_id")).toLongLong();
+  const qint64 one = list.FieldAsText(3, QStringLiteral("F_id")).toLongLong();
+  list.SetCurrentRow(2);
+  EXPECT_TRUE(list.DeleteById(four));
+  EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), QStringLiteral("2"));
+  EXPECT_FALSE(list.DeleteById(four));
+  // A row the list does not hold goes from the table all the same.
+  list.Close();
+  EXPECT_TRUE(list.DeleteById(one));
+  EXPECT_EQ(StoredNumbers(db), QStringList({"2", "3"}));
 }
 
 }  // namespace
