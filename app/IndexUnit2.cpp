@@ -4,6 +4,7 @@
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
 #include "exchange/gbk_text.h"
+#include "exchange/paper_path.h"
 #include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -20,9 +21,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
@@ -45,6 +48,12 @@ constexpr const char* kListTabCaption = "　　试卷列表　　";
 constexpr const char* kTabPadding = "　　";
 constexpr const char* kTabCountPrefix = "　　共计　";
 constexpr const char* kTabCountSuffix = "　套试卷";
+// The tab's name for a search of the whole catalogue, before any exam is chosen.
+constexpr const char* kAllPapers = "全部试卷";
+constexpr const char* kSearchPlaceholder = "搜索试卷名称";
+// Long enough that a word typed at normal speed is searched once, short enough to feel immediate.
+constexpr int kSearchPauseMs = 250;
+constexpr int kSearchFieldWidth = 220;
 constexpr const char* kExamCivilService = "公务员考试";
 constexpr const char* kExamCollegeEntrance = "高考";
 constexpr const char* kDownloadFolder = "/DownLoad/";
@@ -54,6 +63,8 @@ constexpr const char* kNewPaperPage = "/admin/ZPR_UpCount1.asp?id=";
 constexpr const char* kNoNewPapers = "0";
 constexpr const char* kNewVersionMessage = "软件有了新版本，注意更新，点击\"更新软件\"！";
 constexpr const char* kNewPapersMessage = "有新试卷了，请注意更新，点击\"更新题库\"！";
+// Shown instead of opening a "paper" whose file type runs code (an earlier version downloaded whatever it was sent).
+constexpr const char* kRunnableNotOpenedMessage = "没有打开“%1”：这种文件会运行程序，可能不安全。";
 // The process ends right after the close animation; nobody reads its exit code.
 constexpr int kCloseExitCode = 0;
 
@@ -116,6 +127,7 @@ QString NextConnectionName() {
 TForm2::TForm2(const QString& databasePath)
     : Timer1(new QTimer(this)),
       Edit1(new QLineEdit(this)),
+      Timer2(new QTimer(this)),
       m_connectionName(NextConnectionName()),
       m_countdown(*Timer1, *Edit1),
       m_contentServer(vextal::kContentServer),
@@ -162,6 +174,15 @@ void TForm2::BuildControls() {
   band->addWidget(Label2);
   band->addWidget(Label3);
   band->addStretch(1);
+  // At the far end of the band, where it moves none of the band's labels nor anything below.
+  Edit2 = new QLineEdit(Panel1);
+  Edit2->setObjectName(QStringLiteral("Edit2"));
+  Edit2->setPlaceholderText(QString::fromUtf8(kSearchPlaceholder));
+  Edit2->setClearButtonEnabled(true);
+  Edit2->setFont(SongTi(kBodyPixels));
+  Edit2->setFixedWidth(kSearchFieldWidth);
+  Edit2->installEventFilter(this);
+  band->addWidget(Edit2);
   column->addWidget(Panel1);
 
   Splitter1 = new QSplitter(Qt::Horizontal, central);
@@ -232,6 +253,19 @@ void TForm2::BuildControls() {
     }
   });
   connect(DBGrid1, &ui::DataGrid::DblClick, this, [this] { ui::Guarded([this] { DBGrid1DblClick(); }); });
+  connect(DBGrid1, &ui::DataGrid::TitleClick, this, [this](const QString& field, Qt::SortOrder order) {
+    ui::Guarded([&] { DBGrid1TitleClick(field, order); });
+  });
+  connect(Edit2, &QLineEdit::textChanged, this, [this] { ui::Guarded([this] { Edit2Change(); }); });
+  Timer2->setObjectName(QStringLiteral("Timer2"));
+  Timer2->setSingleShot(true);
+  Timer2->setInterval(kSearchPauseMs);
+  connect(Timer2, &QTimer::timeout, this, [this] { ui::Guarded([this] { Timer2Timer(); }); });
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    Edit2->setFocus(Qt::ShortcutFocusReason);
+    Edit2->selectAll();
+  });
   // Queued: the toolkit delivers no further tick of a timer while that timer's own handler runs, and a check's handler
   // may sit in a message box for a long time. Run from the event queue, the handler leaves the timer free to tick on
   // inside the message's event loop (and inside a request's pump), as a message box open at the 25 reading needs.
@@ -294,6 +328,11 @@ void TForm2::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Edit2 && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !Edit2->text().isEmpty()) {
+    Edit2->clear();
+    return true;
+  }
   if (watched == Label3 && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     ui::Guarded([this] { Label3Click(); });
@@ -375,12 +414,50 @@ void TForm2::NewPaperCheck() {
 }
 
 void TForm2::TreeView1Change(QTreeWidgetItem* node) {
-  const QString exam = node->text(0);
-  m_mainList->Close();
-  m_mainList->SetStatement(store::ExamFilterStatement(exam));
-  m_mainList->Open();
+  m_exam = node->text(0);
+  ReopenMainList(false);
   PageControl1->setCurrentIndex(0);
-  PageControl1->setTabText(0, QString::fromUtf8(kTabPadding) + exam + QString::fromUtf8(kTabCountPrefix) +
+}
+
+void TForm2::DBGrid1TitleClick(const QString& field, Qt::SortOrder order) {
+  m_sortField = field;
+  m_sortOrder = order;
+  ReopenMainList(true);
+}
+
+void TForm2::Edit2Change() { Timer2->start(); }
+
+void TForm2::Timer2Timer() {
+  if (Edit2->text() == m_searchText) {
+    return;
+  }
+  m_searchText = Edit2->text();
+  ReopenMainList(false);
+}
+
+void TForm2::ReopenMainList(bool keepSelection) {
+  const qint64 selected = keepSelection ? m_mainList->CurrentId() : -1;
+  // No search and no order: exactly the described lists, the newest 100 or the exam's papers.
+  store::Statement statement = store::SearchStatement(m_exam, m_searchText);
+  if (!m_sortField.isEmpty()) {
+    statement = store::SortedStatement(statement, m_sortField, m_sortOrder);
+  }
+  m_mainList->Close();
+  m_mainList->SetStatement(statement);
+  m_mainList->Open();
+  if (selected >= 0) {
+    m_mainList->SetCurrentRow(m_mainList->RowOfId(selected));
+  }
+  UpdateTabCaption();
+}
+
+void TForm2::UpdateTabCaption() {
+  if (m_exam.isEmpty() && m_searchText.isEmpty()) {
+    PageControl1->setTabText(0, QString::fromUtf8(kListTabCaption));
+    return;
+  }
+  const QString name = m_exam.isEmpty() ? QString::fromUtf8(kAllPapers) : m_exam;
+  PageControl1->setTabText(0, QString::fromUtf8(kTabPadding) + name + QString::fromUtf8(kTabCountPrefix) +
                                   QString::number(m_mainList->RecordCount()) + QString::fromUtf8(kTabCountSuffix));
 }
 
@@ -421,8 +498,13 @@ void TForm2::N11Click() {
 
 void TForm2::N12Click() {
   // No check that the row was downloaded: an empty F_BDWJ opens the download folder itself.
-  ui::shell().Open(QDir::currentPath() + QString::fromLatin1(kDownloadFolder) +
-                   m_mainList->FieldAsText(QStringLiteral("F_BDWJ")));
+  const QString file = m_mainList->FieldAsText(QStringLiteral("F_BDWJ"));
+  // The name came from a server over plain HTTP: the shell would run a program rather than show a paper.
+  if (exchange::IsRunnableFileName(exchange::EncodeGbk(file))) {
+    ui::dialogs().ShowMessage(QString::fromUtf8(kRunnableNotOpenedMessage).arg(file));
+    return;
+  }
+  ui::shell().Open(QDir::currentPath() + QString::fromLatin1(kDownloadFolder) + file);
 }
 
 void TForm2::N13Click() { close(); }

@@ -68,6 +68,11 @@ class TForm2 : public QMainWindow {
   void Timer1Timer();
   void TreeView1Change(QTreeWidgetItem* node);
   void DBGrid1DblClick();
+  // A click on a column title: the list is ordered by that column, in the database.
+  void DBGrid1TitleClick(const QString& field, Qt::SortOrder order);
+  // The search field: each change waits for a short pause in typing (Timer2) before the list is searched.
+  void Edit2Change();
+  void Timer2Timer();
   void N2Click();   // 文件 / 退出
   void N3Click();   // 题库列表
   void N8Click();   // 更新 / 更新题库
@@ -89,8 +94,10 @@ class TForm2 : public QMainWindow {
   QWidget* TabSheet1 = nullptr;
   ui::DataGrid* DBGrid1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
+  QLineEdit* Edit2 = nullptr;  // the search field, at the right end of the top band
   QTimer* const Timer1;
   QLineEdit* const Edit1;  // the countdown text, never shown
+  QTimer* const Timer2;    // the pause after typing in the search field
   net::HttpClient IdHTTP1;  // the background checks' one client, default configuration
   QMenu* N1 = nullptr;         // 文件
   QAction* N2 = nullptr;       // 退出
@@ -114,6 +121,11 @@ class TForm2 : public QMainWindow {
   // The two background checks, at the 28 and the 25 reading.
   void VersionCheck();
   void NewPaperCheck();
+  // The main list for the exam chosen, the search text and the column order, reopened; with keepSelection the paper
+  // selected before stays selected wherever it now stands.
+  void ReopenMainList(bool keepSelection);
+  // "　　试卷列表　　" until a list is filtered; then the exam (or all papers) and the count.
+  void UpdateTabCaption();
 
   QString m_connectionName;
   QSqlDatabase m_database;
@@ -122,6 +134,12 @@ class TForm2 : public QMainWindow {
   TGengXinChengXun* m_gengXinChengXun = nullptr;
   TForm3* m_form3 = nullptr;
   ui::CountdownTrigger m_countdown;
+  // What the main list shows: the exam chosen in the tree (empty before the first choice), the search text, and the
+  // column the user ordered it by (empty: the list's own order).
+  QString m_exam;
+  QString m_searchText;
+  QString m_sortField;
+  Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
   std::string m_contentServer;
   std::string m_versionServer;
   // A check is running from its request until its message is dismissed; the same check never starts again inside

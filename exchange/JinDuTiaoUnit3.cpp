@@ -1,6 +1,7 @@
 #include "exchange/JinDuTiaoUnit3.h"
 
 #include "exchange/gbk_text.h"
+#include "exchange/internet_mark.h"
 #include "exchange/paper_path.h"
 #include "exchange/query_value.h"
 #include "net/anti_freeze.h"
@@ -26,6 +27,7 @@
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 TForm3* Form3 = nullptr;
@@ -92,14 +94,17 @@ class PaperFileSink : public net::BodySink {
 
   // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
   // (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows), so there is no moment without a paper under that name.
-  void Commit() {
+  // The mark of the Internet goes on under the final name, before the row turns "打开" (Wine keeps a stream as a file
+  // of its own beside the paper, which a rename would leave behind under the temporary name).
+  void Commit(std::string_view sourceUrl) {
     m_file.close();
     if (m_file.error() != QFileDevice::NoError) throw DownloadFailed();
+    const std::filesystem::path target = QFileInfo(m_target).filesystemFilePath();
     std::error_code error;
-    std::filesystem::rename(QFileInfo(m_file.fileName()).filesystemFilePath(),
-                            QFileInfo(m_target).filesystemFilePath(), error);
+    std::filesystem::rename(QFileInfo(m_file.fileName()).filesystemFilePath(), target, error);
     if (error) throw DownloadFailed();
     m_committed = true;
+    exchange::MarkFromInternet(target, sourceUrl);
   }
 
  private:
@@ -197,12 +202,15 @@ void TForm3::DownloadCurrentPaper() {
   // that cannot be written, and is not fetched at all.
   const std::optional<std::string> local = exchange::SafeLocalNameOf(answer);
   if (!local) throw DownloadFailed();
+  // Nor may it choose a file that runs a program when the user opens the "paper".
+  if (exchange::IsRunnableFileName(*local)) throw DownloadFailed();
   const QString target = exchange::DownloadFilePath(*local, exchange::DefaultDownloadFolder());
   if (target.isEmpty()) throw DownloadFailed();
 
   PaperFileSink file(target);
-  m_http.Get(m_contentServer + exchange::UploadPathOf(answer), file);
-  file.Commit();
+  const std::string url = m_contentServer + exchange::UploadPathOf(answer);
+  m_http.Get(url, file);
+  file.Commit(url);
 
   // The name as the main window joins it under the download folder to open the file.
   QString localText = exchange::DecodeGbk(*local);

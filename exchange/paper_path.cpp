@@ -1,9 +1,11 @@
 #include "exchange/paper_path.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "exchange/gbk_bytes.h"
+#include "exchange/query_value.h"
 #include "net/gbk.h"
 
 namespace exchange {
@@ -16,6 +18,7 @@ constexpr std::string_view kForbiddenCharacters = "<>:\"|?*";
 bool IsSeparator(char byte) { return byte == '/' || byte == '\\'; }
 
 char AsciiUpper(char byte) { return (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 'a' + 'A') : byte; }
+char AsciiLower(char byte) { return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte - 'A' + 'a') : byte; }
 
 // Windows maps these names to devices in every folder, with or without an extension and trailing blanks.
 bool IsDeviceName(std::string_view segment) {
@@ -34,6 +37,36 @@ bool IsDeviceName(std::string_view segment) {
   return false;
 }
 
+// File types that run code when the shell opens them, lower case and sorted. Taken from the attachment types Microsoft
+// Outlook blocks as able to run code (programs, scripts, shortcuts, installers, control-panel items, compiled help,
+// Office and Access macro projects, registry files), the default PATHEXT, the disk images that Explorer mounts with a
+// click (their content escapes the Internet mark), and what a Linux desktop runs or installs on a double-click
+// (desktop entries, shell scripts, self-extracting installers, AppImages, distribution packages). Documents, archives
+// and pictures are not here: they open in a viewer.
+constexpr std::array<std::string_view, 133> kRunnableExtensions = {
+    "ade", "adp", "app", "appimage", "application", "appref-ms", "appx", "appxbundle", "asp", "aspx", "asx", "bas",
+    "bash", "bat", "bgi", "chm", "cmd", "cnt", "com", "cpl", "csh", "deb", "desktop", "diagcab", "exe", "flatpak",
+    "flatpakref", "fxp", "gadget", "grp", "hlp", "hpj", "hta", "htc", "img", "inf", "ins", "iso", "isp", "its", "jar",
+    "jnlp", "js", "jse", "ksh", "library-ms", "lnk", "mad", "maf", "mag", "mam", "maq", "mar", "mas", "mat", "mau",
+    "mav", "maw", "mcf", "mda", "mdb", "mde", "mdt", "mdw", "mdz", "msc", "msh", "msh1", "msh1xml", "msh2", "msh2xml",
+    "mshxml", "msi", "msix", "msixbundle", "msp", "mst", "msu", "ops", "osd", "pcd", "pif", "pl", "plg", "prf", "prg",
+    "ps1", "ps1xml", "ps2", "ps2xml", "psc1", "psc2", "psd1", "psdm1", "py", "pyc", "pyo", "pyw", "pyz", "pyzw", "rb",
+    "reg", "rpm", "run", "scf", "scr", "sct", "searchconnector-ms", "settingcontent-ms", "sh", "shb", "shs", "snap",
+    "theme", "url", "vb", "vbe", "vbp", "vbs", "vhd", "vhdx", "vsmacros", "vsw", "website", "ws", "wsb", "wsc", "wsf",
+    "wsh", "xbap", "xll", "xnk", "zsh",
+};
+static_assert(std::is_sorted(kRunnableExtensions.begin(), kRunnableExtensions.end()));
+
+bool HasRunnableExtension(std::string_view name) {
+  // Windows opens "x.exe. . " as "x.exe".
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string extension;
+  for (char byte : name.substr(dot + 1)) extension.push_back(AsciiLower(byte));
+  return std::binary_search(kRunnableExtensions.begin(), kRunnableExtensions.end(), extension);
+}
+
 bool IsSafeSegment(std::string_view segment) {
   if (segment.empty()) return false;
   if (segment.find_first_not_of(". ") == std::string_view::npos) return false;
@@ -43,8 +76,9 @@ bool IsSafeSegment(std::string_view segment) {
 }  // namespace
 
 std::string UploadPathOf(std::string_view answer) {
+  // The bytes a query value cannot carry raw are exactly those a path cannot: the same escaping serves both.
   std::string path(kUploadPrefix);
-  path.append(answer);
+  path.append(QueryValueOf(answer));
   return path;
 }
 
@@ -87,6 +121,19 @@ std::optional<std::string> SafeLocalNameOf(std::string_view answer) {
   std::string local = LocalNameOf(answer);
   if (!IsSafeLocalName(local)) return std::nullopt;
   return local;
+}
+
+bool IsRunnableFileName(std::string_view name) {
+  // Only the last segment names the file ("a.exe/x.pdf" is a PDF in an odd folder). A GBK second byte 0x5C taken for
+  // a separator only ever shortens it after the last dot, where no ASCII extension can stand.
+  const std::size_t separator = name.find_last_of("/\\");
+  std::string_view segment = separator == std::string_view::npos ? name : name.substr(separator + 1);
+  // Windows reads "x.exe::$DATA" as x.exe and "C:x.exe" as x.exe on drive C: every part around a colon counts.
+  for (std::size_t colon = segment.find(':'); colon != std::string_view::npos; colon = segment.find(':')) {
+    if (HasRunnableExtension(segment.substr(0, colon))) return true;
+    segment.remove_prefix(colon + 1);
+  }
+  return HasRunnableExtension(segment);
 }
 
 }  // namespace exchange

@@ -11,7 +11,9 @@ namespace exchange {
 
 inline constexpr std::string_view kUploadPrefix = "/Upload/";
 
-// "/Upload/" + answer, verbatim: blanks and backslashes are the HTTP client's business.
+// "/Upload/" + answer, with the bytes that cannot stand raw in a request target (blanks, control bytes, DEL, "#")
+// written as %XX: standard servers refuse a request line that a blank splits, and "#" would cut the name off as a
+// fragment. Everything else stays as the server sent it (GBK bytes, "%", "/"); a backslash still travels as a slash.
 std::string UploadPathOf(std::string_view answer);
 
 // The answer without everything up to and including its first "/"; the whole answer when it has none. ("/" can
@@ -28,5 +30,10 @@ bool IsSafeLocalName(std::string_view local);
 
 // LocalNameOf(answer) when it is safe, nothing otherwise.
 std::optional<std::string> SafeLocalNameOf(std::string_view answer);
+
+// Whether handing a file of this name to the shell could run code: its extension (the last one, without regard to
+// case, after the trailing dots and blanks Windows drops) is a program, script, shortcut, installer or the like on
+// Windows or a Linux desktop. The content server is reached over plain HTTP, so it must never be able to choose one.
+bool IsRunnableFileName(std::string_view name);
 
 }  // namespace exchange

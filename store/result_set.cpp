@@ -6,8 +6,15 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
+
 namespace store {
 namespace {
+
+// Rows read in one go: a few screens of the grid. Only a handful of pages are held, so scrolling through an exam of a
+// million papers keeps memory flat.
+constexpr int kPageRows = 256;
+constexpr int kPagesHeld = 16;
 
 constexpr const char* kIdField = "F_id";
 
@@ -19,9 +26,9 @@ ResultSet::ResultSet(QSqlDatabase database, QObject* parent) : QObject(parent), 
 
 ResultSet::~ResultSet() = default;
 
-QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) {
-  // The catalogue update reopens the same statement and posts the same insert once per record: preparing each text
-  // once keeps a large import within a fraction of a second.
+QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) const {
+  // The catalogue update reopens the same statement and posts the same insert once per record, and the grid reads
+  // page after page of one statement: preparing each text once keeps both cheap.
   auto it = m_prepared.find(text);
   if (it == m_prepared.end()) {
     QSqlQuery query(m_database);
@@ -43,10 +50,125 @@ QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) {
   return query;
 }
 
+QVector<ResultSet::Row> ResultSet::ReadRows(const QString& sqliteText, int first, int count) const {
+  QVariantList bindings = m_statement.bindings;
+  bindings << count << first;
+  QSqlQuery& query = Run(PageStatementText(sqliteText), bindings);
+  if (m_columns.isEmpty()) {
+    const QSqlRecord record = query.record();
+    for (int i = 0; i < record.count(); ++i) {
+      m_columns << record.fieldName(i);
+    }
+  }
+  QVector<Row> rows;
+  while (query.next()) {
+    Row row(m_columns.size());
+    for (int i = 0; i < row.size(); ++i) {
+      row[i] = query.value(i);
+    }
+    rows.push_back(std::move(row));
+  }
+  // A finished select holds no read lock on the file between reads.
+  query.finish();
+  return rows;
+}
+
+QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
+  const int first = page * kPageRows;
+  const int statementRows = StatementRowCount();
+  const QString reversed = ReversedStatementText(m_sqliteText);
+  if (first < statementRows / 2 || reversed.isEmpty()) {
+    return ReadRows(m_sqliteText, first, kPageRows);
+  }
+  // The far half of a long list is read from its other end: an offset costs a walk over every row it skips, and a
+  // sorted list would be sorted whole to find its last rows.
+  const int end = std::min(first + kPageRows, statementRows);
+  QVector<Row> rows = ReadRows(reversed, statementRows - end, end - first);
+  std::reverse(rows.begin(), rows.end());
+  return rows;
+}
+
+const ResultSet::Row* ResultSet::RowAt(int row) const {
+  if (row < 0) {
+    return nullptr;
+  }
+  const int statementRows = StatementRows();
+  if (row >= statementRows) {
+    const int appended = row - statementRows;
+    return appended < m_appended.size() ? &m_appended[appended] : nullptr;
+  }
+  const int page = row / kPageRows;
+  auto it = m_pages.find(page);
+  if (it == m_pages.end()) {
+    if (m_pages.size() >= kPagesHeld) {
+      m_pages.remove(m_pageUse.takeFirst());
+    }
+    it = m_pages.insert(page, ReadPage(page));
+  } else {
+    m_pageUse.removeOne(page);
+  }
+  m_pageUse.push_back(page);
+  const int offset = row - page * kPageRows;
+  // The table may have lost rows since the count was taken (another window deleted one): the row reads as empty.
+  return offset < it->size() ? &(*it)[offset] : nullptr;
+}
+
+ResultSet::Row* ResultSet::HeldRow(int row) {
+  const int statementRows = StatementRows();
+  if (row < 0) {
+    return nullptr;
+  }
+  if (row >= statementRows) {
+    const int appended = row - statementRows;
+    return appended < m_appended.size() ? &m_appended[appended] : nullptr;
+  }
+  auto page = m_pages.find(row / kPageRows);
+  const int offset = row % kPageRows;
+  return page != m_pages.end() && offset < page->size() ? &(*page)[offset] : nullptr;
+}
+
+int ResultSet::HeldRowOfId(qint64 id) const {
+  const int column = ColumnOf(kIdField);
+  if (column < 0) {
+    return -1;
+  }
+  for (auto page = m_pages.cbegin(); page != m_pages.cend(); ++page) {
+    for (int i = 0; i < page->size(); ++i) {
+      if ((*page)[i][column].toLongLong() == id) {
+        return page.key() * kPageRows + i;
+      }
+    }
+  }
+  for (int i = 0; i < m_appended.size(); ++i) {
+    if (m_appended[i][column].toLongLong() == id) {
+      return StatementRows() + i;
+    }
+  }
+  return -1;
+}
+
+int ResultSet::StatementRows() const { return m_open ? StatementRowCount() : 0; }
+
+int ResultSet::StatementRowCount() const {
+  if (m_statementRows < 0) {
+    QSqlQuery& query = Run(CountStatementText(m_sqliteText), m_statement.bindings);
+    m_statementRows = query.next() ? query.value(0).toInt() : 0;
+    query.finish();
+  }
+  return m_statementRows;
+}
+
+void ResultSet::ForgetPages() {
+  m_pages.clear();
+  m_pageUse.clear();
+  m_statementRows = -1;
+}
+
 void ResultSet::Close() {
-  const bool hadRows = !m_rows.isEmpty();
+  const bool hadRows = RecordCount() > 0;
   m_open = false;
-  m_rows.clear();
+  ForgetPages();
+  m_appended.clear();
   m_current = -1;
   m_mode = Mode::Browse;
   m_pending.clear();
@@ -55,27 +177,24 @@ void ResultSet::Close() {
   }
 }
 
-void ResultSet::SetStatement(const Statement& statement) { m_statement = statement; }
+void ResultSet::SetStatement(const Statement& statement) {
+  m_statement = statement;
+  m_sqliteText = ToSqliteDialect(statement.text);
+}
 
 void ResultSet::Open() {
   Close();
-  QSqlQuery& query = Run(ToSqliteDialect(m_statement.text), m_statement.bindings);
-  const QSqlRecord record = query.record();
+  // The first page is read now: it reports a statement the database refuses here, not in the grid's painting, and a
+  // result that fits in it needs no count of its own (the catalogue update opens its append target once a record).
   m_columns.clear();
-  for (int i = 0; i < record.count(); ++i) {
-    m_columns << record.fieldName(i);
+  QVector<Row> first = ReadRows(m_sqliteText, 0, kPageRows);
+  if (first.size() < kPageRows) {
+    m_statementRows = static_cast<int>(first.size());
   }
-  while (query.next()) {
-    QVector<QVariant> row(m_columns.size());
-    for (int i = 0; i < row.size(); ++i) {
-      row[i] = query.value(i);
-    }
-    m_rows.push_back(std::move(row));
-  }
-  // A finished select holds no read lock on the file between opens.
-  query.finish();
+  m_pages.insert(0, std::move(first));
+  m_pageUse.push_back(0);
   m_open = true;
-  m_current = m_rows.isEmpty() ? -1 : 0;
+  m_current = RecordCount() > 0 ? 0 : -1;
   emit Reopened();
   emit CurrentRowChanged(m_current);
 }
@@ -84,6 +203,8 @@ void ResultSet::Refresh() {
   Close();
   Open();
 }
+
+int ResultSet::RecordCount() const { return StatementRows() + static_cast<int>(m_appended.size()); }
 
 void ResultSet::SetCurrentRow(int row) {
   if (row < -1 || row >= RecordCount() || row == m_current) {
@@ -130,29 +251,38 @@ QString ResultSet::FieldAsText(const QString& name) const {
 QString ResultSet::FieldAsText(int row, const QString& name) const { return FieldAsText(row, RequireColumn(name)); }
 
 QString ResultSet::FieldAsText(int row, int column) const {
-  if (row < 0 || row >= RecordCount() || column < 0 || column >= m_columns.size()) {
+  const Row* values = RowAt(row);
+  if (!values || column < 0 || column >= values->size()) {
     return {};
   }
-  const QVariant& value = m_rows[row][column];
+  const QVariant& value = (*values)[column];
   return value.isNull() ? QString() : value.toString();
 }
 
 qint64 ResultSet::CurrentId() const {
   const int column = ColumnOf(kIdField);
-  if (m_current < 0 || column < 0) {
+  const Row* values = RowAt(m_current);
+  if (!values || column < 0) {
     return -1;
   }
-  return m_rows[m_current][column].toLongLong();
+  return (*values)[column].toLongLong();
 }
 
 int ResultSet::RowOfId(qint64 id) const {
-  const int column = ColumnOf(kIdField);
-  for (int row = 0; column >= 0 && row < RecordCount(); ++row) {
-    if (m_rows[row][column].toLongLong() == id) {
-      return row;
+  if (const int held = HeldRowOfId(id); held >= 0 || !m_open || ColumnOf(kIdField) < 0) {
+    return held;
+  }
+  // Not among the rows held: walk the statement's ids in its own order, inside the database.
+  QSqlQuery& query = Run(IdStatementText(m_sqliteText), m_statement.bindings);
+  int row = -1;
+  for (int position = 0; query.next(); ++position) {
+    if (query.value(0).toLongLong() == id) {
+      row = position;
+      break;
     }
   }
-  return -1;
+  query.finish();
+  return row < StatementRowCount() ? row : -1;
 }
 
 void ResultSet::Append() {
@@ -203,7 +333,7 @@ void ResultSet::Post() {
     if (idColumn >= 0) {
       row[idColumn] = id;
     }
-    m_rows.push_back(std::move(row));
+    m_appended.push_back(std::move(row));
     m_mode = Mode::Browse;
     m_pending.clear();
     emit RowInserted(RecordCount() - 1);
@@ -246,10 +376,11 @@ bool ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   if (query.numRowsAffected() == 0) {
     return false;
   }
-  const int row = RowOfId(id);
-  if (row >= 0) {
+  // A row that is not held reads the new values from the database when its page is next read.
+  const int row = HeldRowOfId(id);
+  if (Row* held = HeldRow(row)) {
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
-      m_rows[row][ColumnOf(it.key())] = it.value();
+      (*held)[ColumnOf(it.key())] = it.value();
     }
     emit RowChanged(row);
   }
@@ -264,16 +395,31 @@ void ResultSet::Delete() {
 }
 
 bool ResultSet::DeleteById(qint64 id) {
+  // Where the row stands, and how many rows the statement yields, are taken before the row leaves the table.
+  const int row = m_open ? RowOfId(id) : -1;
+  const int statementRows = StatementRows();
   const bool deleted = Run(QStringLiteral("delete from %1 where F_id = ?").arg(kTableName), {id}).numRowsAffected() > 0;
-  const int row = RowOfId(id);
   if (row < 0) {
     return deleted;
   }
-  m_rows.removeAt(row);
+  if (row >= statementRows) {
+    m_appended.removeAt(row - statementRows);
+  } else {
+    // The statement's later rows move up by one: the pages from this row's on are read again when needed.
+    for (auto page = m_pages.begin(); page != m_pages.end();) {
+      if (page.key() >= row / kPageRows) {
+        m_pageUse.removeOne(page.key());
+        page = m_pages.erase(page);
+      } else {
+        ++page;
+      }
+    }
+    --m_statementRows;
+  }
   if (row == m_current) {
     m_mode = Mode::Browse;
     m_pending.clear();
-    m_current = m_rows.isEmpty() ? -1 : std::min(row, RecordCount() - 1);
+    m_current = RecordCount() == 0 ? -1 : std::min(row, RecordCount() - 1);
   } else if (row < m_current) {
     --m_current;
   }

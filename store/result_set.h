@@ -16,7 +16,10 @@ namespace store {
 
 // A result set over VXT_TM with a current row, in the terms the windows rely on: close, replace the statement, open,
 // row count, field of the current row by name (case-insensitive, null reads as empty), append/edit/post, delete.
-// The rows of an open result are held in memory; posts write through to the database at once.
+// Rows are read from the database on demand, a page at a time around the rows asked for, and only a few pages are
+// held, so an exam of a million papers opens as fast and in as little memory as one of ten. The row count comes from
+// the database. Rows appended through this result set after it opened follow the statement's rows, as they would in
+// a dataset that held everything. Posts write through to the database at once.
 class ResultSet : public QObject {
   Q_OBJECT
 
@@ -33,8 +36,8 @@ class ResultSet : public QObject {
   void Refresh();
   bool IsOpen() const { return m_open; }
 
-  int RecordCount() const { return static_cast<int>(m_rows.size()); }
-  bool IsEmpty() const { return m_rows.isEmpty(); }
+  int RecordCount() const;
+  bool IsEmpty() const { return RecordCount() == 0; }
   const QStringList& FieldNames() const { return m_columns; }
 
   // -1 when there is no current row.
@@ -47,6 +50,8 @@ class ResultSet : public QObject {
   QString FieldAsText(int row, int column) const;
   // F_id of the current row, -1 when there is none.
   qint64 CurrentId() const;
+  // The row of the result holding this F_id, -1 when none does. Rows held are looked at first; otherwise the
+  // database finds the position.
   int RowOfId(qint64 id) const;
 
   // Starts a new row; Post inserts it, appends it to the rows held and makes it current.
@@ -79,22 +84,43 @@ class ResultSet : public QObject {
 
  private:
   enum class Mode { Browse, Editing, Inserting };
+  using Row = QVector<QVariant>;
 
   int ColumnOf(const QString& name) const;
   int RequireColumn(const QString& name) const;
   void EnsureColumns();
   // Prepares a statement text once per result set and runs it with the bindings; throws DatabaseError.
-  QSqlQuery& Run(const QString& text, const QVariantList& bindings);
+  QSqlQuery& Run(const QString& text, const QVariantList& bindings) const;
+  // Rows of a statement text (the result's own, or its reverse) from `first` on, at most `count`; the columns are
+  // taken on the first read.
+  QVector<Row> ReadRows(const QString& sqliteText, int first, int count) const;
+  QVector<Row> ReadPage(int page) const;
+  // The row, read with its page when that page is not held; nullptr outside the result.
+  const Row* RowAt(int row) const;
+  // The row when it is held (no read), for writing the values a post stored.
+  Row* HeldRow(int row);
+  int HeldRowOfId(qint64 id) const;
+  // Rows the statement yields: 0 while closed; counted in the database when first needed.
+  int StatementRows() const;
+  int StatementRowCount() const;
+  void ForgetPages();
 
   QSqlDatabase m_database;
   Statement m_statement;
+  QString m_sqliteText;
   bool m_open = false;
-  QStringList m_columns;
-  QVector<QVector<QVariant>> m_rows;
+  mutable QStringList m_columns;
+  // Pages of the statement's rows by page number, and the order they were last used in (most recent last).
+  mutable QHash<int, QVector<Row>> m_pages;
+  mutable QVector<int> m_pageUse;
+  // -1 until asked for.
+  mutable int m_statementRows = -1;
+  // Rows posted by Append since the open, after the statement's rows.
+  QVector<Row> m_appended;
   int m_current = -1;
   Mode m_mode = Mode::Browse;
   QMap<int, QString> m_pending;
-  QHash<QString, QSqlQuery> m_prepared;
+  mutable QHash<QString, QSqlQuery> m_prepared;
 };
 
 }  // namespace store

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QVariantList>
+#include <Qt>
 
 // The fixed statements every window runs against the catalogue. Their texts are written in the dialect the program
 // has always used (row limits as "top N"); ToSqliteDialect translates them for the engine in one place.
@@ -41,5 +42,23 @@ Statement AppendTargetStatement();
 
 // "select top N <rest>" becomes "select <rest> limit N"; any other text is returned unchanged.
 QString ToSqliteDialect(const QString& statement);
+
+// Papers whose title (F_SJMC) contains the text, newest first: of the whole catalogue when the exam is empty, of that
+// exam otherwise. Both are bound, and every character of the text matches itself ("%" and "_" included, letters with
+// their case). An empty text gives back the list without a search: the default list, or the exam filter.
+Statement SearchStatement(const QString& examName, const QString& text);
+
+// The same rows ordered by one column (ties newest first), in the database. A statement without a row limit gets its
+// order replaced; one with a limit is sorted as the rows it yields, so the newest 100 stay the newest 100.
+Statement SortedStatement(const Statement& statement, const QString& column, Qt::SortOrder order);
+
+// The texts the result set derives from a statement's text (already in SQLite's dialect) to read it a page at a time:
+// a page (two more placeholders: the row count and the offset), the row count, and the ids in the statement's order.
+QString PageStatementText(const QString& sqliteText);
+QString CountStatementText(const QString& sqliteText);
+QString IdStatementText(const QString& sqliteText);
+// The same rows in exactly the opposite order, so the end of a long list is read from its own first rows; empty when
+// the order cannot be turned round exactly (a row limit, or an order that does not end on F_id).
+QString ReversedStatementText(const QString& sqliteText);
 
 }  // namespace store

@@ -144,6 +144,12 @@ DataGrid::DataGrid(store::ResultSet* rows, QVector<GridColumn> columns, QWidget*
     }
   }
 
+  // The toolkit's own sorting would reorder the rows the model holds; the order is the database's business, so the
+  // grid only shows the indicator and reports the click.
+  horizontalHeader()->setSectionsClickable(true);
+  horizontalHeader()->setSortIndicatorShown(false);
+  connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &DataGrid::OnTitleClicked);
+
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) { OnViewCurrentRowChanged(current); });
   // Connected after the model's own slots, so the view is already reset or updated when these run.
@@ -182,6 +188,21 @@ void DataGrid::OnViewCurrentRowChanged(const QModelIndex& current) {
   Guarded([&] { m_rows->SetCurrentRow(current.row()); });
   // A move the result set refused (a pending row it could not post) puts the grid back on the row it kept.
   ShowCurrentRow();
+}
+
+void DataGrid::OnTitleClicked(int section) {
+  const QVector<GridColumn>& columns = m_model->Columns();
+  if (section < 0 || section >= columns.size()) {
+    return;
+  }
+  // The order is kept here, not read back from the header: the header turns its own indicator round on every click
+  // before it reports one.
+  const bool turnRound = section == m_sortSection && m_sortOrder == Qt::AscendingOrder;
+  m_sortOrder = turnRound ? Qt::DescendingOrder : Qt::AscendingOrder;
+  m_sortSection = section;
+  horizontalHeader()->setSortIndicator(section, m_sortOrder);
+  horizontalHeader()->setSortIndicatorShown(true);
+  emit TitleClick(columns[section].field, m_sortOrder);
 }
 
 void DataGrid::DeleteCurrentRecord() {

@@ -65,6 +65,9 @@ class DataGrid : public QTableView {
  signals:
   // A double-click anywhere on the grid's cells area, after the click has moved the current row.
   void DblClick();
+  // A click on a column's title asks for the list in that column's order: ascending first, then each further click
+  // on the same title the other way round. The title carries the sort indicator from then on.
+  void TitleClick(const QString& field, Qt::SortOrder order);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -74,10 +77,14 @@ class DataGrid : public QTableView {
   void ShowCurrentRow();
   void OnViewCurrentRowChanged(const QModelIndex& current);
   void DeleteCurrentRecord();
+  void OnTitleClicked(int section);
 
   store::ResultSet* m_rows;
   ResultSetModel* m_model;
   bool m_syncing = false;
+  // The title last clicked (-1: none yet) and the order it asked for.
+  int m_sortSection = -1;
+  Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
 };
 
 }  // namespace ui

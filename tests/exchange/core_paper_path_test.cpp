@@ -1,8 +1,18 @@
 #include "exchange/paper_path.h"
 
+#include "exchange/internet_mark.h"
+
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/xattr.h>
+#endif
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,9 +38,112 @@ TEST(LocalNameOf, DropsEverythingUpToTheFirstSlash) {
   }
 }
 
-TEST(UploadPathOf, AppendsTheAnswerVerbatim) {
-  EXPECT_EQ(UploadPathOf("a b/\xB8\xDF\\c.pdf"), "/Upload/a b/\xB8\xDF\\c.pdf");
-  EXPECT_EQ(UploadPathOf(""), "/Upload/");
+TEST(UploadPathOf, EscapesOnlyWhatCannotStandRawInARequestTarget) {
+  struct Case {
+    const char* label;
+    std::string answer;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"plain", "2024/p.pdf", "/Upload/2024/p.pdf"},
+      {"empty", "", "/Upload/"},
+      {"blank", "2024/\xCA\xD4\xBE\xED 9.pdf", "/Upload/2024/\xCA\xD4\xBE\xED%209.pdf"},
+      {"several blanks", "a/x  y .pdf", "/Upload/a/x%20%20y%20.pdf"},
+      {"tab", "a/x\ty.pdf", "/Upload/a/x%09y.pdf"},
+      {"control bytes and DEL", std::string("a/\x01\x1F\x7F\0.pdf", 10), "/Upload/a/%01%1F%7F%00.pdf"},
+      {"line break", "a/x\r\nHost: evil", "/Upload/a/x%0D%0AHost:%20evil"},
+      {"percent stays", "a/100%.pdf", "/Upload/a/100%.pdf"},
+      {"GBK stays, second byte 0x5C too", "\xB8\xDF/\xD5\\.pdf", "/Upload/\xB8\xDF/\xD5\\.pdf"},
+      {"backslash left to the client", "a\\b.pdf", "/Upload/a\\b.pdf"},
+      {"fragment mark", "a/#1.pdf", "/Upload/a/%231.pdf"},
+      {"query marks stay", "a/x?y=1", "/Upload/a/x?y=1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UploadPathOf(c.answer), c.expected) << c.label;
+  }
+}
+
+TEST(IsRunnableFileName, RefusesWhatTheShellWouldRun) {
+  struct Case {
+    const char* label;
+    std::string name;
+    bool runnable;
+  };
+  const std::vector<Case> cases = {
+      {"program", "\xCA\xD4\xBE\xED.exe", true},
+      {"upper case", "PAPER.EXE", true},
+      {"mixed case", "x.Scr", true},
+      {"double extension", "a.pdf.exe", true},
+      {"batch", "x.bat", true},
+      {"shortcut", "x.lnk", true},
+      {"desktop entry", "x.desktop", true},
+      {"shell script", "install.sh", true},
+      {"installer", "setup.msi", true},
+      {"control-panel item", "x.cpl", true},
+      {"compiled help", "x.chm", true},
+      {"disk image", "x.iso", true},
+      {"trailing dot", "x.exe.", true},
+      {"trailing dots and blanks", "x.exe. . ", true},
+      {"in a sub-folder", "sub/x.js", true},
+      {"after a backslash", "sub\\x.vbs", true},
+      {"stream suffix", "x.exe::$DATA", true},
+      {"drive-relative", "C:x.com", true},
+      {"pdf", "\xCA\xD4\xBE\xED.pdf", false},
+      {"Word", "x.doc", false},
+      {"Word 2007", "x.DOCX", false},
+      {"WPS", "x.wps", false},
+      {"spreadsheet", "x.xlsx", false},
+      {"slides", "x.pptx", false},
+      {"text", "x.txt", false},
+      {"rich text", "x.rtf", false},
+      {"CAJ", "x.caj", false},
+      {"zip", "x.zip", false},
+      {"rar", "x.rar", false},
+      {"7z", "x.7z", false},
+      {"picture", "x.jpg", false},
+      {"png", "x.png", false},
+      {"unknown type", "x.abc", false},
+      {"program word inside the name", "exe.pdf", false},
+      {"program as the middle extension", "a.exe.pdf", false},
+      {"no extension", "README", false},
+      {"empty", "", false},
+      {"dots only", "...", false},
+      {"dotted folder", "a.exe/paper", false},
+      {"GBK second byte 0x5C after the dot", "x.\xD5\\", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsRunnableFileName(c.name), c.runnable) << c.label;
+  }
+}
+
+TEST(MarkFromInternet, WritesZoneThreeAndTheAddressBesideAnUntouchedFile) {
+  const std::string url = "http://127.0.0.1:8080/Upload/2024/a%20b.pdf";
+  EXPECT_EQ(ZoneIdentifierText(url), "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + url + "\r\n");
+
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "vextal-mark-test.pdf";
+  { std::ofstream(file, std::ios::binary) << "%PDF"; }
+  const bool marked = MarkFromInternet(file, url);
+  std::stringstream content;
+  content << std::ifstream(file, std::ios::binary).rdbuf();
+  EXPECT_EQ(content.str(), "%PDF");
+#ifdef _WIN32
+  // NTFS keeps the stream; Wine's file systems do not, and the download goes on unmarked there as on FAT.
+  if (marked) {
+    const std::filesystem::path streamPath = file.native() + L":Zone.Identifier";
+    std::stringstream stream;
+    stream << std::ifstream(streamPath, std::ios::binary).rdbuf();
+    EXPECT_EQ(stream.str(), ZoneIdentifierText(url));
+  }
+#else
+  // tmpfs before Linux 6.6 keeps no user attributes.
+  if (marked) {
+    std::string origin(url.size() + 1, '\0');
+    origin.resize(static_cast<std::size_t>(
+        std::max<ssize_t>(0, getxattr(file.c_str(), "user.xdg.origin.url", origin.data(), origin.size()))));
+    EXPECT_EQ(origin, url);
+  }
+#endif
+  std::filesystem::remove(file);
 }
 
 TEST(SafeLocalNameOf, KeepsNamesInsideTheDownloadFolder) {

@@ -259,6 +259,172 @@ TEST_F(CatalogueTest, DeleteByIdTakesThatRowWhereverItStandsAndKeepsTheCurrentOn
   list.Close();
   EXPECT_TRUE(list.DeleteById(one));
   EXPECT_EQ(StoredNumbers(db), QStringList({"2", "3"}));
+
+  // Far beyond the rows read so far: the database finds it, and the rows after it move up by one.
+  ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1000) "
+      "insert into VXT_TM (F_bh, F_KM) select i, '高考' from n")));
+  list.SetStatement(store::ExamFilterStatement(QStringLiteral("高考")));
+  list.Open();
+  const qint64 newest = list.CurrentId();
+  EXPECT_TRUE(list.DeleteById(newest - 700));
+  EXPECT_EQ(list.RecordCount(), 999);
+  EXPECT_EQ(list.CurrentId(), newest);
+  EXPECT_EQ(list.FieldAsText(700, QStringLiteral("F_id")).toLongLong(), newest - 701);
+}
+
+// A list of several pages reads, edits and deletes exactly as one held whole would.
+TEST_F(CatalogueTest, ListsOfManyPagesKeepEveryRowOperation) {
+  constexpr int kRows = 1000;
+  QSqlDatabase db = Open();
+  QSqlQuery fill(db);
+  ASSERT_TRUE(fill.exec(QStringLiteral(
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
+      "insert into VXT_TM (F_bh, F_SJMC, F_KM, F_ZT) select i, '试卷' || i, "
+      "case i % 2 when 0 then '高考' else '公务员考试' end, '下载' from n").arg(kRows)));
+  store::ResultSet list(db);
+  list.SetStatement(store::ExamFilterStatement(QStringLiteral("高考")));
+  list.Open();
+  // Newest first: row r holds paper 1000 - 2r.
+  const auto paperAt = [](int row) { return QString::number(kRows - 2 * row); };
+  ASSERT_EQ(list.RecordCount(), kRows / 2);
+  struct Case {
+    const char* label;
+    int row;
+  };
+  for (const Case& c : {Case{"first page", 3}, Case{"third page", 600 / 2 + 10}, Case{"last row", kRows / 2 - 1},
+                        Case{"back to the first page", 0}, Case{"page boundary", 256}}) {
+    list.SetCurrentRow(c.row);
+    EXPECT_EQ(list.CurrentRow(), c.row) << c.label;
+    EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(c.row)) << c.label;
+    EXPECT_EQ(list.RowOfId(list.CurrentId()), c.row) << c.label;
+  }
+  EXPECT_EQ(list.FieldAsText(kRows / 2, QStringLiteral("F_bh")), QString()) << "past the end";
+
+  // Edit and post on a far page: the row stays current and shows its values.
+  list.SetCurrentRow(400);
+  list.Edit();
+  list.SetField(QStringLiteral("F_ZT"), QStringLiteral("打开"));
+  list.Post();
+  EXPECT_EQ(list.CurrentRow(), 400);
+  EXPECT_EQ(list.FieldAsText(QStringLiteral("F_ZT")), QStringLiteral("打开"));
+
+  // Update by id of a row whose page is not held, then read it.
+  const qint64 farId = list.FieldAsText(5, QStringLiteral("F_id")).toLongLong();
+  for (int row = 0; row < list.RecordCount(); row += 128) list.FieldAsText(row, QStringLiteral("F_id"));
+  list.UpdateById(farId, {{QStringLiteral("F_BDWJ"), QStringLiteral("far.pdf")}});
+  EXPECT_EQ(list.FieldAsText(5, QStringLiteral("F_BDWJ")), QStringLiteral("far.pdf"));
+  EXPECT_EQ(list.RowOfId(farId), 5);
+  EXPECT_EQ(list.RowOfId(1), -1) << "a paper of the other exam";
+
+  // Delete on a later page: the rows after it move up, the count follows, the next row becomes current.
+  list.SetCurrentRow(300);
+  list.Delete();
+  EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
+  EXPECT_EQ(list.CurrentRow(), 300);
+  EXPECT_EQ(list.FieldAsText(QStringLiteral("F_bh")), paperAt(301));
+  EXPECT_EQ(list.FieldAsText(kRows / 2 - 2, QStringLiteral("F_bh")), paperAt(kRows / 2 - 1));
+
+  list.Refresh();
+  EXPECT_EQ(list.RecordCount(), kRows / 2 - 1);
+  EXPECT_EQ(list.CurrentRow(), 0);
+  EXPECT_EQ(list.FieldAsText(399, QStringLiteral("F_ZT")), QStringLiteral("打开")) << "moved up by the delete";
+}
+
+TEST_F(CatalogueTest, SearchMatchesTitlesLiterallyAndSortOrdersInTheDatabase) {
+  QSqlDatabase db = Open();
+  store::ResultSet set(db);
+  set.SetStatement(store::AppendTargetStatement());
+  set.Open();
+  // bh, exam, title; F_id grows in this order.
+  const char* rows[][3] = {
+      {"1", "高考", "2019年申论真题"},  {"2", "公务员考试", "100%通过_申论"}, {"3", "高考", "O'Brien 申论"},
+      {"4", "公务员考试", "数学 a_b"},  {"5", "高考", "数学 axb"},          {"6", "公务员考试", "行测\\真题"},
+      {"10", "高考", "2019年申论真题"},
+  };
+  for (const auto& row : rows) AddRow(set, row[0], row[1], row[2]);
+  const auto ids = [&](const store::Statement& statement) {
+    store::ResultSet list(db);
+    list.SetStatement(statement);
+    list.Open();
+    QStringList out;
+    for (int row = 0; row < list.RecordCount(); ++row) out << list.FieldAsText(row, QStringLiteral("F_id"));
+    return out.join(QLatin1Char(' '));
+  };
+  struct Case {
+    const char* label;
+    QString exam;
+    QString text;
+    const char* expected;  // F_id, newest first
+  };
+  const Case searches[] = {
+      {"Chinese term, whole catalogue", {}, "申论", "7 3 2 1"},
+      {"Chinese term in one exam", "高考", "申论", "7 3 1"},
+      {"percent is literal", {}, "%", "2"},
+      {"underscore is literal", {}, "a_b", "4"},
+      {"underscore is not a wildcard", {}, "_", "4 2"},
+      {"quote", {}, "O'Brien", "3"},
+      {"backslash", {}, "\\", "6"},
+      {"letters keep their case", {}, "o'brien", ""},
+      {"no match", {}, "无此试卷", ""},
+      {"empty text: the default list", {}, "", "7 6 5 4 3 2 1"},
+      {"empty text: the exam filter", "公务员考试", "", "6 4 2"},
+  };
+  for (const Case& c : searches) {
+    EXPECT_EQ(ids(store::SearchStatement(c.exam, c.text)), QString::fromLatin1(c.expected)) << c.label;
+  }
+
+  struct SortCase {
+    const char* label;
+    store::Statement statement;
+    const char* column;
+    Qt::SortOrder order;
+    const char* expected;
+  };
+  const store::Statement all = store::DefaultListStatement();
+  const SortCase sorts[] = {
+      {"number up", all, "F_id", Qt::AscendingOrder, "1 2 3 4 5 6 7"},
+      {"number down", all, "f_id", Qt::DescendingOrder, "7 6 5 4 3 2 1"},
+      {"server number as a number", all, "F_bh", Qt::DescendingOrder, "7 6 5 4 3 2 1"},
+      {"exam, ties newest first", all, "F_KM", Qt::AscendingOrder, "6 4 2 7 5 3 1"},
+      {"exam the other way", all, "F_KM", Qt::DescendingOrder, "7 5 3 1 6 4 2"},
+      {"equal titles newest first", all, "F_SJMC", Qt::AscendingOrder, "2 7 1 3 4 5 6"},
+      {"within an exam", store::ExamFilterStatement("高考"), "F_SJMC", Qt::DescendingOrder, "5 3 7 1"},
+      {"a search result", store::SearchStatement({}, "申论"), "F_KM", Qt::AscendingOrder, "2 7 3 1"},
+      {"an unknown column leaves the order", all, "F_NOPE", Qt::AscendingOrder, "7 6 5 4 3 2 1"},
+  };
+  for (const SortCase& c : sorts) {
+    EXPECT_EQ(ids(store::SortedStatement(c.statement, QString::fromLatin1(c.column), c.order)),
+              QString::fromLatin1(c.expected))
+        << c.label;
+  }
+}
+
+TEST(StatementsTest, PagesCountsAndReversesAreDerivedFromTheStatement) {
+  struct Case {
+    const char* in;
+    const char* count;
+    const char* reversed;  // empty: cannot be turned round exactly
+  };
+  const Case cases[] = {
+      {"select * from VXT_TM where F_KM =? order by f_id desc",
+       "select count(*) from (select * from VXT_TM where F_KM =?)",
+       "select * from VXT_TM where F_KM =? order by f_id asc"},
+      {"select * from VXT_TM  order by f_id desc limit 100",
+       "select count(*) from (select * from VXT_TM  order by f_id desc limit 100)", ""},
+      {"select * from (select * from VXT_TM order by f_id desc limit 100) order by F_SJMC asc, F_id desc",
+       "select count(*) from (select * from (select * from VXT_TM order by f_id desc limit 100))",
+       "select * from (select * from VXT_TM order by f_id desc limit 100) order by F_SJMC desc, F_id asc"},
+      {"select * from VXT_TM where F_KM = ? order by F_ZT, F_id desc",
+       "select count(*) from (select * from VXT_TM where F_KM = ?)",
+       "select * from VXT_TM where F_KM = ? order by F_ZT desc, F_id asc"},
+      {"select * from VXT_TM order by F_SJMC desc", "select count(*) from (select * from VXT_TM)", ""},
+      {"select * from VXT_TM", "select count(*) from (select * from VXT_TM)", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(store::CountStatementText(QString::fromUtf8(c.in)), QString::fromUtf8(c.count)) << c.in;
+    EXPECT_EQ(store::ReversedStatementText(QString::fromUtf8(c.in)), QString::fromUtf8(c.reversed)) << c.in;
+  }
 }
 
 }  // namespace

@@ -234,11 +234,13 @@ void DemoServer::HandleConnection(int socket) {
   while (ReadHead(socket, pending, head)) {
     const std::size_t lineEnd = std::min(head.find("\r\n"), head.size());
     const std::string requestLine = head.substr(0, lineEnd);
-    // The target may hold blanks (the client sends them unescaped): method up to the first blank, version after the
-    // last one, the target is everything between.
+    // Method, target and version, one blank apart, as standard servers (nginx, Python's http.server) insist: a raw
+    // blank inside the target splits the line into more parts and is refused, so the demo cannot hide a client that
+    // forgets to escape it.
     const std::size_t firstBlank = requestLine.find(' ');
     const std::size_t lastBlank = requestLine.rfind(' ');
-    if (firstBlank == std::string::npos || lastBlank == firstBlank) {
+    if (firstBlank == std::string::npos || lastBlank == firstBlank ||
+        requestLine.find(' ', firstBlank + 1) != lastBlank) {
       WriteResponse(socket, ErrorPage(400, "Bad Request"), false, false);
       break;
     }
