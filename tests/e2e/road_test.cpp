@@ -15,6 +15,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -121,6 +126,31 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
   }
   EXPECT_EQ(QDir(QStringLiteral("DownLoad")).entryList(QDir::Files).size(), 2);
   EXPECT_EQ(fakes.dialogs.messages, (QStringList{kNewPapers, Imported(kFirstBank)}));
+
+  // The user finds the downloaded paper again by a piece of its title, then orders the list by its number.
+  const QString title = StoredField(kChineseNamedPaper, QStringLiteral("F_SJMC"));
+  const QString piece = title.mid(title.size() / 3, 2);
+  const QString exam = StoredField(kChineseNamedPaper, QStringLiteral("F_KM"));
+  Form2->TreeView1->setCurrentItem(Form2->TreeView1->findItems(exam, Qt::MatchExactly).value(0));
+  Form2->Edit2->insert(piece);
+  Form2->Timer2->stop();
+  Form2->Timer2Timer();
+  ASSERT_GT(list->RecordCount(), 0);
+  bool found = false;
+  for (int row = 0; row < list->RecordCount(); ++row) {
+    EXPECT_TRUE(list->FieldAsText(row, QStringLiteral("F_SJMC")).contains(piece)) << row;
+    found = found || list->FieldAsText(row, QStringLiteral("F_bh")) == kChineseNamedPaper;
+  }
+  EXPECT_TRUE(found) << piece.toStdString();
+  EXPECT_TRUE(Form2->PageControl1->tabText(0).contains(QString::number(list->RecordCount())));
+  QHeaderView* header = Form2->DBGrid1->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+  for (int row = 1; row < list->RecordCount(); ++row) {
+    EXPECT_LT(list->FieldAsText(row - 1, QStringLiteral("F_id")).toLongLong(),
+              list->FieldAsText(row, QStringLiteral("F_id")).toLongLong())
+        << row;
+  }
 }
 
 // A fresh install holds the program and nothing else: the first start makes the catalogue and the download folder,

@@ -140,3 +140,23 @@ TEST_F(DataGridTest, CtrlDeleteAsksAndDeletesOnlyOnOk) {
 }
 
 }  // namespace
+
+TEST_F(DataGridTest, KeepsTheCurrentRowAndSelectionWhilePagesComeAndGo) {
+  QSqlQuery fill(m_db);
+  ASSERT_TRUE(fill.exec(QStringLiteral("with recursive n(i) as (select 4 union all select i + 1 from n where i < 6000) "
+                                       "insert into VXT_TM (F_bh, F_SJMC, F_ZT) select i, '试卷' || i, '下载' from n")));
+  m_rows->SetStatement({QStringLiteral("select * from VXT_TM order by f_id desc"), {}});
+  m_rows->Open();
+  ASSERT_EQ(m_grid->Model()->rowCount(), 6000);
+  m_rows->SetCurrentRow(1500);
+  // Scrolling from the top to the bottom paints every page once, far more than are held at a time.
+  for (int row = 0; row < 6000; row += 100) {
+    m_grid->scrollTo(m_grid->Model()->index(row, 0), QAbstractItemView::PositionAtTop);
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(m_grid->Model()->index(5999, 1).data().toString(), "试卷1");
+  EXPECT_EQ(m_rows->CurrentRow(), 1500);
+  EXPECT_EQ(m_grid->currentIndex().row(), 1500);
+  EXPECT_TRUE(m_grid->selectionModel()->isRowSelected(1500, QModelIndex()));
+  EXPECT_EQ(m_rows->FieldAsText("F_SJMC"), "试卷4500");
+}
