@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <initializer_list>
 
 TForm2* Form2 = nullptr;
 
@@ -354,6 +355,14 @@ void TForm2::FormShow() {
 }
 
 void TForm2::FormClose() {
+  // The animation's wait serves the event queue: a tick queued there must not start a request, which would hold the
+  // process beyond the animation for as long as the server takes. A stopped countdown lets such a tick pass idle.
+  m_countdown.Stop();
+  for (ui::TaskWindow* window : std::initializer_list<ui::TaskWindow*>{m_addSp, m_gengXinChengXun, m_form3}) {
+    if (window) {
+      window->Countdown().Stop();
+    }
+  }
   ui::AnimateHide(this, m_hideAnimationMs);
   // Nothing else is closed in order: the connection, the other windows and any request in flight just end here.
   ui::processes().EndProcess(kCloseExitCode);
@@ -470,20 +479,20 @@ void TForm2::N3Click() { PageControl1->setCurrentIndex(0); }
 void TForm2::N8Click() {
   m_countdown.Stop();
   if (m_addSp) {
-    m_addSp->show();
+    m_addSp->ShowForCommand();
   }
 }
 
 void TForm2::N9Click() {
   m_countdown.Stop();
   if (m_gengXinChengXun) {
-    m_gengXinChengXun->show();
+    m_gengXinChengXun->ShowForCommand();
   }
 }
 
 void TForm2::N11Click() {
   if (m_form3) {
-    m_form3->show();
+    m_form3->ShowForCommand();
   }
 }
 

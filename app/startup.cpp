@@ -4,6 +4,7 @@
 #include "exchange/AddUnit3.h"
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/gbk_text.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
 
@@ -87,6 +88,7 @@ int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath
     GengXinChengXun = new TGengXinChengXun(Form2);
     Form3 = new TForm3(Form2->MainList(), Form2);
     Form2->SetTaskWindows(AddSp, GengXinChengXun, Form3);
+    exchange::PrepareDownloadFolder(exchange::DefaultDownloadFolder());
     return 0;
   } catch (const std::exception& error) {
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();

@@ -25,7 +25,8 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
 
 // Installs the pump dispatcher (the calling thread becomes the UI thread) and creates every window once, in the
 // program's order (main window, catalogue update, program update, paper download), so the paper download window's
-// AntiFreeze is the one in force; publishes them as Form2, AddSp, GengXinChengXun and Form3 and returns 0. When a
+// AntiFreeze is the one in force; publishes them as Form2, AddSp, GengXinChengXun and Form3; makes the download folder
+// ready (created when missing, an interrupted download's temporary files removed) and returns 0. When a
 // window cannot be created (the catalogue does not open), reports it through errorBox and returns the exit code the
 // process must end with.
 int CreateForms(const ApplicationErrorBox& errorBox,

@@ -74,15 +74,12 @@ void TAddSp::Timer1Timer() {
   if (!Countdown().Fires(ui::kReading28)) {
     return;
   }
-  std::string answer;
-  {
-    // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client.
-    ui::CountdownTrigger::ActionScope running(Countdown());
-    const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
-    const std::string url = m_contentServer + kUpdatePage + mark;
-    answer = m_http.GetText(url);
-  }
-  m_answer = std::move(answer);
+  // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client. The
+  // import and its message count as running too, so the menu command cannot start the update again under them.
+  ui::CountdownTrigger::ActionScope running(Countdown());
+  const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
+  const std::string url = m_contentServer + kUpdatePage + mark;
+  m_answer = m_http.GetText(url);
   Countdown().Stop();
   if (!m_answer.empty()) {
     Button2Click();

@@ -41,12 +41,10 @@ void TGengXinChengXun::Timer1Timer() {
   if (!Countdown().Fires(ui::kReading28)) {
     return;
   }
-  std::string answer;
-  {
-    // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client.
-    ui::CountdownTrigger::ActionScope running(Countdown());
-    answer = m_http.GetText(m_versionServer + kVersionPage);
-  }
+  // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client. The
+  // message after it counts as running too, so the menu command cannot start the check again under it.
+  ui::CountdownTrigger::ActionScope running(Countdown());
+  const std::string answer = m_http.GetText(m_versionServer + kVersionPage);
   Countdown().Stop();
   // Byte for byte, untrimmed: "3.1" with a line break after it is another version as far as the server is concerned.
   if (answer == vextal::kVersionText) {

@@ -13,6 +13,8 @@
 #include "vextal_config.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -38,6 +40,20 @@ constexpr int kClientHeight = 49;
 
 constexpr const char* kFileNamePage = "/admin/ZPR_BhToDown.asp?bh=";
 
+// The temporary name a paper streams into: ".vextal-" and eight lower-case hex digits, then ".part". Short, so a
+// target name near the file system's length limit still gets one; exact, so the clean-up at start-up can tell the
+// program's own debris from a user's ".part" file.
+constexpr const char* kTemporaryPrefix = ".vextal-";
+constexpr const char* kTemporarySuffix = ".part";
+constexpr int kTemporaryDigits = 8;
+constexpr int kTemporaryBase = 16;
+
+QString TemporaryPaperName(quint32 random) {
+  return QLatin1String(kTemporaryPrefix) + QStringLiteral("%1").arg(random, kTemporaryDigits, kTemporaryBase,
+                                                                       QLatin1Char('0')) +
+         QLatin1String(kTemporarySuffix);
+}
+
 // A failure of the download that the window swallows; it carries no text because nobody ever shows it.
 class DownloadFailed : public std::runtime_error {
  public:
@@ -53,11 +69,8 @@ class PaperFileSink : public net::BodySink {
  public:
   explicit PaperFileSink(const QString& target) : m_target(target) {
     const QString folder = QFileInfo(target).absolutePath();
-    // A short name of its own, so a target name near the file system's length limit still gets a temporary file.
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-      m_file.setFileName(folder + QStringLiteral("/.vextal-%1.part")
-                                      .arg(QRandomGenerator::global()->generate(), kRandomDigits, kRandomBase,
-                                           QLatin1Char('0')));
+      m_file.setFileName(folder + QLatin1Char('/') + TemporaryPaperName(QRandomGenerator::global()->generate()));
       // NewOnly: never write into a file somebody else made; fails when the folder is missing, so nothing is fetched
       // for a file that could not be kept.
       if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) return;
@@ -96,8 +109,6 @@ class PaperFileSink : public net::BodySink {
 
  private:
   static constexpr int kTemporaryNameAttempts = 16;
-  static constexpr int kRandomDigits = 8;
-  static constexpr int kRandomBase = 16;
 
   QString m_target;
   QFile m_file;
@@ -105,6 +116,38 @@ class PaperFileSink : public net::BodySink {
 };
 
 }  // namespace
+
+namespace exchange {
+
+bool IsTemporaryPaperName(const QString& fileName) {
+  const QLatin1String prefix(kTemporaryPrefix);
+  const QLatin1String suffix(kTemporarySuffix);
+  if (fileName.size() != prefix.size() + kTemporaryDigits + suffix.size() || !fileName.startsWith(prefix) ||
+      !fileName.endsWith(suffix)) {
+    return false;
+  }
+  const QString digits = fileName.mid(prefix.size(), kTemporaryDigits);
+  return std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+  });
+}
+
+void PrepareDownloadFolder(const QString& folder) {
+  // Nothing to report when it cannot be made: the first download then fails silently, as it always has.
+  QDir().mkpath(folder);
+  // A paper streams into its temporary file in the folder it is going to, a sub-folder too; the process can end in
+  // the middle of it (the program ends by a hard exit), leaving the file behind. Links are neither followed nor
+  // removed: the program never makes one.
+  QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+  while (files.hasNext()) {
+    const QFileInfo file(files.next());
+    if (!file.isSymLink() && IsTemporaryPaperName(file.fileName())) {
+      QFile::remove(file.filePath());
+    }
+  }
+}
+
+}  // namespace exchange
 
 TForm3::TForm3(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),

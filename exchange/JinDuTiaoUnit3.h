@@ -42,7 +42,9 @@ class TForm3 : public ui::TaskWindow {
  private:
   // The countdown action. Every failure of the download itself is swallowed: the window then stays on screen.
   void Download();
-  // The part whose every error is silenced; returns normally only when the window may hide.
+  // The part whose every error is silenced; returns normally only when the window may hide. A row the user deleted
+  // while its requests waited records nothing (UpdateById finds no row) and still counts as done: the file fetched
+  // stays in the download folder and the window hides.
   void DownloadCurrentPaper();
 
   void IdHTTP1WorkBegin(net::WorkMode mode, std::int64_t max);
@@ -57,3 +59,14 @@ class TForm3 : public ui::TaskWindow {
 };
 
 extern TForm3* Form3;
+
+namespace exchange {
+
+// Makes the download folder when it is missing, as an installer would have, and removes from it (sub-folders
+// included) the temporary files interrupted downloads left behind. Files of any other name stay, whatever they are.
+void PrepareDownloadFolder(const QString& folder);
+
+// Whether a file name is one of the temporary names a download streams into.
+bool IsTemporaryPaperName(const QString& fileName);
+
+}  // namespace exchange

@@ -1,24 +1,45 @@
 #include "store/catalogue.h"
 
+#include "store/statements.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
 
 namespace store {
 namespace {
 
-// F_bh has numeric affinity so "order by f_bh desc" puts server number 10 above 9; AUTOINCREMENT keeps F_id growing
-// with insertion order and never hands out the number of a deleted row again.
+// F_bh is text: the server's number travels back to it byte for byte ("0012" stays "0012"), and the high-water mark
+// compares whole numbers by their digits, not by the column's order. AUTOINCREMENT keeps F_id growing with insertion
+// order and never hands out the number of a deleted row again.
 constexpr const char* kCreateTable =
     "create table VXT_TM ("
     "F_id integer primary key autoincrement, "
-    "F_bh numeric, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
+    "F_bh text, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
     "F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)";
+// Every column some window reads or writes. A catalogue without one of them is refused at the start rather than
+// failing later in whichever handler first touches it (the grid's painting, a download's post).
+constexpr const char* kColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM", "F_ZFL1", "F_LB",
+                                    "F_MS", "F_ZT", "F_BZ", "F_GXSJ", "F_BDWJ"};
 constexpr const char* kCreateIndexes[] = {
     "create index VXT_TM_F_bh on VXT_TM (F_bh)",
     "create index VXT_TM_F_KM on VXT_TM (F_KM)",
 };
+
+// The columns of kColumns the table lacks, compared without regard to case as every field access is.
+QStringList MissingColumns(const QSqlDatabase& db) {
+  const QSqlRecord record = db.record(QString::fromLatin1(kTableName));
+  QStringList missing;
+  for (const char* column : kColumns) {
+    if (record.indexOf(QString::fromLatin1(column)) < 0) {
+      missing << QString::fromLatin1(column);
+    }
+  }
+  return missing;
+}
 
 void Exec(QSqlDatabase& db, const QString& text) {
   QSqlQuery query(db);
@@ -61,6 +82,11 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
   }
   if (!probe.next() || probe.value(0).toInt() == 0) {
     throw DatabaseError(QStringLiteral("The table VXT_TM does not exist in %1").arg(path));
+  }
+  // Only read so far: a refused file is left exactly as it was.
+  if (const QStringList missing = MissingColumns(db); !missing.isEmpty()) {
+    throw DatabaseError(
+        QStringLiteral("The table VXT_TM in %1 lacks the column %2").arg(path, missing.join(QStringLiteral(", "))));
   }
   return db;
 }

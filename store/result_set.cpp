@@ -24,18 +24,7 @@ qint64 g_slowPageMs = kDefaultSlowPageMs;
 
 constexpr const char* kIdField = "F_id";
 
-constexpr const char* kServerNumberField = "F_bh";
-
 QString FieldNotFound(const QString& name) { return QStringLiteral("Field '%1' not found").arg(name); }
-
-// Empty text in the numeric server-number column is stored as NULL: SQLite would keep '' as text, which sorts above
-// every number and would pin the high-water mark to that row for good.
-QVariant Bound(const QString& column, const QString& value) {
-  if (value.isEmpty() && column.compare(QLatin1String(kServerNumberField), Qt::CaseInsensitive) == 0) {
-    return QVariant();
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -405,7 +394,7 @@ void ResultSet::Post() {
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
       names << m_columns[it.key()];
       marks << QStringLiteral("?");
-      values << Bound(m_columns[it.key()], it.value());
+      values << it.value();
     }
     const QString text = names.isEmpty()
                              ? QStringLiteral("insert into %1 default values").arg(kTableName)
@@ -432,7 +421,10 @@ void ResultSet::Post() {
   for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
     values.insert(m_columns[it.key()], it.value());
   }
-  UpdateById(CurrentId(), values);
+  const qint64 id = CurrentId();
+  if (!UpdateById(id, values)) {
+    throw DatabaseError(QStringLiteral("The record with F_id %1 no longer exists").arg(id));
+  }
   m_mode = Mode::Browse;
   m_pending.clear();
 }
@@ -442,22 +434,22 @@ void ResultSet::Cancel() {
   m_pending.clear();
 }
 
-void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
+bool ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   if (values.isEmpty()) {
-    return;
+    return true;
   }
   EnsureColumns();
   QStringList assignments;
   QVariantList bindings;
   for (auto it = values.cbegin(); it != values.cend(); ++it) {
     assignments << QStringLiteral("%1 = ?").arg(m_columns[RequireColumn(it.key())]);
-    bindings << Bound(it.key(), it.value());
+    bindings << it.value();
   }
   bindings << id;
   const QSqlQuery& query =
       Run(QStringLiteral("update %1 set %2 where F_id = ?").arg(kTableName, assignments.join(", ")), bindings);
   if (query.numRowsAffected() == 0) {
-    throw DatabaseError(QStringLiteral("The record with F_id %1 no longer exists").arg(id));
+    return false;
   }
   // A row that is not held reads the new values from the database when its page is next read.
   const int row = HeldRowOfId(id);
@@ -467,15 +459,24 @@ void ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
     }
     emit RowChanged(row);
   }
+  return true;
 }
 
 void ResultSet::Delete() {
   if (m_current < 0) {
     return;
   }
-  Run(QStringLiteral("delete from %1 where F_id = ?").arg(kTableName), {CurrentId()});
-  const int row = m_current;
+  DeleteById(CurrentId());
+}
+
+bool ResultSet::DeleteById(qint64 id) {
+  // Where the row stands, and how many rows the statement yields, are taken before the row leaves the table.
+  const int row = m_open ? RowOfId(id) : -1;
   const int statementRows = StatementRows();
+  const bool deleted = Run(QStringLiteral("delete from %1 where F_id = ?").arg(kTableName), {id}).numRowsAffected() > 0;
+  if (row < 0) {
+    return deleted;
+  }
   if (row >= statementRows) {
     m_appended.removeAt(row - statementRows);
   } else {
@@ -491,11 +492,17 @@ void ResultSet::Delete() {
     }
     --m_statementRows;
   }
-  m_mode = Mode::Browse;
-  m_pending.clear();
+  if (row == m_current) {
+    m_mode = Mode::Browse;
+    m_pending.clear();
+    m_current = RecordCount() == 0 ? -1 : std::min(row, RecordCount() - 1);
+  } else if (row < m_current) {
+    --m_current;
+  }
+  // The current row is settled first, so a view following the removal already finds the row it must show.
   emit RowRemoved(row);
-  m_current = RecordCount() == 0 ? -1 : std::min(row, RecordCount() - 1);
   emit CurrentRowChanged(m_current);
+  return deleted;
 }
 
 }  // namespace store

@@ -69,11 +69,15 @@ class ResultSet : public QObject {
   bool IsEditing() const { return m_mode != Mode::Browse; }
 
   // Updates the stored row with this F_id, whether or not it is among the rows held or current; the rows held and the
-  // current row are left where they are. Throws DatabaseError.
-  void UpdateById(qint64 id, const QMap<QString, QString>& values);
+  // current row are left where they are. False, with nothing changed, when no row has this F_id any more (no values
+  // change nothing and count as done). Throws DatabaseError.
+  bool UpdateById(qint64 id, const QMap<QString, QString>& values);
 
   // Deletes the current row from the table; the row after it (or the new last row) becomes current.
   void Delete();
+  // Deletes the stored row with this F_id, wherever it stands among the rows held, or when it is not held at all. The
+  // current row stays the same row unless it is the one deleted (then as Delete). False when no row had this F_id.
+  bool DeleteById(qint64 id);
 
  signals:
   void Reopened();

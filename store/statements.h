@@ -19,8 +19,13 @@ inline constexpr const char* kStatusNoFile = "暂无资源";  // the server has 
 inline constexpr const char* kDefaultListStatement = "select top 100 * from VXT_TM  order by f_id desc";
 // Papers of one exam, newest first, no limit. The exam name is bound to the placeholder, never spliced in.
 inline constexpr const char* kExamFilterStatement = "select * from VXT_TM where F_KM =? order by f_id desc";
-// The row holding the highest server paper number.
-inline constexpr const char* kHighWaterMarkStatement = "select top 1 * from VXT_TM order by f_bh desc";
+// The row holding the highest server paper number among those that are whole decimal numbers (digits only), compared
+// as numbers of any length: more significant digits first, then digit by digit. A number the server garbled ("abc",
+// "-5", "3.5", empty) never becomes the mark, or every later update would ask from it for good. Catalogues whose F_bh
+// column is numeric hold their numbers as integers, which read as their digits here too.
+inline constexpr const char* kHighWaterMarkStatement =
+    "select top 1 * from VXT_TM where F_bh glob '[0-9]*' and F_bh not glob '*[^0-9]*' "
+    "order by length(ltrim(F_bh, '0')) desc, ltrim(F_bh, '0') desc, f_id desc";
 // Opened only so that new rows can be appended through it.
 inline constexpr const char* kAppendTargetStatement = "select top 1 * from VXT_TM";
 

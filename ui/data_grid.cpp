@@ -206,11 +206,14 @@ void DataGrid::OnTitleClicked(int section) {
 }
 
 void DataGrid::DeleteCurrentRecord() {
-  if (m_rows->IsEmpty() || m_rows->CurrentRow() < 0) {
+  // The row is taken before the question: its event loop may run a catalogue update that refreshes, re-filters or
+  // empties the list, and the paper the user said OK to is the one to go, wherever it stands by then.
+  const qint64 confirmed = m_rows->CurrentId();
+  if (confirmed < 0) {
     return;
   }
   if (dialogs().Confirm(QString::fromLatin1(kDeleteQuestion))) {
-    m_rows->Delete();
+    m_rows->DeleteById(confirmed);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "ui/error_report.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QShowEvent>
@@ -43,6 +44,16 @@ TaskWindow::TaskWindow(const QString& caption, QSize clientSize, QWidget* mainWi
   Edit1->hide();
 }
 
+void TaskWindow::ShowForCommand() {
+  if (!isVisible()) {
+    show();
+    return;
+  }
+  if (!m_countdown.Running() && !m_countdown.Busy()) {
+    m_countdown.Arm();
+  }
+}
+
 void TaskWindow::FormShow() { m_countdown.Arm(); }
 
 void TaskWindow::Timer1Timer() {}
@@ -58,6 +69,16 @@ void TaskWindow::showEvent(QShowEvent* event) {
     m_placed = true;
   }
   Guarded([this] { FormShow(); });
+}
+
+void TaskWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape || m_countdown.Busy()) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  m_countdown.Stop();
+  hide();
+  event->accept();
 }
 
 void TaskWindow::CentreOnMainWindow() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 
+class QKeyEvent;
 class QLineEdit;
 class QProgressBar;
 class QShowEvent;
@@ -27,6 +28,12 @@ class TaskWindow : public QWidget {
   QWidget* MainWindow() const { return m_mainWindow; }
   CountdownTrigger& Countdown() { return m_countdown; }
 
+  // What the main window's command for this window does: shows it (which arms the countdown), or, when it is already
+  // on screen idle after a failure (countdown stopped, no action running), arms the countdown again so the action is
+  // retried a moment later. While its action runs or its countdown is armed, nothing happens: never two requests on
+  // the window's one client.
+  void ShowForCommand();
+
   QProgressBar* const ProgressBar1;
   QTimer* const Timer1;
   // The countdown text field; hidden unless a window shows its reading.
@@ -40,6 +47,8 @@ class TaskWindow : public QWidget {
   virtual void Timer1Timer();
 
   void showEvent(QShowEvent* event) override;
+  // Escape puts away a strip whose action is not running: it has no border or close box of its own.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void CentreOnMainWindow();

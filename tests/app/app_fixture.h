@@ -54,7 +54,7 @@ class MainWindowTest : public InScratchDirectory {
               const QString& file = QString()) {
     QSqlQuery insert(form->Database());
     insert.prepare(QStringLiteral("insert into VXT_TM (F_bh, F_SJMC, F_KM, F_ZT, F_BDWJ) values (?, ?, ?, ?, ?)"));
-    // An empty server number is stored as null, as a numeric column holds "no number".
+    // An empty server number is stored as null, as catalogues made with a numeric column hold "no number".
     insert.addBindValue(bh.isEmpty() ? QVariant() : QVariant(bh));
     for (const QString& value : {title, exam, status, file}) {
       insert.addBindValue(value);

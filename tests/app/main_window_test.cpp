@@ -1,6 +1,7 @@
 #include "app/IndexUnit2.h"
 
 #include "store/result_set.h"
+#include "store/statements.h"
 #include "tests/app/app_fixture.h"
 #include "ui/data_grid.h"
 
@@ -230,6 +231,58 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     EXPECT_EQ(form3->isVisible(), c.downloads) << c.status.toStdString();
     EXPECT_EQ(fakes.shell.opened, c.opened) << c.file.toStdString();
     EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.file.toStdString();
+  }
+}
+
+// The question's own event loop may run a catalogue update or a tree selection underneath it: OK deletes the paper
+// that was selected when Ctrl+Delete was pressed, wherever the list holds it by then, and nothing once it is gone.
+TEST_F(MainWindowTest, CtrlDeleteDeletesThePaperItAskedAbout) {
+  struct Case {
+    const char* label;
+    std::function<void()> whileAsking;
+    QStringList remaining;
+  };
+  const Case cases[] = {
+      {"nothing happens meanwhile", [] {}, {"申论二", "常识"}},
+      {"an update refreshes the list with a new paper on top",
+       [this] {
+         Insert("4", "新试卷", "公务员考试", "下载");
+         form->MainList()->Refresh();
+       },
+       {"申论二", "常识", "新试卷"}},
+      {"the tree re-filters the list", [this] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0)); },
+       {"申论二", "常识"}},
+      {"the tree empties the list", [this] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(1)); },
+       {"申论二", "常识"}},
+      {"the paper is deleted elsewhere",
+       [this] {
+         QSqlQuery(form->Database()).exec("delete from VXT_TM where F_SJMC = '申论一'");
+         form->MainList()->Refresh();
+       },
+       {"申论二", "常识"}},
+  };
+  fakes.dialogs.confirmDefault = true;
+  for (const Case& c : cases) {
+    QSqlQuery(form->Database()).exec("delete from VXT_TM");
+    form->TreeView1->clearSelection();
+    Insert("1", "申论一", "公务员考试", "下载");
+    Insert("2", "申论二", "公务员考试", "下载");
+    Insert("3", "常识", "公务员考试", "下载");
+    form->MainList()->SetStatement(store::DefaultListStatement());
+    form->MainList()->Refresh();
+    form->MainList()->SetCurrentRow(2);
+    ASSERT_EQ(form->MainList()->FieldAsText("F_SJMC"), "申论一");
+    fakes.dialogs.whileOpen = [&c](const QString&) { c.whileAsking(); };
+
+    QTest::keyClick(form->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+
+    QStringList remaining;
+    QSqlQuery stored(form->Database());
+    stored.exec("select F_SJMC from VXT_TM order by F_id");
+    while (stored.next()) remaining << stored.value(0).toString();
+    EXPECT_EQ(remaining.join(", ").toStdString(), c.remaining.join(", ").toStdString()) << c.label;
+    EXPECT_EQ(form->DBGrid1->Model()->rowCount(), form->MainList()->RecordCount()) << c.label;
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
   }
 }
 

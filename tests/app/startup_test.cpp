@@ -10,6 +10,8 @@
 #include <QMetaObject>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 namespace {
 
@@ -43,6 +45,42 @@ TEST_F(StartupTest, CorruptCatalogueStopsStartUpWithTheApplicationErrorAndCodeOn
   EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
 }
 
+TEST_F(StartupTest, ACatalogueLackingAColumnIsRefusedNamingItAndLeftUntouched) {
+  const QStringList columns = {"F_id", "F_bh", "F_SJMC", "F_KM", "F_ZFL1", "F_LB",
+                               "F_MS", "F_ZT", "F_BZ", "F_GXSJ", "F_BDWJ"};
+  const auto contents = [] {
+    QFile file("data/data.mdb");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  };
+  ASSERT_TRUE(QDir().mkpath("data"));
+  // The last case lacks nothing: columns in another case are the same columns.
+  const QStringList cases = QStringList(columns) << QString();
+  for (const QString& missing : cases) {
+    QFile::remove("data/data.mdb");
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+      db.setDatabaseName("data/data.mdb");
+      ASSERT_TRUE(db.open());
+      QStringList present = columns;
+      present.removeOne(missing);
+      ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("create table VXT_TM (%1)").arg(present.join(", ").toLower())));
+      db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("make"));
+    const QByteArray before = contents();
+    boxes.clear();
+
+    EXPECT_EQ(app::CreateForms(recorder), missing.isEmpty() ? 0 : 1) << missing.toStdString();
+    app::DestroyForms();
+
+    EXPECT_EQ(boxes.size(), missing.isEmpty() ? 0 : 1) << missing.toStdString();
+    if (!boxes.isEmpty()) {
+      EXPECT_TRUE(boxes[0].endsWith(QStringLiteral("lacks the column ") + missing)) << boxes[0].toStdString();
+      EXPECT_TRUE(contents() == before) << missing.toStdString();
+    }
+  }
+}
+
 TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   net::SetPumpDispatcher({});
   ASSERT_EQ(app::CreateForms(recorder), 0);
@@ -65,6 +103,38 @@ TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   QMetaObject::invokeMethod(Form2, [&dispatched] { dispatched = true; }, Qt::QueuedConnection);
   net::PumpRequest(true);
   EXPECT_TRUE(dispatched);
+}
+
+// As an installer would have left it: DownLoad/ beside data/, and nothing of an interrupted download's in it.
+TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris) {
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  EXPECT_TRUE(QFileInfo("DownLoad").isDir());
+  app::DestroyForms();
+
+  struct Case {
+    const char* file;
+    bool kept;
+  };
+  const Case cases[] = {
+      {".vextal-0123abcd.part", false},
+      {"sub/.vextal-89abcdef.part", false},
+      {"paper.pdf", true},
+      {"paper.part", true},
+      {".vextal-notes.part", true},
+      {".vextal-0123ABCD.part", true},
+      {".vextal-0123abc.part", true},
+      {".vextal-0123abcd.part.pdf", true},
+  };
+  for (const Case& c : cases) {
+    const QString path = QStringLiteral("DownLoad/") + QString::fromLatin1(c.file);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  ASSERT_EQ(app::CreateForms(recorder), 0);
+  for (const Case& c : cases) {
+    EXPECT_EQ(QFileInfo::exists(QStringLiteral("DownLoad/") + QString::fromLatin1(c.file)), c.kept) << c.file;
+  }
 }
 
 TEST_F(StartupTest, ExceptionClassNamesDropTheirNamespaces) {

@@ -1,9 +1,19 @@
 #include "tests/app/app_fixture.h"
+#include "tests/support/loopback_server.h"
+#include "ui/data_grid.h"
+#include "ui/hide_animation.h"
+#include "ui/pump.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSqlQuery>
+#include <QTest>
 #include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -63,6 +73,149 @@ TEST_F(MainWindowTest, ShowingAVisibleTaskWindowDoesNotRearmItsCountdown) {
   form3->hide();
   form3->show();
   EXPECT_EQ(form3->Countdown().StartInstant(), armedAt.addMSecs(5000));
+}
+
+const std::string kServerError = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
+
+// Each task window's command, pointed at one loopback server, with what its action asks for when the server works.
+class TaskCommandTest : public MainWindowTest {
+ protected:
+  struct Command {
+    const char* label;
+    ui::TaskWindow* window;
+    std::function<void()> give;
+    std::vector<testsupport::Answer> working;  // one answer per request of a successful run
+    std::function<bool()> succeeded;
+  };
+
+  void SetUp() override {
+    MainWindowTest::SetUp();
+    ui::InstallPumpDispatcher();
+    ASSERT_TRUE(QDir().mkpath("DownLoad"));
+    form3->SetContentServer(server.Url(""));
+    addSp->SetContentServer(server.Url(""));
+    gengXin->SetVersionServer(server.Url(""));
+    Insert("7", "甲", "公务员考试", "下载");
+    Insert("8", "乙", "公务员考试", "下载");
+    form->MainList()->Refresh();
+    form->show();
+  }
+
+  std::vector<Command> Commands() {
+    using testsupport::Action;
+    using testsupport::OkResponse;
+    const auto downloaded = [this](int row) {
+      return [this, row] {
+        return form->MainList()->FieldAsText(row, "F_ZT") == QStringLiteral("打开") && !form3->isVisible();
+      };
+    };
+    return {
+        {"下载试卷", form3.get(), [this] { form->N11->trigger(); },
+         {{Action::Send(OkResponse("x/p.doc"))}, {Action::Send(OkResponse("paper"))}}, downloaded(0)},
+        {"double-click on a 下载 row", form3.get(),
+         [this] {
+           const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->Model()->index(1, 1));
+           QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+         },
+         {{Action::Send(OkResponse("x/q.doc"))}, {Action::Send(OkResponse("paper"))}}, downloaded(1)},
+        {"更新题库", addSp.get(), [this] { form->N8->trigger(); },
+         {{Action::Send(OkResponse("<tr><F_id>9</F_id>"))}},
+         [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已升级完成，共下载1套试卷")); }},
+        {"更新软件", gengXin.get(), [this] { form->N9->trigger(); }, {{Action::Send(OkResponse("3.1"))}},
+         [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已经是最新版本了！")); }},
+    };
+  }
+
+  // The window's next tick, 1.5 s on: at its 28 reading when it was armed just now. `meanwhile` is queued behind the
+  // tick, so the action's own wait (the download's first step, or a request's pump) dispatches it.
+  void Tick(ui::TaskWindow* window, const std::function<void()>& meanwhile = {}) {
+    fakes.clock.AdvanceMs(1500);
+    QMetaObject::invokeMethod(window->Timer1, "timeout", Qt::DirectConnection);
+    if (meanwhile) QMetaObject::invokeMethod(form.get(), meanwhile, Qt::QueuedConnection);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+  }
+
+  int Requests() const { return static_cast<int>(server.Requests().size()); }
+
+  testsupport::LoopbackServer server;
+};
+
+// Neither the command nor Escape touches a strip whose action runs. After a failure the strip stays: the download's
+// countdown has stopped, so its command arms it again; the other two keep theirs for the repeat, so their command
+// changes nothing until Escape puts the strip away. The retry goes to the recovered server: one request per attempt.
+TEST_F(TaskCommandTest, TheCommandRetriesAStripLeftAfterAFailureButNeverInterruptsARunningAction) {
+  for (const Command& c : Commands()) {
+    SCOPED_TRACE(c.label);
+    c.give();
+    ASSERT_TRUE(c.window->isVisible());
+    const QDateTime armedAt = c.window->Countdown().StartInstant();
+    const int before = Requests();
+    server.Enqueue({testsupport::Action::Pause(300), testsupport::Action::Send(kServerError)});
+    bool ignored = false;
+    Tick(c.window, [&] {
+      c.give();
+      QTest::keyClick(c.window, Qt::Key_Escape);
+      ignored = c.window->isVisible() && c.window->Countdown().StartInstant() == armedAt;
+    });
+    EXPECT_TRUE(ignored);
+    ASSERT_EQ(Requests(), before + 1);
+    ASSERT_TRUE(c.window->isVisible());
+
+    if (c.window->Timer1->isActive()) {
+      c.give();
+      EXPECT_EQ(c.window->Countdown().StartInstant(), armedAt);
+      QTest::keyClick(c.window, Qt::Key_Escape);
+      EXPECT_FALSE(c.window->isVisible());
+      EXPECT_FALSE(c.window->Timer1->isActive());
+    }
+    c.give();
+    EXPECT_TRUE(c.window->isVisible());
+    EXPECT_EQ(c.window->Countdown().StartInstant(), fakes.clock.now);
+    for (const testsupport::Answer& answer : c.working) server.Enqueue(answer);
+    Tick(c.window);
+    EXPECT_EQ(Requests(), before + 1 + static_cast<int>(c.working.size()));
+    EXPECT_TRUE(c.succeeded());
+    EXPECT_FALSE(c.window->isVisible());
+  }
+  // The server's error statuses of the two windows that report theirs.
+  EXPECT_EQ(fakes.dialogs.errors.size(), 2);
+}
+
+// The user closes the main window while a download waits on a server that does not answer: the process ends as the
+// 900 ms animation does. A catalogue update tick that lands in the animation's wait starts no request, which would
+// hold the process for as long as its server takes.
+TEST_F(TaskCommandTest, ClosingDuringASlowRequestEndsTheProcessWithinTheAnimation) {
+  constexpr qint64 kMarginMs = 300;
+  testsupport::LoopbackServer slowServer;
+  slowServer.SetHandler([](const std::string&) {
+    return testsupport::Answer{testsupport::Action::Pause(3000),
+                               testsupport::Action::Send(testsupport::OkResponse(""))};
+  });
+  addSp->SetContentServer(slowServer.Url(""));
+  form->SetHideAnimationMs(ui::kHideAnimationMs);
+  form->N8->trigger();
+  form->N11->trigger();
+  server.Enqueue({testsupport::Action::Hold()});
+  QElapsedTimer sinceClose;
+  qint64 endedAfterMs = -1;
+  fakes.processes.whenEnded = [&](int) {
+    endedAfterMs = sinceClose.elapsed();
+    // The real end takes the waiting download with it; here the server's going away ends it.
+    server.Stop();
+  };
+  // The download's wait dispatches the close; the catalogue update's tick, at its 28 reading, is queued behind it.
+  QTimer::singleShot(50, form.get(), [&] {
+    QMetaObject::invokeMethod(addSp->Timer1, "timeout", Qt::DirectConnection);
+    sinceClose.start();
+    form->close();
+  });
+  Tick(form3.get());
+
+  EXPECT_EQ(fakes.processes.endCodes, QVector<int>{0});
+  EXPECT_GE(endedAfterMs, 0);
+  EXPECT_LT(endedAfterMs, ui::kHideAnimationMs + kMarginMs);
+  EXPECT_TRUE(slowServer.Requests().empty());
+  EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, HighestServerNumberIsOneForAnEmptyCatalogueAndOtherwiseTheLargest) {

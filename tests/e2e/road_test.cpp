@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTabWidget>
@@ -150,6 +151,26 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
               list->FieldAsText(row, QStringLiteral("F_id")).toLongLong())
         << row;
   }
+}
+
+// A fresh install holds the program and nothing else: the first start makes the catalogue and the download folder,
+// and the very first download lands in it.
+TEST_F(RoadTest, AFreshInstallDownloadsItsFirstPaper) {
+  ASSERT_TRUE(QDir(QStringLiteral("DownLoad")).removeRecursively());
+  ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank));
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  EXPECT_TRUE(QFileInfo(QStringLiteral("data/data.mdb")).isFile());
+  EXPECT_TRUE(QFileInfo(QStringLiteral("DownLoad")).isDir());
+
+  ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
+  ASSERT_GE(DoubleClickPaper(kPlainPaper), 0);
+  ASSERT_NO_FATAL_FAILURE(RunDownload());
+  EXPECT_FALSE(Form3->isVisible());
+  EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_ZT")), QStringLiteral("打开"));
+  const QString name = StoredField(kPlainPaper, QStringLiteral("F_BDWJ"));
+  QFile file(QStringLiteral("DownLoad/") + name);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+  EXPECT_TRUE(file.readAll() == ServerFile(name));
 }
 
 TEST_F(RoadTest, UpdateSoftwareKeepsACurrentProgramAndHandsANewerOneToTheUpdater) {

@@ -151,27 +151,37 @@ TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
   }
 }
 
-TEST_F(AddSpTest, RequestAsksFromTheHighWaterMark) {
+// The numbers arrive through an import of the window's own, so what is sent back is what the server once sent.
+TEST_F(AddSpTest, RequestAsksFromTheHighWaterMarkAsTheServerWroteIt) {
+  const std::string thirtyDigits = "123456789012345678901234567890";
   struct Case {
     const char* label;
-    std::vector<QString> stored;
-    std::string target;
+    std::vector<std::string> received;
+    std::string id;
   };
   const std::vector<Case> cases = {
-      {"empty catalogue", {}, "/admin/ZPR_UpCount.asp?id=1"},
-      {"numeric order, not text order", {"9", "10", ""}, "/admin/ZPR_UpCount.asp?id=10"},
-      // A number the server sent as text must not be able to split the request line.
-      {"a stored non-number travels escaped", {"3", "7 x\r\nEvil: 1"}, "/admin/ZPR_UpCount.asp?id=7%20x%0D%0AEvil:%201"},
+      {"empty catalogue", {}, "1"},
+      {"numeric order, not text order", {"9", "10"}, "10"},
+      {"leading zeros kept", {"9", "0012"}, "0012"},
+      {"non-number", {"5", "abc"}, "5"},
+      {"empty", {"3", ""}, "3"},
+      {"negative only", {"-5"}, "1"},
+      {"fraction", {"2", "3.5"}, "2"},
+      {"blanks before", {"6", "  7"}, "6"},
+      {"beyond 64 bits", {"99", thirtyDigits}, thirtyDigits},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     Exec(QStringLiteral("delete from VXT_TM"));
-    for (const QString& bh : c.stored) {
-      QSqlQuery insert(database);
-      insert.prepare(QStringLiteral("insert into VXT_TM (F_bh) values (?)"));
-      insert.addBindValue(bh.isEmpty() ? QVariant() : QVariant(bh));
-      ASSERT_TRUE(insert.exec());
+    std::string answer;
+    std::vector<Row> rows;
+    for (const std::string& number : c.received) {
+      answer += Record(number, "t");
+      rows.push_back(RecordRow(QString::fromStdString(number), QStringLiteral("t")));
     }
+    addSp->SetAnswerBuffer(answer);
+    ui::Guarded([this] { addSp->Button2Click(); });
+    ASSERT_EQ(StoredRows(), rows);
     const std::size_t before = server.Requests().size();
     server.Enqueue({Action::Send(OkResponse(""))});
 
@@ -179,7 +189,7 @@ TEST_F(AddSpTest, RequestAsksFromTheHighWaterMark) {
 
     ASSERT_EQ(server.Requests().size(), before + 1);
     const std::string request = server.Requests().back();
-    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET " + c.target + " HTTP/1.1");
+    EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /admin/ZPR_UpCount.asp?id=" + c.id + " HTTP/1.1");
   }
 }
 

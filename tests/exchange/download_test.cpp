@@ -189,6 +189,81 @@ TEST_F(PaperDownloadTest, EmptyAnswerMarksThePaperWithoutResourceAndFetchesNothi
   EXPECT_TRUE(FilesUnder(Folder()).isEmpty());
 }
 
+TEST_F(PaperDownloadTest, AsksForThePaperByItsNumberAsTheServerWroteIt) {
+  struct Case {
+    QString stored;
+    std::string bh;
+  };
+  const std::vector<Case> cases = {
+      {"0012", "0012"},
+      {"123456789012345678901234567890", "123456789012345678901234567890"},
+      {"abc", "abc"},
+      // Whatever the server sent, it cannot end the request line early or add header lines.
+      {"  7", "%20%207"},
+      {"7 x\r\nEvil: 1", "7%20x%0D%0AEvil:%201"},
+  };
+  for (const Case& c : cases) {
+    Insert(c.stored);
+    testsupport::LoopbackServer server;
+    server.Enqueue({Action::Send(OkResponse(""))});
+
+    RunDownload(server);
+
+    ASSERT_EQ(server.Requests().size(), 1u) << c.bh;
+    EXPECT_EQ(RequestLine(server.Requests()[0]), kFileNamePage + c.bh + " HTTP/1.1");
+  }
+}
+
+// The user deletes the paper (Ctrl+Delete) while a request of its download waits: the download ends as a success
+// that records nothing, and a file already fetched stays.
+TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWindowHides) {
+  const std::string body(70000, 'p');
+  struct Case {
+    const char* label;
+    testsupport::Answer answer;
+    std::int64_t deleteAtTransferOf;  // deleted as the response of this many bytes begins
+    QMap<QString, QByteArray> files;
+  };
+  const std::vector<Case> cases = {
+      {"while the file streams in", {Action::Send(OkResponse("x/p.doc"))}, static_cast<std::int64_t>(body.size()),
+       {{"p.doc", QByteArray::fromStdString(body)}}},
+      // A body read to the close begins its transfer with no byte count: an empty one still begins.
+      {"while the server says it has no file",
+       {Action::Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"), Action::Close()}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(QDir(Folder()).removeRecursively() && QDir().mkpath(Folder()));
+    const qint64 id = Insert(QStringLiteral("1001"));
+    testsupport::LoopbackServer server;
+    server.Enqueue(c.answer);
+    server.Enqueue({Action::Send(OkResponse(body))});
+    form = std::make_unique<TForm3>(list.get(), nullptr);
+    net::HttpClient& client = form->IdHTTP1();
+    client.OnWorkBegin = [&, bar = client.OnWorkBegin](net::HttpClient& self, net::WorkMode mode, std::int64_t max) {
+      bar(self, mode, max);
+      if (max != c.deleteAtTransferOf) return;
+      list->DeleteById(id);
+      // The file streams into a temporary name the next start-up recognises as debris, should the process end now.
+      const QStringList streaming = FilesUnder(Folder()).keys();
+      EXPECT_EQ(streaming.size(), c.files.size()) << c.label;
+      for (const QString& name : streaming) {
+        EXPECT_TRUE(exchange::IsTemporaryPaperName(name)) << name.toStdString();
+      }
+    };
+    form->SetContentServer(server.Url(""));
+    form->show();
+    fakes.clock.AdvanceMs(1500);
+    form->Timer1Timer();
+
+    list->Refresh();
+    EXPECT_EQ(list->RecordCount(), 0) << c.label;
+    EXPECT_EQ(FilesUnder(Folder()), c.files) << c.label;
+    EXPECT_FALSE(form->isVisible()) << c.label;
+    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
+  }
+}
+
 TEST_F(PaperDownloadTest, EmptyListRequestsNothingAndInsertsNoRow) {
   list->Open();
   testsupport::LoopbackServer server;

@@ -33,7 +33,12 @@ void RecordingShell::Open(const QString& target) { opened << target; }
 
 void RecordingProcesses::StartHidden(const QString& program) { started << program; }
 
-void RecordingProcesses::EndProcess(int exitCode) { endCodes << exitCode; }
+void RecordingProcesses::EndProcess(int exitCode) {
+  endCodes << exitCode;
+  if (whenEnded) {
+    whenEnded(exitCode);
+  }
+}
 
 InstalledFakes::InstalledFakes() {
   ui::SetDialogs(&dialogs);

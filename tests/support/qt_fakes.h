@@ -44,6 +44,8 @@ class RecordingProcesses : public ui::Processes {
 
   QStringList started;
   QVector<int> endCodes;
+  // Runs when the process would end (the real one never returns from it). Argument: the exit code.
+  std::function<void(int)> whenEnded;
 };
 
 class FakeClock : public ui::Clock {
