@@ -4,6 +4,7 @@
 #include "exchange/AddUnit3.h"
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/gbk_text.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
 
@@ -78,10 +79,12 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
          QLatin1Char('\n') + ui::ErrorText(error);
 }
 
-int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath) {
+int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath, bool (*gbkConverterAvailable)()) {
   // Before any window exists: every request, from the first on, serves the UI event queue while it waits.
   ui::InstallPumpDispatcher();
   try {
+    // Before the catalogue opens: without the converter every text read from the server would be stored empty.
+    if (!gbkConverterAvailable()) throw exchange::GbkConverterMissing();
     Form2 = new TForm2(databasePath);
     AddSp = new TAddSp(Form2->Database(), Form2->MainList(), Form2);
     GengXinChengXun = new TGengXinChengXun(Form2);
