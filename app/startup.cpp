@@ -22,7 +22,7 @@
 #endif
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "platform/desktop.h"
 #endif
 
 namespace app {
@@ -47,9 +47,8 @@ QString DemangledTypeName(const std::type_info& type) {
 
 void ShowApplicationErrorBox(const QString& text) {
 #ifdef Q_OS_WIN
-  MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(text.utf16()),
-              reinterpret_cast<LPCWSTR>(QString::fromLatin1(kApplicationErrorCaption).utf16()),
-              MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  platform::ShowStopBox(QString::fromLatin1(kApplicationErrorCaption).toStdU16String(), text.toStdU16String(), nullptr,
+                        platform::BoxModality::kTaskModal);
 #else
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationErrorCaption), text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
