@@ -61,6 +61,10 @@ TEST(StartHidden, StartsByBareNameAndReturnsBeforeTheProgramEnds) {
       {"beside the running program", u"vextal_probe", true, true},
 #ifdef _WIN32
       {"with its extension", u"vextal_probe.exe", true, true},
+      // Ends at once without a word or a window when given nothing to run.
+      {"in the system folder", u"rundll32", true, false},
+#else
+      {"on the search path", u"true", true, false},
 #endif
       {"nowhere to be found", u"vextal-no-such-program", false, false},
       {"no name", u"", false, false},
