@@ -499,8 +499,10 @@ void TForm2::N11Click() {
 void TForm2::N12Click() {
   // No check that the row was downloaded: an empty F_BDWJ opens the download folder itself.
   const QString file = m_mainList->FieldAsText(QStringLiteral("F_BDWJ"));
-  // The name came from a server over plain HTTP: the shell would run a program rather than show a paper.
-  if (exchange::IsRunnableFileName(exchange::EncodeGbk(file))) {
+  // The name came from a server over plain HTTP: the shell would run a program rather than show a paper. Tested on
+  // the name's own characters in UTF-8, which keeps ASCII as it is and writes nothing else below 0x80: a name may
+  // hold a character GBK cannot write (bytes the converter could not read became U+FFFD).
+  if (exchange::IsRunnableFileName(file.toUtf8().toStdString())) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kRunnableNotOpenedMessage).arg(file));
     return;
   }

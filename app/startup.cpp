@@ -22,7 +22,7 @@
 #endif
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "platform/desktop.h"
 #endif
 
 namespace app {
@@ -47,9 +47,8 @@ QString DemangledTypeName(const std::type_info& type) {
 
 void ShowApplicationErrorBox(const QString& text) {
 #ifdef Q_OS_WIN
-  MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(text.utf16()),
-              reinterpret_cast<LPCWSTR>(QString::fromLatin1(kApplicationErrorCaption).utf16()),
-              MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  platform::ShowStopBox(QString::fromLatin1(kApplicationErrorCaption).toStdU16String(), text.toStdU16String(), nullptr,
+                        platform::BoxModality::kTaskModal);
 #else
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationErrorCaption), text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
@@ -79,10 +78,12 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
          QLatin1Char('\n') + ui::ErrorText(error);
 }
 
-int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath) {
+int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath, bool (*gbkConverterAvailable)()) {
   // Before any window exists: every request, from the first on, serves the UI event queue while it waits.
   ui::InstallPumpDispatcher();
   try {
+    // Before the catalogue opens: without the converter every text read from the server would be stored empty.
+    if (!gbkConverterAvailable()) throw exchange::GbkConverterMissing();
     Form2 = new TForm2(databasePath);
     AddSp = new TAddSp(Form2->Database(), Form2->MainList(), Form2);
     GengXinChengXun = new TGengXinChengXun(Form2);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/gbk.h"
 #include "store/catalogue.h"
 
 #include <QString>
@@ -26,11 +27,12 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
 // Installs the pump dispatcher (the calling thread becomes the UI thread) and creates every window once, in the
 // program's order (main window, catalogue update, program update, paper download), so the paper download window's
 // AntiFreeze is the one in force; publishes them as Form2, AddSp, GengXinChengXun and Form3; makes the download folder
-// ready (created when missing, an interrupted download's temporary files removed) and returns 0. When a
-// window cannot be created (the catalogue does not open), reports it through errorBox and returns the exit code the
-// process must end with.
+// ready (created when missing, an interrupted download's temporary files removed) and returns 0. When a window cannot
+// be created (the catalogue does not open), or gbkConverterAvailable says there is no GBK converter, reports it
+// through errorBox and returns the exit code the process must end with.
 int CreateForms(const ApplicationErrorBox& errorBox,
-                const QString& databasePath = QString::fromLatin1(store::kCatalogueFile));
+                const QString& databasePath = QString::fromLatin1(store::kCatalogueFile),
+                bool (*gbkConverterAvailable)() = platform::GbkConverterAvailable);
 
 // Deletes the windows CreateForms made, newest first, and clears the globals. The program itself never calls it (the
 // process ends without an orderly close); tests that start the client more than once do.

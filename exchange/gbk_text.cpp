@@ -1,46 +1,48 @@
 #include "exchange/gbk_text.h"
 
-#include "exchange/gbk_bytes.h"
 #include "exchange/paper_path.h"
-#include "net/gbk.h"
+#include "platform/gbk.h"
 
-#include <QByteArray>
 #include <QDir>
-#include <QStringDecoder>
-#include <QStringEncoder>
+
+#include <optional>
 
 namespace exchange {
 namespace {
 
-constexpr const char* kCodecName = "GBK";
-// The codec keeps a lead byte at the very end as pending state and a one-shot decode never flushes it, so the
-// broken character would vanish without a trace.
-bool EndsInsideCharacter(const std::string& bytes) {
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    const bool pair = net::IsGbkLeadByte(static_cast<unsigned char>(bytes[at])) && at + 1 < bytes.size() &&
-                      IsGbkTrailByte(static_cast<unsigned char>(bytes[at + 1]));
-    if (!pair && at + 1 == bytes.size()) return net::IsGbkLeadByte(static_cast<unsigned char>(bytes[at]));
-    at += pair ? 2 : 1;
+// ASCII only: the error text is itself read as GBK, and the text at fault cannot be written in it.
+constexpr const char* kEncodeErrorFormat = "A text holds a character GBK cannot write (U+%1).";
+constexpr const char* kConverterMissingText =
+    "The system has no converter for the GBK code page (936); texts from the server cannot be read.";
+constexpr int kHexBase = 16;
+constexpr int kCodePointDigits = 4;
+
+// The first character GBK cannot write, for the message; the whole text failed, so one of them does.
+char32_t FirstUnwritable(const QString& text) {
+  for (const char32_t code : text.toUcs4()) {
+    if (!platform::EncodeGbk(QString::fromUcs4(&code, 1).toStdU16String())) return code;
   }
-  return false;
+  return QChar::ReplacementCharacter;
 }
 
 }  // namespace
 
-QString DecodeGbk(const std::string& bytes) {
-  // Opening the codec costs more than decoding a field; a stateless decoder carries nothing from one call to the
-  // next, so one per thread serves every call (an import decodes six fields per record).
-  thread_local QStringDecoder decoder(kCodecName, QStringConverter::Flag::Stateless);
-  QString text = decoder.decode(QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size())));
-  if (EndsInsideCharacter(bytes)) text.append(QChar::ReplacementCharacter);
-  return text;
-}
+GbkEncodeError::GbkEncodeError(const QString& text)
+    : std::runtime_error(
+          QString::fromLatin1(kEncodeErrorFormat)
+              .arg(QString::number(static_cast<uint>(FirstUnwritable(text)), kHexBase)
+                       .toUpper()
+                       .rightJustified(kCodePointDigits, QLatin1Char('0')))
+              .toStdString()) {}
+
+GbkConverterMissing::GbkConverterMissing() : std::runtime_error(kConverterMissingText) {}
+
+QString DecodeGbk(const std::string& bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
 
 std::string EncodeGbk(const QString& text) {
-  QStringEncoder encoder(kCodecName, QStringConverter::Flag::Stateless);
-  const QByteArray bytes = encoder.encode(text);
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  std::optional<std::string> bytes = platform::EncodeGbk(text.toStdU16String());
+  if (!bytes) throw GbkEncodeError(text);
+  return std::move(*bytes);
 }
 
 QString DefaultDownloadFolder() { return QDir::currentPath() + QLatin1Char('/') + QLatin1String(kDownloadFolderName); }

@@ -4,7 +4,6 @@
 #include <array>
 #include <vector>
 
-#include "exchange/gbk_bytes.h"
 #include "exchange/query_value.h"
 #include "net/gbk.h"
 
@@ -97,7 +96,7 @@ bool IsSafeLocalName(std::string_view local) {
     const auto byte = static_cast<unsigned char>(local[at]);
     if (net::IsGbkLeadByte(byte)) {
       // Decoders differ on whether a broken character swallows the byte after it, so such a name is never trusted.
-      if (at + 1 >= local.size() || !IsGbkTrailByte(static_cast<unsigned char>(local[at + 1]))) return false;
+      if (at + 1 >= local.size() || !net::IsGbkTrailByte(static_cast<unsigned char>(local[at + 1]))) return false;
       at += 2;
       continue;
     }

@@ -1,24 +1,17 @@
 #include "ui/error_report.h"
 
+#include "platform/gbk.h"
 #include "store/catalogue.h"
 #include "ui/seams.h"
-
-#include <QStringDecoder>
 
 namespace ui {
 namespace {
 
 constexpr char16_t kDot = u'.';
-constexpr const char* kSystemCodePage = "GBK";
 constexpr const char* kUnknownErrorText = "Unknown exception";
 
-QString DecodeSystemText(const char* bytes) {
-  QStringDecoder decoder(kSystemCodePage);
-  if (!decoder.isValid()) {
-    return QString::fromLocal8Bit(bytes);
-  }
-  return decoder.decode(QByteArray(bytes));
-}
+// Error texts are in the system code page, like every text the program handles.
+QString DecodeSystemText(const char* bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
 
 }  // namespace
 

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "platform/desktop.h"
 #endif
 
 namespace ui {
@@ -27,9 +27,12 @@ void AnimateHide(QWidget* window, int durationMs) {
     return;
   }
 #ifdef Q_OS_WIN
-  AnimateWindow(reinterpret_cast<HWND>(window->winId()), static_cast<DWORD>(durationMs), AW_HIDE | AW_CENTER);
-  window->hide();
-#else
+  // Qt learns of the hide only from its own call; the animation has already taken the window off the screen.
+  if (platform::AnimateHide(reinterpret_cast<platform::WindowHandle>(window->winId()), durationMs)) {
+    window->hide();
+    return;
+  }
+#endif
   const QRect start = window->geometry();
   const QRect end(start.center(), QSize(kCollapsedSide, kCollapsedSide));
   // Layouts would otherwise hold the window at their minimum size and the collapse would stop short.
@@ -45,7 +48,6 @@ void AnimateHide(QWidget* window, int durationMs) {
   animation.start();
   loop.exec(QEventLoop::ExcludeUserInputEvents);
   window->hide();
-#endif
 }
 
 }  // namespace ui

@@ -1,23 +1,22 @@
 #include "ui/seams.h"
 
+#include "platform/process.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QUrl>
 #include <QWidget>
 
 #include <cstdlib>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
-#include <shellapi.h>
+#include "platform/desktop.h"
 
-#include <string>
+#include <windows.h>
 #endif
 
 namespace ui {
@@ -63,12 +62,10 @@ class RealShell : public Shell {
     // The link label asks for SW_SHOW, a downloaded paper for SW_SHOWNORMAL; neither passes a verb or parameters.
     const bool web = IsWebAddress(target);
     const QString native = web ? target : QDir::toNativeSeparators(target);
-    HWND owner = nullptr;
-    if (QWidget* window = QApplication::activeWindow()) {
-      owner = reinterpret_cast<HWND>(window->winId());
-    }
-    ShellExecuteW(owner, nullptr, reinterpret_cast<LPCWSTR>(native.utf16()), nullptr, nullptr,
-                  web ? SW_SHOW : SW_SHOWNORMAL);
+    QWidget* window = QApplication::activeWindow();
+    platform::OpenWithShell(native.toStdU16String(),
+                            window ? reinterpret_cast<platform::WindowHandle>(window->winId()) : nullptr,
+                            web ? platform::ShowCommand::kShow : platform::ShowCommand::kShowNormal);
 #else
     QDesktopServices::openUrl(IsWebAddress(target) ? QUrl(target) : QUrl::fromLocalFile(target));
 #endif
@@ -77,29 +74,8 @@ class RealShell : public Shell {
 
 class RealProcesses : public Processes {
  public:
-  void StartHidden(const QString& program) override {
-#ifdef Q_OS_WIN
-    // CreateProcess searches the program's own folder first, then the current directory, the system folders and
-    // PATH: the platform's own order for a bare name.
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
-    std::wstring commandLine = program.toStdWString();
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-      CloseHandle(info.hThread);
-      CloseHandle(info.hProcess);
-    }
-#else
-    // Same order as the Windows search: beside our own executable first, then the search path.
-    QString path = QStandardPaths::findExecutable(program, {QCoreApplication::applicationDirPath()});
-    if (path.isEmpty()) {
-      path = QStandardPaths::findExecutable(program);
-    }
-    QProcess::startDetached(path.isEmpty() ? program : path, {});
-#endif
-  }
+  // Whether it started is not looked at: a missing updater goes unnoticed, and the program ends all the same.
+  void StartHidden(const QString& program) override { platform::StartHidden(program.toStdU16String()); }
 
   void EndProcess(int exitCode) override {
 #ifdef Q_OS_WIN

@@ -27,22 +27,41 @@ class StartupTest : public InScratchDirectory {
   app::ApplicationErrorBox recorder = [this](const QString& text) { boxes << text; };
 };
 
-TEST_F(StartupTest, CorruptCatalogueStopsStartUpWithTheApplicationErrorAndCodeOne) {
-  ASSERT_TRUE(QDir().mkpath("data"));
-  QFile file("data/data.mdb");
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray(4096, 'x'));
-  file.close();
+bool NoConverter() { return false; }
 
-  EXPECT_EQ(app::CreateForms(recorder), 1);
-  ASSERT_EQ(boxes.size(), 1);
+TEST_F(StartupTest, StartUpFailuresShowTheApplicationErrorAndEndWithCodeOne) {
+  struct Case {
+    const char* label;
+    bool corruptCatalogue;
+    bool (*converterAvailable)();
+    const char* exception;
+  };
+  const Case cases[] = {
+      {"corrupt catalogue", true, platform::GbkConverterAvailable, "DatabaseError"},
+      // Checked before the catalogue opens, so nothing is read or stored without it.
+      {"no GBK converter", false, NoConverter, "GbkConverterMissing"},
+  };
   const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-  const QRegularExpression form(QStringLiteral("^Exception DatabaseError in module %1 at [0-9A-F]{8,16}\\.\\n.+")
-                                    .arg(QRegularExpression::escape(module)),
-                                QRegularExpression::DotMatchesEverythingOption);
-  EXPECT_TRUE(form.match(boxes[0]).hasMatch()) << boxes[0].toStdString();
-  EXPECT_EQ(Form2, nullptr);
-  EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    boxes.clear();
+    QFile::remove("data/data.mdb");
+    if (c.corruptCatalogue) {
+      ASSERT_TRUE(QDir().mkpath("data"));
+      QFile file("data/data.mdb");
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(QByteArray(4096, 'x'));
+    }
+    EXPECT_EQ(app::CreateForms(recorder, QString::fromLatin1(store::kCatalogueFile), c.converterAvailable), 1);
+    ASSERT_EQ(boxes.size(), 1);
+    const QRegularExpression form(QStringLiteral("^Exception %1 in module %2 at [0-9A-F]{8,16}\\.\\n.+")
+                                      .arg(QLatin1String(c.exception), QRegularExpression::escape(module)),
+                                  QRegularExpression::DotMatchesEverythingOption);
+    EXPECT_TRUE(form.match(boxes[0]).hasMatch()) << boxes[0].toStdString();
+    EXPECT_EQ(Form2, nullptr);
+    EXPECT_EQ(QFileInfo::exists("data/data.mdb"), c.corruptCatalogue);
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+  }
 }
 
 TEST_F(StartupTest, ACatalogueLackingAColumnIsRefusedNamingItAndLeftUntouched) {

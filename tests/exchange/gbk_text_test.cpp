@@ -33,11 +33,17 @@ TEST(DecodeGbk, TurnsBytesIntoTextAndBrokenBytesIntoReplacement) {
   }
 }
 
-TEST(EncodeGbk, WritesGbkAndMarksWhatGbkCannotHold) {
+TEST(EncodeGbk, WritesGbkAndRefusesWhatGbkCannotHold) {
   EXPECT_EQ(EncodeGbk(QStringLiteral("高考 语文")), "\xB8\xDF\xBF\xBC \xD3\xEF\xCE\xC4");
   EXPECT_EQ(EncodeGbk(QStringLiteral("系统已经是最新版本了！")), "\xCF\xB5\xCD\xB3\xD2\xD1\xBE\xAD\xCA\xC7\xD7\xEE"
                                                                   "\xD0\xC2\xB0\xE6\xB1\xBE\xC1\xCB\xA3\xA1");
-  EXPECT_EQ(EncodeGbk(QString::fromUtf16(u"a\U0001F600b")), "a?b");
+  // Never "?": a paper number sent that way would ask the server for another paper.
+  try {
+    EncodeGbk(QString::fromUtf16(u"a\U0001F600b"));
+    ADD_FAILURE() << "no error";
+  } catch (const GbkEncodeError& error) {
+    EXPECT_STREQ(error.what(), "A text holds a character GBK cannot write (U+1F600).");
+  }
   EXPECT_EQ(EncodeGbk(QString()), "");
   const QString mixed = QStringLiteral("2019年国家公务员考试《行政职业能力测验》真题");
   EXPECT_EQ(DecodeGbk(EncodeGbk(mixed)), mixed);

@@ -1,5 +1,8 @@
 #include "ui/locale_format.h"
 
+#include "tests/platform/locale_pictures_table.h"
+#include "ui/countdown.h"
+
 #include <QDateTime>
 
 #include <gtest/gtest.h>
@@ -45,11 +48,26 @@ TEST(LocaleFormat, UnterminatedQuoteKeepsItsText) {
             QStringLiteral("9:05 uhr"));
 }
 
+// The pictures platform_tests reads from each locale (under Wine), rendered as the countdown and the paper download
+// render them.
+TEST(LocaleFormat, EachLocaleRendersTheCountdownAndTheDownloadTime) {
+  const QDateTime downloaded(QDate(2026, 3, 7), QTime(21, 5, 4));
+  constexpr qint64 kRemainingAt28Ms = 28'000;
+  for (const testsupport::LocalePictureRow& row : testsupport::kLocalePictureRows) {
+    const QString locale = QString::fromUtf16(row.locale);
+    SCOPED_TRACE(locale.toStdString());
+    const QString longTime = ui::QtFormatFromWindowsPicture(QString::fromUtf16(row.longTime));
+    const QString shortDate = ui::QtFormatFromWindowsPicture(QString::fromUtf16(row.shortDate));
+    EXPECT_EQ(ui::FormatReading(kRemainingAt28Ms, longTime), QString::fromUtf8(row.countdown28));
+    EXPECT_EQ(downloaded.date().toString(shortDate) + QLatin1Char(' ') + downloaded.time().toString(longTime),
+              QString::fromUtf8(row.downloadTime));
 #ifndef _WIN32
-TEST(LocaleFormat, FixedFormatsOffWindows) {
-  EXPECT_EQ(ui::LongTimeFormat(), QStringLiteral("H:mm:ss"));
-  EXPECT_EQ(ui::ShortDateFormat(), QStringLiteral("yyyy-M-d"));
-}
+    if (locale.isEmpty()) {
+      EXPECT_EQ(ui::LongTimeFormat(), longTime);
+      EXPECT_EQ(ui::ShortDateFormat(), shortDate);
+    }
 #endif
+  }
+}
 
 }  // namespace
