@@ -61,7 +61,10 @@ QSqlQuery& ResultSet::Run(const QString& text, const QVariantList& bindings) con
 QVector<ResultSet::Row> ResultSet::ReadRows(const QString& sqliteText, int first, int count) const {
   QVariantList bindings = m_statement.bindings;
   bindings << count << first;
-  QSqlQuery& query = Run(PageStatementText(sqliteText), bindings);
+  return TakeRows(Run(PageStatementText(sqliteText), bindings));
+}
+
+QVector<ResultSet::Row> ResultSet::TakeRows(QSqlQuery& query) const {
   if (m_columns.isEmpty()) {
     const QSqlRecord record = query.record();
     for (int i = 0; i < record.count(); ++i) {
@@ -86,20 +89,10 @@ QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
   const int statementRows = StatementRowCount();
   const int end = std::min(first + kPageRows, statementRows);
   if (!m_orderTable.isEmpty()) {
-    QSqlQuery& query = Run(QStringLiteral("select t.* from temp.%1 o join %2 t on t.F_id = o.F_id "
-                                          "where o.rowid > ? and o.rowid <= ? order by o.rowid")
-                               .arg(m_orderTable, kTableName),
-                           {first, end});
-    QVector<Row> rows;
-    while (query.next()) {
-      Row row(m_columns.size());
-      for (int i = 0; i < row.size(); ++i) {
-        row[i] = query.value(i);
-      }
-      rows.push_back(std::move(row));
-    }
-    query.finish();
-    return rows;
+    return TakeRows(Run(QStringLiteral("select t.* from temp.%1 o join %2 t on t.F_id = o.F_id "
+                                       "where o.rowid > ? and o.rowid <= ? order by o.rowid")
+                            .arg(m_orderTable, kTableName),
+                        {first, end}));
   }
   const QString reversed = ReversedStatementText(m_sqliteText);
   const bool farHalf = first >= statementRows / 2 && !reversed.isEmpty();

@@ -95,10 +95,11 @@ class ResultSet : public QObject {
   void EnsureColumns();
   // Prepares a statement text once per result set and runs it with the bindings; throws DatabaseError.
   QSqlQuery& Run(const QString& text, const QVariantList& bindings) const;
-  // Rows of a statement text (the result's own, or its reverse) from `first` on, at most `count`; the columns are
-  // taken on the first read.
+  // Rows of a statement text (the result's own, or its reverse) from `first` on, at most `count`.
   QVector<Row> ReadRows(const QString& sqliteText, int first, int count) const;
   QVector<Row> ReadPage(int page) const;
+  // The rows of an executed select, in its order; the columns are taken from the first one read.
+  QVector<Row> TakeRows(QSqlQuery& query) const;
   // Keeps the statement's order as ids in a temporary table; false when the engine refused.
   bool KeepOrder() const;
   void DropOrder() const;
