@@ -30,7 +30,14 @@ QString FieldNotFound(const QString& name) { return QStringLiteral("Field '%1' n
 
 ResultSet::ResultSet(QSqlDatabase database, QObject* parent) : QObject(parent), m_database(std::move(database)) {}
 
-ResultSet::~ResultSet() { DropOrder(); }
+ResultSet::~ResultSet() {
+  DropOrder();
+  if (!m_orderTable.isEmpty()) {
+    // Fails while another statement of the connection is open; the table is empty then, and goes with the connection.
+    m_prepared.clear();
+    QSqlQuery(m_database).exec(QStringLiteral("drop table if exists temp.%1").arg(m_orderTable));
+  }
+}
 
 void ResultSet::SetSlowPageMs(qint64 ms) { g_slowPageMs = ms < 0 ? kDefaultSlowPageMs : ms; }
 
@@ -88,7 +95,7 @@ QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
   const int first = page * kPageRows;
   const int statementRows = StatementRowCount();
   const int end = std::min(first + kPageRows, statementRows);
-  if (!m_orderTable.isEmpty()) {
+  if (m_orderKept) {
     return TakeRows(Run(QStringLiteral("select t.* from temp.%1 o join %2 t on t.F_id = o.F_id "
                                        "where o.rowid > ? and o.rowid <= ? order by o.rowid")
                             .arg(m_orderTable, kTableName),
@@ -123,27 +130,33 @@ QVector<ResultSet::Row> ResultSet::ReadPage(int page) const {
 }
 
 bool ResultSet::KeepOrder() const {
-  static int serial = 0;
-  const QString table = QStringLiteral("vxt_order_%1").arg(++serial);
-  QSqlQuery query(m_database);
-  query.prepare(QStringLiteral("create temp table %1 as select F_id from (%2)").arg(table, m_sqliteText));
+  // One table per result set, emptied rather than dropped when the order goes: the engine refuses to drop a table
+  // while any statement of the connection is still open (another window's, too), but never to empty one.
+  if (m_orderTable.isEmpty()) {
+    static int serial = 0;
+    const QString table = QStringLiteral("vxt_order_%1").arg(++serial);
+    if (!QSqlQuery(m_database).exec(QStringLiteral("create temp table %1 (F_id integer)").arg(table))) {
+      return false;
+    }
+    m_orderTable = table;
+  }
+  QSqlQuery fill(m_database);
+  fill.prepare(QStringLiteral("insert into temp.%1 (F_id) select F_id from (%2)").arg(m_orderTable, m_sqliteText));
   for (int i = 0; i < m_statement.bindings.size(); ++i) {
-    query.bindValue(i, m_statement.bindings[i]);
+    fill.bindValue(i, m_statement.bindings[i]);
   }
   // Only a speed-up: when the engine refuses, the pages go on being read from the statement itself.
-  if (!query.exec()) {
-    return false;
-  }
-  m_orderTable = table;
-  return true;
+  m_orderKept = fill.exec();
+  return m_orderKept;
 }
 
 void ResultSet::DropOrder() const {
-  if (m_orderTable.isEmpty()) {
+  if (!m_orderKept) {
     return;
   }
-  QSqlQuery(m_database).exec(QStringLiteral("drop table if exists temp.%1").arg(m_orderTable));
-  m_orderTable.clear();
+  // Emptied, the table numbers its rows from 1 again when the order is next kept.
+  QSqlQuery(m_database).exec(QStringLiteral("delete from temp.%1").arg(m_orderTable));
+  m_orderKept = false;
 }
 
 const ResultSet::Row* ResultSet::RowAt(int row) const {
@@ -334,13 +347,15 @@ int ResultSet::RowOfId(qint64 id) const {
   if (const int held = HeldRowOfId(id); held >= 0 || !m_open || ColumnOf(kIdField) < 0) {
     return held;
   }
-  if (!m_orderTable.isEmpty()) {
+  // Not among the rows held: the position comes from the list's kept order, made now if need be (one pass of the
+  // statement inside the database, which a walk over its ids would cost as well, and later pages are cheap after).
+  if (m_orderKept || KeepOrder()) {
     QSqlQuery& kept = Run(QStringLiteral("select rowid - 1 from temp.%1 where F_id = ?").arg(m_orderTable), {id});
     const int row = kept.next() ? kept.value(0).toInt() : -1;
     kept.finish();
     return row;
   }
-  // Not among the rows held: walk the statement's ids in its own order, inside the database.
+  // The engine would not keep it: walk the statement's ids in its own order.
   QSqlQuery& query = Run(IdStatementText(m_sqliteText), m_statement.bindings);
   int row = -1;
   for (int position = 0; query.next(); ++position) {

@@ -123,8 +123,10 @@ class ResultSet : public QObject {
   mutable QVector<int> m_pageUse;
   // -1 until asked for.
   mutable int m_statementRows = -1;
-  // The temporary table holding the statement's ids in its order, once reading by offset proved slow; empty before.
+  // The temporary table that holds the statement's ids in its order once reading by offset proved slow (named when
+  // first needed), and whether it holds them now.
   mutable QString m_orderTable;
+  mutable bool m_orderKept = false;
   // How long the first page took to read at the open.
   qint64 m_firstPageMs = 0;
   // Rows posted by Append since the open, after the statement's rows.

@@ -305,10 +305,16 @@ TEST_F(CatalogueTest, ListsOfManyPagesKeepEveryRowOperation) {
       EXPECT_EQ(list.RowOfId(list.CurrentId()), c.row) << c.label;
   }
     EXPECT_EQ(list.FieldAsText(kRows / 2, QStringLiteral("F_bh")), QString()) << "past the end";
-    QSqlQuery kept(db);
-    ASSERT_TRUE(kept.exec(QStringLiteral("select count(*) from temp.sqlite_master where name like 'vxt_order_%'")));
-    ASSERT_TRUE(kept.next());
-    EXPECT_EQ(kept.value(0).toInt(), slowPageMs == 0 ? 1 : 0);
+    // The kept order holds the whole exam once reading was slow, and nothing otherwise.
+    QSqlQuery tables(db);
+    ASSERT_TRUE(tables.exec(QStringLiteral("select name from temp.sqlite_master where name like 'vxt_order_%'")));
+    int kept = 0;
+    while (tables.next()) {
+      QSqlQuery rows(db);
+      ASSERT_TRUE(rows.exec(QStringLiteral("select count(*) from temp.%1").arg(tables.value(0).toString())));
+      kept += rows.next() ? rows.value(0).toInt() : 0;
+    }
+    EXPECT_EQ(kept, slowPageMs == 0 ? kRows / 2 : 0);
 
     // Edit and post on a far page: the row stays current and shows its values.
     list.SetCurrentRow(1400);
