@@ -1,6 +1,7 @@
 #include "exchange/AddUnit3.h"
 
 #include "exchange/gbk_text.h"
+#include "exchange/page_limits.h"
 #include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -80,7 +81,7 @@ void TAddSp::Timer1Timer() {
     ui::CountdownTrigger::ActionScope running(Countdown());
     const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
     const std::string url = m_contentServer + kUpdatePage + mark;
-    answer = m_http.GetText(url);
+    answer = m_http.GetText(url, exchange::kMaxUpdateAnswerBytes);
   }
   m_answer = std::move(answer);
   Countdown().Stop();

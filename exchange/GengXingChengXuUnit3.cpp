@@ -1,5 +1,6 @@
 #include "exchange/GengXingChengXuUnit3.h"
 
+#include "exchange/page_limits.h"
 #include "ui/seams.h"
 #include "vextal_config.h"
 
@@ -45,7 +46,7 @@ void TGengXinChengXun::Timer1Timer() {
   {
     // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client.
     ui::CountdownTrigger::ActionScope running(Countdown());
-    answer = m_http.GetText(m_versionServer + kVersionPage);
+    answer = m_http.GetText(m_versionServer + kVersionPage, exchange::kMaxPageBytes);
   }
   Countdown().Stop();
   // Byte for byte, untrimmed: "3.1" with a line break after it is another version as far as the server is concerned.

@@ -1,5 +1,6 @@
 #include "ui/error_report.h"
 
+#include "net/http_error.h"
 #include "store/catalogue.h"
 #include "ui/seams.h"
 
@@ -12,12 +13,12 @@ constexpr char16_t kDot = u'.';
 constexpr const char* kSystemCodePage = "GBK";
 constexpr const char* kUnknownErrorText = "Unknown exception";
 
-QString DecodeSystemText(const char* bytes) {
+QString DecodeSystemText(const QByteArray& bytes) {
   QStringDecoder decoder(kSystemCodePage);
   if (!decoder.isValid()) {
     return QString::fromLocal8Bit(bytes);
   }
-  return decoder.decode(QByteArray(bytes));
+  return decoder.decode(bytes);
 }
 
 }  // namespace
@@ -35,7 +36,11 @@ QString ErrorText(const std::exception& error) {
   if (const auto* database = dynamic_cast<const store::DatabaseError*>(&error)) {
     return database->Message();
   }
-  return DecodeSystemText(error.what());
+  // A server's status line is shown whole, a NUL byte in it included, where what() would end at that byte.
+  if (const auto* http = dynamic_cast<const net::HttpClientError*>(&error)) {
+    return DecodeSystemText(QByteArray::fromStdString(http->Message()));
+  }
+  return DecodeSystemText(QByteArray(error.what()));
 }
 
 void ReportError(const QString& text) { dialogs().ShowError(FinishErrorText(text)); }
