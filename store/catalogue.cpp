@@ -15,6 +15,15 @@ constexpr const char* kCreateTable =
     "F_id integer primary key autoincrement, "
     "F_bh numeric, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
     "F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)";
+// A rollback journal, deleted at each commit, keeps the whole catalogue in the one file users copy and back up (a
+// write-ahead log would keep recent rows in a file beside it until a checkpoint, and the program ends without
+// closing the connection). FULL synchronous puts each commit on the disk before the post returns, so a killed process
+// or a power cut leaves either the whole import or none of it. The import is one transaction, so the syncs cost it
+// next to nothing. Set on every open: a file another tool switched to a log is put back.
+constexpr const char* kDurabilityPragmas[] = {
+    "pragma journal_mode = delete",
+    "pragma synchronous = full",
+};
 constexpr const char* kCreateIndexes[] = {
     "create index VXT_TM_F_bh on VXT_TM (F_bh)",
     "create index VXT_TM_F_KM on VXT_TM (F_KM)",
@@ -44,6 +53,9 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
   db.setDatabaseName(file.absoluteFilePath());
   if (!db.open()) {
     throw DatabaseError(db.lastError().text());
+  }
+  for (const char* pragma : kDurabilityPragmas) {
+    Exec(db, pragma);
   }
 
   if (!existed) {
