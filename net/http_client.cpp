@@ -10,7 +10,6 @@ namespace net {
 
 namespace {
 
-constexpr int kDefaultHttpPort = 80;
 constexpr int kMaxPort = 65535;
 constexpr std::size_t kDefaultRecvBufferSize = 32768;
 // An error or redirect body is read with this limit, so a server that never sends it cannot hold the user.
