@@ -14,10 +14,10 @@
 #include "store/statements.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
+#include "tests/support/qt_files.h"
 #include "ui/pump.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QSqlDatabase>
@@ -34,6 +34,7 @@
 namespace {
 
 using testsupport::Action;
+using testsupport::FilesUnder;
 using testsupport::Answer;
 using testsupport::OkResponse;
 
@@ -107,18 +108,6 @@ struct Hostile {
   std::string result;  // on success: the text of the page, or the bytes of the file
   QString saved;       // a page that names a file: the file the window writes under the download folder, or none
 };
-
-// Every file under a folder (hidden ones included, so a stray temporary file shows), with its contents.
-QMap<QString, QByteArray> FilesUnder(const QString& folder) {
-  QMap<QString, QByteArray> files;
-  QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    QFile file(path);
-    files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
-  }
-  return files;
-}
 
 // Keeps a streamed body without reserving what the server announces.
 struct KeepingSink : net::BodySink {
