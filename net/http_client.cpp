@@ -49,6 +49,14 @@ bool FirstWordIsBasic(const std::string& value) {
   return EqualsNoCase(word, "Basic");
 }
 
+// An error or redirect body, kept up to kMaxErrorBodyBytes: a larger one announced is read up to the cap rather than
+// refused outright, since its start is what tells what went wrong.
+class ErrorBodySink : public BufferSink {
+ public:
+  explicit ErrorBodySink(std::string& body) : BufferSink(body, kMaxErrorBodyBytes) {}
+  void Reserve(std::uint64_t) override {}
+};
+
 // Clears the busy flag however the get ends.
 class BusyGuard {
  public:
@@ -219,7 +227,7 @@ void HttpClient::ReadBody(BodySink& sink) {
 }
 
 void HttpClient::ReadErrorBody(std::string& body) {
-  BufferSink sink(body, kMaxErrorBodyBytes);
+  ErrorBodySink sink(body);
   m_waitLimit = kErrorBodyTimeoutMs;
   try {
     ReadBody(sink);

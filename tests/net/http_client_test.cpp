@@ -230,6 +230,9 @@ TEST_F(HttpClientTest, FailuresCarryKindCodeMessageAndBody) {
        "HTTP/1.1 abc", ""},
       {"NUL in the status line", {Action::Send(std::string("HTTP/1.1 500 A\0B\r\nContent-Length: 0\r\n\r\n", 39))},
        ErrorKind::ProtocolError, 500, std::string("HTTP/1.1 500 A\0B", 16), ""},
+      {"error body beyond its cap keeps its start", {Action::Send("HTTP/1.1 404 Big\r\nContent-Length: 70000\r\n\r\n" +
+                                                                 std::string(70000, 'e'))},
+       ErrorKind::ProtocolError, 404, "HTTP/1.1 404 Big", std::string(kMaxErrorBodyBytes, 'e')},
       {"error body cut short keeps the status", {Action::Send("HTTP/1.1 500 E\r\nContent-Length: 9\r\n\r\nab"),
                                                  Action::Close()},
        ErrorKind::ProtocolError, 500, "HTTP/1.1 500 E", "ab"},
