@@ -4,6 +4,7 @@
 #include "exchange/GengXingChengXuUnit3.h"
 #include "exchange/JinDuTiaoUnit3.h"
 #include "exchange/gbk_text.h"
+#include "exchange/page_limits.h"
 #include "exchange/paper_path.h"
 #include "exchange/query_value.h"
 #include "store/result_set.h"
@@ -387,7 +388,7 @@ void TForm2::VersionCheck() {
   {
     // Only the request holds the client: while the message below is open, the new-paper check may still run.
     ui::CountdownTrigger::ActionScope request(m_countdown);
-    answer = IdHTTP1.GetText(m_versionServer + kVersionPage);
+    answer = IdHTTP1.GetText(m_versionServer + kVersionPage, exchange::kMaxPageBytes);
   }
   // Byte for byte: "3.1" with a trailing line break or blank is another version as far as the server is concerned.
   if (answer != exchange::EncodeGbk(VersionText())) {
@@ -405,7 +406,7 @@ void TForm2::NewPaperCheck() {
   std::string answer;
   {
     ui::CountdownTrigger::ActionScope request(m_countdown);
-    answer = IdHTTP1.GetText(m_contentServer + kNewPaperPage + mark);
+    answer = IdHTTP1.GetText(m_contentServer + kNewPaperPage + mark, exchange::kMaxPageBytes);
   }
   if (answer != kNoNewPapers) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kNewPapersMessage));

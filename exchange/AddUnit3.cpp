@@ -1,6 +1,7 @@
 #include "exchange/AddUnit3.h"
 
 #include "exchange/gbk_text.h"
+#include "exchange/page_limits.h"
 #include "exchange/query_value.h"
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -79,7 +80,7 @@ void TAddSp::Timer1Timer() {
   ui::CountdownTrigger::ActionScope running(Countdown());
   const std::string mark = exchange::QueryValueOf(exchange::EncodeGbk(HighestServerNumber()));
   const std::string url = m_contentServer + kUpdatePage + mark;
-  m_answer = m_http.GetText(url);
+  m_answer = m_http.GetText(url, exchange::kMaxUpdateAnswerBytes);
   Countdown().Stop();
   if (!m_answer.empty()) {
     Button2Click();

@@ -1,5 +1,6 @@
 #include "exchange/GengXingChengXuUnit3.h"
 
+#include "exchange/page_limits.h"
 #include "ui/seams.h"
 #include "vextal_config.h"
 
@@ -44,7 +45,7 @@ void TGengXinChengXun::Timer1Timer() {
   // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client. The
   // message after it counts as running too, so the menu command cannot start the check again under it.
   ui::CountdownTrigger::ActionScope running(Countdown());
-  const std::string answer = m_http.GetText(m_versionServer + kVersionPage);
+  const std::string answer = m_http.GetText(m_versionServer + kVersionPage, exchange::kMaxPageBytes);
   Countdown().Stop();
   // Byte for byte, untrimmed: "3.1" with a line break after it is another version as far as the server is concerned.
   if (answer == vextal::kVersionText) {

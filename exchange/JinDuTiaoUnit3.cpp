@@ -2,6 +2,7 @@
 
 #include "exchange/gbk_text.h"
 #include "exchange/internet_mark.h"
+#include "exchange/page_limits.h"
 #include "exchange/paper_path.h"
 #include "exchange/query_value.h"
 #include "net/anti_freeze.h"
@@ -192,7 +193,7 @@ void TForm3::DownloadCurrentPaper() {
   const std::string number =
       exchange::QueryValueOf(exchange::EncodeGbk(m_mainList->FieldAsText(QStringLiteral("F_bh"))));
 
-  const std::string answer = m_http.GetText(m_contentServer + kFileNamePage + number);
+  const std::string answer = m_http.GetText(m_contentServer + kFileNamePage + number, exchange::kMaxPageBytes);
   if (answer.empty()) {
     m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusNoFile)}});
     return;

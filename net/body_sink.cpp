@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "net/http_error.h"
+
 namespace net {
 
 namespace {
@@ -22,11 +24,25 @@ BodySink::~BodySink() = default;
 void BodySink::Reserve(std::uint64_t) {}
 
 void BufferSink::Reserve(std::uint64_t bytes) {
+  // Refused before a byte is read: waiting for a body that will be refused anyway only keeps the user waiting.
+  if (m_buffer.size() > m_maxBytes || bytes > m_maxBytes - m_buffer.size()) ThrowTooLarge();
   std::uint64_t wanted = bytes < kMaxReserveBytes ? bytes : kMaxReserveBytes;
   m_buffer.reserve(m_buffer.size() + static_cast<std::size_t>(wanted));
 }
 
-void BufferSink::Append(const char* data, std::size_t size) { m_buffer.append(data, size); }
+void BufferSink::Append(const char* data, std::size_t size) {
+  std::size_t room = m_buffer.size() < m_maxBytes ? m_maxBytes - m_buffer.size() : 0;
+  if (size > room) {
+    m_buffer.append(data, room);
+    ThrowTooLarge();
+  }
+  m_buffer.append(data, size);
+}
+
+void BufferSink::ThrowTooLarge() const {
+  throw HttpClientError(ErrorKind::BodyTooLarge,
+                        "The server's answer is larger than " + std::to_string(m_maxBytes) + " bytes.");
+}
 
 FileSink::FileSink(std::FILE* file) : m_file(file), m_owned(false) {}
 

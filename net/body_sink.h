@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 namespace net {
@@ -17,15 +18,22 @@ class BodySink {
   virtual void Append(const char* data, std::size_t size) = 0;
 };
 
-// Appends to a caller's byte buffer.
+// Appends to a caller's byte buffer, which never grows beyond maxBytes: a body announced or arriving larger fails the
+// get with BodyTooLarge (what fitted stays), so a server cannot make the client hold more than the caller expects.
 class BufferSink : public BodySink {
  public:
-  explicit BufferSink(std::string& buffer) : m_buffer(buffer) {}
+  static constexpr std::size_t kUnlimited = std::numeric_limits<std::size_t>::max();
+
+  explicit BufferSink(std::string& buffer, std::size_t maxBytes = kUnlimited)
+      : m_buffer(buffer), m_maxBytes(maxBytes) {}
   void Reserve(std::uint64_t bytes) override;
   void Append(const char* data, std::size_t size) override;
 
  private:
+  [[noreturn]] void ThrowTooLarge() const;
+
   std::string& m_buffer;
+  std::size_t m_maxBytes;
 };
 
 // Streams to a file, so a download's memory stays the same whatever its size.

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "net/anti_freeze.h"
@@ -30,6 +31,16 @@ const char kLineTooLong[] = "Max line length exceeded.";
 const char kConnectTimedOut[] = "Connect timed out.";
 const char kCannotAllocate[] = "Cannot allocate socket.";
 const char kCannotBind[] = "Could not bind socket. Address and port are already in use.";
+
+ThreadStarter& ConnectThreadStarter() {
+  static ThreadStarter starter;
+  return starter;
+}
+
+std::thread StartThread(std::function<void()> body) {
+  const ThreadStarter& starter = ConnectThreadStarter();
+  return starter ? starter(std::move(body)) : std::thread(std::move(body));
+}
 
 [[noreturn]] void ThrowSocketError(ErrorKind kind, int code) {
   throw HttpClientError(kind, SocketErrorMessage(code), code);
@@ -106,6 +117,8 @@ bool WaitForConnectThread(int limitMs, int sliceMs, const std::function<void(int
   return finished();
 }
 
+void SetConnectThreadStarter(ThreadStarter starter) { ConnectThreadStarter() = std::move(starter); }
+
 int FirstWaitSlice(int limitMs, int sliceMs) {
   if (limitMs <= sliceMs) return limitMs;
   int wholeSlices = (limitMs - 1) / sliceMs;
@@ -162,12 +175,20 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
   bool pumping = AntiFreezeInForceHere();
   if (pumping || readTimeout > 0) {
     auto job = std::make_shared<ConnectJob>();
-    std::thread worker([job, handle, address, networkPort] {
-      int e = sock::Connect(handle, address, networkPort, &job->stop);
-      // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
-      if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
-      job->Finish();
-    });
+    std::thread worker;
+    try {
+      worker = StartThread([job, handle, address, networkPort] {
+        int e = sock::Connect(handle, address, networkPort, &job->stop);
+        // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
+        if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
+        job->Finish();
+      });
+    } catch (const std::system_error&) {
+      // A process out of threads is out of a resource, as a socket layer out of buffers is; the user sees a socket
+      // error rather than an unknown exception, and the socket does not outlive the get.
+      sock::Close(handle);
+      ThrowSocketError(ErrorKind::SocketError, sock::kWsaEnobufs);
+    }
     int limit = readTimeout > 0 ? readTimeout : connectLimitMs;
     int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
     bool finished = WaitForConnectThread(
@@ -259,19 +280,13 @@ bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
   ThrowSocketError(ErrorKind::SocketError, error);
 }
 
-void Connection::Probe(std::size_t receiveSize) {
+void Connection::Probe() {
   if (m_state != State::Open) return;
   int rc = sock::WaitReadable(m_socket, kProbeMs);
   PumpRequest(rc <= 0);
   if (rc <= 0) return;
-  if (m_begin == m_end) m_begin = m_end = m_scanned = 0;
-  if (m_buffer.size() < m_end + receiveSize) m_buffer.resize(m_end + receiveSize);
-  long received = sock::Receive(m_socket, m_buffer.data() + m_end, receiveSize);
-  if (received > 0) {
-    m_end += static_cast<std::size_t>(received);
-    return;
-  }
-  // Closed or reset while idle: either way this connection is gone and the get starts on a fresh one.
+  // Closed or reset while idle, or bytes nobody has asked for yet (the tail of an earlier response that said less
+  // than it sent): either way this connection cannot carry the next answer, and the get starts on a fresh one.
   Release();
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/socket_api.h"
@@ -34,9 +35,9 @@ class Connection {
   // Connects afresh (releasing what was open). With the pump in force or a positive readTimeout the connect runs on
   // a connect thread, given readTimeout (when positive) or connectLimitMs to finish.
   void Connect(const std::string& host, int port, int readTimeout, int connectLimitMs);
-  // Looks at an open, idle connection for at most 1 ms: a peer that has closed or reset it gets it released, so the
-  // caller connects afresh; bytes found stay buffered.
-  void Probe(std::size_t receiveSize);
+  // Looks at an open, idle connection for at most 1 ms: anything readable (a close, a reset, or bytes sent before
+  // any request asked for them) gets it released, so the caller connects afresh.
+  void Probe();
   void Send(const std::string& bytes);
   // Reads one line (without CR LF) of at most maxLength bytes. Returns false, with an empty line, when the peer
   // closed while only the start of a line had arrived (those bytes stay buffered).
@@ -76,6 +77,11 @@ class Connection {
 // Returns whether the thread finished.
 bool WaitForConnectThread(int limitMs, int sliceMs, const std::function<void(int)>& sleepMs,
                           const std::function<void()>& pump, const std::function<bool()>& finished);
+
+// Starts the connect thread. Tests put in one that throws std::system_error, as a process out of threads does; an
+// empty starter restores std::thread.
+using ThreadStarter = std::function<std::thread(std::function<void()>)>;
+void SetConnectThreadStarter(ThreadStarter starter);
 
 // The length of the first wait when a limit is cut into slices: what is left over after the largest multiple of the
 // slice that is smaller than the limit; the later waits are whole slices.

@@ -247,31 +247,54 @@ void CookieStore::StoreFromHead(const std::vector<std::string>& headerLines, con
 }
 
 void CookieStore::File(Cookie cookie) {
+  if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
   auto entry = std::find_if(m_entries.begin(), m_entries.end(),
                             [&](const DomainEntry& e) { return EqualsNoCase(e.domain, cookie.domain); });
   if (entry == m_entries.end()) {
     m_entries.push_back({cookie.domain, {}});
     entry = std::prev(m_entries.end());
   }
+  // An entry never holds more than kMaxCookiesPerDomain, so this search is bounded however many cookies arrive.
   auto same = std::find_if(entry->cookies.begin(), entry->cookies.end(),
-                           [&](const Cookie& c) { return EqualsNoCase(c.name, cookie.name); });
-  if (same == entry->cookies.end()) {
-    entry->cookies.push_back(std::move(cookie));
-  } else {
+                           [&](const Filed& f) { return EqualsNoCase(f.cookie.name, cookie.name); });
+  if (same != entry->cookies.end()) {
     // The cookie keeps its place (and the spelling of its name) and takes everything else from the new one.
-    cookie.name = std::move(same->name);
-    *same = std::move(cookie);
+    cookie.name = std::move(same->cookie.name);
+    same->cookie = std::move(cookie);
+    return;
   }
+  if (entry->cookies.size() >= kMaxCookiesPerDomain) {
+    entry->cookies.erase(entry->cookies.begin());
+    --m_count;
+  }
+  entry->cookies.push_back({std::move(cookie), m_nextBorn++});
+  ++m_count;
+  if (m_count > kMaxCookies) DropOldest();
+}
+
+void CookieStore::DropOldest() {
+  // Each entry keeps its cookies oldest first, so the store's oldest is the oldest of the entries' first cookies.
+  auto oldest = m_entries.end();
+  for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+    if (!it->cookies.empty() && (oldest == m_entries.end() || it->cookies.front().born < oldest->cookies.front().born)) {
+      oldest = it;
+    }
+  }
+  if (oldest == m_entries.end()) return;
+  oldest->cookies.erase(oldest->cookies.begin());
+  --m_count;
+  if (oldest->cookies.empty()) m_entries.erase(oldest);
 }
 
 void CookieStore::RemoveExpired(UnixSeconds now) {
   for (DomainEntry& entry : m_entries) {
-    std::erase_if(entry.cookies, [now](const Cookie& c) {
+    m_count -= std::erase_if(entry.cookies, [now](const Filed& f) {
       // Expiries carry whole seconds while the moment the server meant lies within that second, so an expiry equal to
       // now has passed; this is also what makes MAX-AGE 0 delete a cookie at once.
-      return !c.expires.empty() && ParseInternetDate(c.expires).value_or(kZeroDate) <= now;
+      return !f.cookie.expires.empty() && ParseInternetDate(f.cookie.expires).value_or(kZeroDate) <= now;
     });
   }
+  std::erase_if(m_entries, [](const DomainEntry& entry) { return entry.cookies.empty(); });
 }
 
 std::string CookieStore::CookieHeaderFor(const std::string& host, const std::string& directory) {
@@ -286,8 +309,9 @@ std::string CookieStore::CookieHeaderFor(const std::string& host, const std::str
   for (const DomainEntry& entry : m_entries) {
     if (!CookieDomainMatchesHost(entry.domain, host)) continue;
     for (auto it = entry.cookies.rbegin(); it != entry.cookies.rend(); ++it) {
+      const Cookie& cookie = it->cookie;
       // The client has no secure connections, so a secure cookie is never sent.
-      if (StartsWith(directory, it->path) && !it->value.empty() && !it->secure) taken.push_back(&*it);
+      if (StartsWith(directory, cookie.path) && !cookie.value.empty() && !cookie.secure) taken.push_back(&cookie);
     }
   }
   std::stable_sort(taken.begin(), taken.end(),
@@ -304,7 +328,9 @@ std::string CookieStore::CookieHeaderFor(const std::string& host, const std::str
 std::vector<Cookie> CookieStore::Cookies() const {
   std::shared_lock lock(m_mutex);
   std::vector<Cookie> all;
-  for (const DomainEntry& entry : m_entries) all.insert(all.end(), entry.cookies.begin(), entry.cookies.end());
+  for (const DomainEntry& entry : m_entries) {
+    for (const Filed& filed : entry.cookies) all.push_back(filed.cookie);
+  }
   return all;
 }
 

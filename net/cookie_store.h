@@ -2,6 +2,8 @@
 
 #include "net/internet_date.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <shared_mutex>
 #include <string>
@@ -34,6 +36,13 @@ bool IsCookieDomainAcceptable(std::string_view domain, std::string_view host);
 // letters compared without regard to case.
 bool CookieDomainMatchesHost(std::string_view domain, std::string_view host);
 
+// Limits on what servers may make a client keep, those browsers keep at least (RFC 6265, 6.1): a cookie whose name and
+// value together are longer than kMaxCookieBytes is dropped; beyond kMaxCookiesPerDomain in one domain or
+// kMaxCookies in all, the oldest cookies go first.
+inline constexpr std::size_t kMaxCookieBytes = 4096;
+inline constexpr std::size_t kMaxCookiesPerDomain = 50;
+inline constexpr std::size_t kMaxCookies = 3000;
+
 // In-memory cookies of one HTTP client, consulted after every response head and when a request's headers are built.
 // Safe to share between threads: reading the Cookie header takes the lock shared, storing and expiry take it whole.
 class CookieStore {
@@ -61,17 +70,25 @@ class CookieStore {
   std::vector<Cookie> Cookies() const;
 
  private:
+  struct Filed {
+    Cookie cookie;
+    std::uint64_t born;  // filing order across the whole store; a replaced cookie keeps its own
+  };
   struct DomainEntry {
     std::string domain;
-    std::vector<Cookie> cookies;
+    std::vector<Filed> cookies;  // oldest first
   };
 
   void File(Cookie cookie);
+  // Drops the oldest cookie of the store; entries left empty go with it.
+  void DropOldest();
   void RemoveExpired(UnixSeconds now);
 
   Clock m_clock;
   mutable std::shared_mutex m_mutex;
   std::vector<DomainEntry> m_entries;
+  std::size_t m_count = 0;
+  std::uint64_t m_nextBorn = 0;
 };
 
 }  // namespace net

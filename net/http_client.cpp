@@ -10,7 +10,6 @@ namespace net {
 
 namespace {
 
-constexpr int kDefaultHttpPort = 80;
 constexpr int kMaxPort = 65535;
 constexpr std::size_t kDefaultRecvBufferSize = 32768;
 // An error or redirect body is read with this limit, so a server that never sends it cannot hold the user.
@@ -26,6 +25,8 @@ const char kBusyMessage[] = "The HTTP client is still busy with another request.
 const char kMalformedChunkMessage[] = "Malformed chunked body: a chunk size is not a hexadecimal number.";
 const char kUndefinedSituation[] = "Undefined situation";
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
+const char kHeadTooLarge[] = "The server's response head is too large.";
+constexpr std::size_t kLineEndBytes = 2;
 
 // The port to connect to; throws for schemes this client does not speak and for port texts that are no port.
 int PortFor(const UrlParts& url, int defaultPort) {
@@ -48,6 +49,14 @@ bool FirstWordIsBasic(const std::string& value) {
   return EqualsNoCase(word, "Basic");
 }
 
+// An error or redirect body, kept up to kMaxErrorBodyBytes: a larger one announced is read up to the cap rather than
+// refused outright, since its start is what tells what went wrong.
+class ErrorBodySink : public BufferSink {
+ public:
+  explicit ErrorBodySink(std::string& body) : BufferSink(body, kMaxErrorBodyBytes) {}
+  void Reserve(std::uint64_t) override {}
+};
+
 // Clears the busy flag however the get ends.
 class BusyGuard {
  public:
@@ -66,14 +75,14 @@ HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient() = default;
 
-std::string HttpClient::GetText(const std::string& url) {
+std::string HttpClient::GetText(const std::string& url, std::size_t maxBytes) {
   std::string body;
-  GetIntoBuffer(url, body);
+  GetIntoBuffer(url, body, maxBytes);
   return body;
 }
 
-void HttpClient::GetIntoBuffer(const std::string& url, std::string& buffer) {
-  BufferSink sink(buffer);
+void HttpClient::GetIntoBuffer(const std::string& url, std::string& buffer, std::size_t maxBytes) {
+  BufferSink sink(buffer, maxBytes);
   Get(url, sink);
 }
 
@@ -100,13 +109,17 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
 }
 
 bool HttpClient::KeepAliveAfterLastResponse() const {
-  return m_connection.IsOpen() && m_haveResponse &&
+  // Bytes the response did not account for (a body after a 204, a chunked body behind a Content-Length) would be
+  // read as the next response; a connection holding any is never offered again.
+  return m_connection.IsOpen() && m_connection.Buffered() == 0 && m_haveResponse &&
          KeepAliveAllowed(ProtocolVersion, m_response.Connection, m_response.ProxyConnection);
 }
 
 void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
   ChooseConnection(url.host, port);
   m_connection.Send(BuildRequest(url));
+  m_headBytes = 0;
+  m_headLines = 0;
   do {
     ReadResponseHead(url);
   } while (m_response.Code == kStatusContinue);
@@ -127,7 +140,7 @@ void HttpClient::ChooseConnection(const std::string& host, int port) {
     m_connection.Release();
   }
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
-  if (m_connection.IsOpen()) m_connection.Probe(RecvBufferSize);
+  if (m_connection.IsOpen()) m_connection.Probe();
   if (!m_connection.IsOpen()) m_connection.Connect(host, port, ReadTimeout, ConnectTimeLimit);
 }
 
@@ -152,9 +165,17 @@ bool HttpClient::ReadLine(std::string& line) {
   return m_connection.ReadLine(line, MaxLineLength, m_waitLimit, RecvBufferSize);
 }
 
+void HttpClient::ReadHeadLine(std::string& line) {
+  ReadLine(line);
+  m_headBytes += line.size() + kLineEndBytes;
+  if (++m_headLines > kMaxResponseHeadLines || m_headBytes > kMaxResponseHeadBytes) {
+    throw HttpClientError(ErrorKind::HeadTooLarge, kHeadTooLarge);
+  }
+}
+
 void HttpClient::ReadResponseHead(const UrlParts& url) {
   std::string statusLine;
-  ReadLine(statusLine);
+  ReadHeadLine(statusLine);
   m_response = ResponseHead();
   m_response.StatusLine = statusLine;
   m_response.Code = ReadStatusCode(statusLine);
@@ -162,7 +183,7 @@ void HttpClient::ReadResponseHead(const UrlParts& url) {
   for (;;) {
     std::string line;
     try {
-      ReadLine(line);
+      ReadHeadLine(line);
     } catch (const HttpClientError& error) {
       // A server that closes right after its last header line has still sent a head; it has no body to send.
       bool atLineBoundary = m_connection.Buffered() == 0;
@@ -206,14 +227,15 @@ void HttpClient::ReadBody(BodySink& sink) {
 }
 
 void HttpClient::ReadErrorBody(std::string& body) {
-  BufferSink sink(body);
+  ErrorBodySink sink(body);
   m_waitLimit = kErrorBodyTimeoutMs;
   try {
     ReadBody(sink);
   } catch (const HttpClientError& error) {
-    // The status is what failed; a short or garbled error body only ends early and takes the connection with it.
+    // The status is what failed; a short, garbled or oversized error body only ends early and takes the connection
+    // with it.
     if (error.Kind() != ErrorKind::ConnectionClosedGracefully && error.Kind() != ErrorKind::NotConnected &&
-        error.Kind() != ErrorKind::MalformedChunk) {
+        error.Kind() != ErrorKind::MalformedChunk && error.Kind() != ErrorKind::BodyTooLarge) {
       m_waitLimit = ReadTimeout;
       throw;
     }

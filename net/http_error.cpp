@@ -21,11 +21,13 @@ const char* ErrorKindName(ErrorKind kind) {
     case ErrorKind::CookieValueError: return "CookieValueError";
     case ErrorKind::ClientBusy: return "ClientBusy";
     case ErrorKind::MalformedChunk: return "MalformedChunk";
+    case ErrorKind::HeadTooLarge: return "HeadTooLarge";
+    case ErrorKind::BodyTooLarge: return "BodyTooLarge";
   }
   return "Unknown";
 }
 
 HttpClientError::HttpClientError(ErrorKind kind, const std::string& message, int code, std::string body)
-    : std::runtime_error(message), m_kind(kind), m_code(code), m_body(std::move(body)) {}
+    : std::runtime_error(message), m_message(message), m_kind(kind), m_code(code), m_body(std::move(body)) {}
 
 }  // namespace net

@@ -22,6 +22,8 @@ enum class ErrorKind {
   CookieValueError,            // a Set-cookie2 PORT list holds a non-integer
   ClientBusy,                  // the client was used again while one of its own gets runs
   MalformedChunk,              // a chunk-size line that is not a hexadecimal number
+  HeadTooLarge,                // a response head beyond kMaxResponseHeadBytes or kMaxResponseHeadLines
+  BodyTooLarge,                // a body read into memory beyond the caller's cap
 };
 
 // The kind's name as written in ErrorKind ("ProtocolError", ...).
@@ -36,10 +38,12 @@ class HttpClientError : public std::runtime_error {
   int Code() const { return m_code; }
   // The body that came with an error or redirect response.
   const std::string& Body() const { return m_body; }
-  // The text the user sees (bytes of the system code page); what() returns the same.
-  std::string Message() const { return what(); }
+  // The text the user sees (bytes of the system code page), whole: a status line may hold a NUL byte, where what()
+  // ends.
+  const std::string& Message() const { return m_message; }
 
  private:
+  std::string m_message;
   ErrorKind m_kind;
   int m_code;
   std::string m_body;

@@ -163,13 +163,18 @@ std::int64_t ReadContentLength(const std::string& value) {
 bool ReadChunkSize(const std::string& line, std::uint64_t& size) {
   std::uint64_t value = 0;
   std::size_t digits = 0;
+  bool any = false;
   for (char c : line) {
     if (c == ' ' || c == '\t' || c == ';') break;
     int digit = HexDigit(c);
-    if (digit < 0 || ++digits > kMaxChunkSizeDigits) return false;
+    if (digit < 0) return false;
+    any = true;
+    // Leading zeros say nothing about the size, so only the digits after them count against the limit.
+    if (value == 0 && digit == 0) continue;
+    if (++digits > kMaxChunkSizeDigits) return false;
     value = value * 16 + static_cast<std::uint64_t>(digit);
   }
-  if (digits == 0) return false;
+  if (!any) return false;
   size = value;
   return true;
 }
@@ -182,15 +187,25 @@ bool KeepAliveAllowed(HttpVersion version, const std::string& connection, const 
 }
 
 std::vector<std::string> FoldHeaderLine(const std::string& line, std::size_t maxLength) {
+  // The rest of the line is the continuation blank (after the first piece) followed by line[from..]; it is never
+  // copied, so folding a long line costs its length once, not once per piece.
   std::vector<std::string> pieces;
-  std::string rest = line;
-  while (rest.size() > maxLength) {
+  std::size_t from = 0;
+  std::size_t lead = 0;  // 1 once the rest starts with the continuation blank
+  auto restAt = [&](std::size_t i) { return i < lead ? ' ' : line[from + i - lead]; };
+  auto restSize = [&] { return lead + line.size() - from; };
+  auto restPrefix = [&](std::size_t n) {
+    std::string text(lead, ' ');
+    return text.append(line, from, n - lead);
+  };
+  while (restSize() > maxLength) {
     // Break positions: just after a blank, tab or comma that is not inside double quotes.
     std::size_t best = 0;
     std::size_t firstBeyond = 0;
     bool quoted = false;
-    for (std::size_t i = 1; i + 1 < rest.size(); ++i) {
-      char c = rest[i];
+    std::size_t size = restSize();
+    for (std::size_t i = 1; i + 1 < size; ++i) {
+      char c = restAt(i);
       if (c == '"') quoted = !quoted;
       if (quoted || (c != ' ' && c != '\t' && c != ',')) continue;
       std::size_t breakAt = i + 1;
@@ -202,15 +217,20 @@ std::vector<std::string> FoldHeaderLine(const std::string& line, std::size_t max
       }
     }
     std::size_t breakAt = best != 0 ? best : firstBeyond;
-    if (breakAt == 0 || TrimRightBlanks(rest.substr(0, breakAt)).empty()) break;
-    pieces.push_back(TrimRightBlanks(rest.substr(0, breakAt)));
-    std::size_t next = rest.find_first_not_of(" \t", breakAt);
+    if (breakAt == 0) break;
+    std::string piece = TrimRightBlanks(restPrefix(breakAt));
+    if (piece.empty()) break;
+    pieces.push_back(std::move(piece));
+    std::size_t next = line.find_first_not_of(" \t", from + breakAt - lead);
     if (next == std::string::npos) {
-      rest.clear();
+      from = line.size();
+      lead = 0;
       break;
     }
-    rest = std::string(1, ' ').append(rest, next, std::string::npos);
+    from = next;
+    lead = 1;
   }
+  std::string rest = restPrefix(restSize());
   if (!rest.empty() || pieces.empty()) pieces.push_back(pieces.empty() ? rest : TrimRightBlanks(rest));
   return pieces;
 }

@@ -264,6 +264,18 @@ void CloseWithReset(Handle handle) {
   Close(handle);
 }
 
+int MapLookupFailure(int lookupResult, int systemError) {
+#ifdef _WIN32
+  (void)systemError;
+  return lookupResult != 0 ? lookupResult : kWsaHostNotFound;
+#else
+  // A resolver that cannot be reached is, to the user, a host that cannot be found, as on Windows. A system failure
+  // without an error number must not come out as 0, which every caller reads as a success.
+  if (lookupResult == EAI_SYSTEM && systemError != 0) return MapErrno(systemError);
+  return kWsaHostNotFound;
+#endif
+}
+
 int Resolve(const std::string& host, std::uint32_t& address) {
   EnsureStarted();
 #ifdef _WIN32
@@ -275,14 +287,15 @@ int Resolve(const std::string& host, std::uint32_t& address) {
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
+#ifndef _WIN32
+  errno = 0;
+#endif
   int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0 || found == nullptr) {
 #ifdef _WIN32
-    return rc != 0 ? rc : kWsaHostNotFound;
+    return MapLookupFailure(rc, 0);
 #else
-    // A resolver that cannot be reached is, to the user, a host that cannot be found, as on Windows.
-    if (rc == EAI_SYSTEM) return LastError();
-    return kWsaHostNotFound;
+    return MapLookupFailure(rc, errno);
 #endif
   }
   address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;

@@ -24,6 +24,7 @@ inline constexpr int kWsaEnotsock = 10038;
 inline constexpr int kWsaEaddrinuse = 10048;
 inline constexpr int kWsaEconnaborted = 10053;
 inline constexpr int kWsaEconnreset = 10054;
+inline constexpr int kWsaEnobufs = 10055;
 inline constexpr int kWsaEshutdown = 10058;
 inline constexpr int kWsaEconnrefused = 10061;
 inline constexpr int kWsaHostNotFound = 11001;
@@ -54,6 +55,8 @@ void Close(Handle handle);
 // Closes with an RST instead of an orderly close (SO_LINGER with a zero timeout).
 void CloseWithReset(Handle handle);
 
+// The code of a failed lookup (getaddrinfo's result and, on POSIX, errno after it); never 0.
+int MapLookupFailure(int lookupResult, int systemError);
 // The first IPv4 address of a host name (network byte order); returns 0 or a host-lookup error code (11001, ...).
 int Resolve(const std::string& host, std::uint32_t& address);
 

@@ -24,6 +24,15 @@ constexpr const char* kCreateTable =
 // failing later in whichever handler first touches it (the grid's painting, a download's post).
 constexpr const char* kColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM", "F_ZFL1", "F_LB",
                                     "F_MS", "F_ZT", "F_BZ", "F_GXSJ", "F_BDWJ"};
+// A rollback journal, deleted at each commit, keeps the whole catalogue in the one file users copy and back up (a
+// write-ahead log would keep recent rows in a file beside it until a checkpoint, and the program ends without
+// closing the connection). FULL synchronous puts each commit on the disk before the post returns, so a killed process
+// or a power cut leaves either the whole import or none of it. The import is one transaction, so the syncs cost it
+// next to nothing. Set on every open: a file another tool switched to a log is put back.
+constexpr const char* kDurabilityPragmas[] = {
+    "pragma journal_mode = delete",
+    "pragma synchronous = full",
+};
 constexpr const char* kCreateIndexes[] = {
     "create index VXT_TM_F_bh on VXT_TM (F_bh)",
     "create index VXT_TM_F_KM on VXT_TM (F_KM)",
@@ -48,6 +57,12 @@ void Exec(QSqlDatabase& db, const QString& text) {
   }
 }
 
+void ApplyDurability(QSqlDatabase& db) {
+  for (const char* pragma : kDurabilityPragmas) {
+    Exec(db, pragma);
+  }
+}
+
 }  // namespace
 
 DatabaseError::DatabaseError(const QString& message) : std::runtime_error(message.toStdString()) {}
@@ -66,8 +81,8 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
   if (!db.open()) {
     throw DatabaseError(db.lastError().text());
   }
-
   if (!existed) {
+    ApplyDurability(db);
     Exec(db, kCreateTable);
     for (const char* index : kCreateIndexes) {
       Exec(db, index);
@@ -83,11 +98,12 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
   if (!probe.next() || probe.value(0).toInt() == 0) {
     throw DatabaseError(QStringLiteral("The table VXT_TM does not exist in %1").arg(path));
   }
-  // Only read so far: a refused file is left exactly as it was.
+  // Only read so far: a refused file is left exactly as it was (switching its journal back would write to it).
   if (const QStringList missing = MissingColumns(db); !missing.isEmpty()) {
     throw DatabaseError(
         QStringLiteral("The table VXT_TM in %1 lacks the column %2").arg(path, missing.join(QStringLiteral(", "))));
   }
+  ApplyDurability(db);
   return db;
 }
 

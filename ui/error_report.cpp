@@ -1,8 +1,11 @@
 #include "ui/error_report.h"
 
+#include "net/http_error.h"
 #include "platform/gbk.h"
 #include "store/catalogue.h"
 #include "ui/seams.h"
+
+#include <string_view>
 
 namespace ui {
 namespace {
@@ -11,7 +14,7 @@ constexpr char16_t kDot = u'.';
 constexpr const char* kUnknownErrorText = "Unknown exception";
 
 // Error texts are in the system code page, like every text the program handles.
-QString DecodeSystemText(const char* bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
+QString DecodeSystemText(std::string_view bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
 
 }  // namespace
 
@@ -27,6 +30,10 @@ QString FinishErrorText(const QString& text) {
 QString ErrorText(const std::exception& error) {
   if (const auto* database = dynamic_cast<const store::DatabaseError*>(&error)) {
     return database->Message();
+  }
+  // A server's status line is shown whole, a NUL byte in it included, where what() would end at that byte.
+  if (const auto* http = dynamic_cast<const net::HttpClientError*>(&error)) {
+    return DecodeSystemText(http->Message());
   }
   return DecodeSystemText(error.what());
 }

@@ -210,6 +210,7 @@ TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   const std::vector<Case> cases = {
       {"connection reset", {Action::Reset()}},
       {"error status", {Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")}},
+      {"answer beyond its cap", {Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 33554433\r\n\r\n<tr>"), Action::Close()}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

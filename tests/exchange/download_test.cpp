@@ -6,11 +6,11 @@
 #include "store/statements.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
+#include "tests/support/qt_files.h"
 #include "ui/locale_format.h"
 #include "ui/pump.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QProgressBar>
@@ -30,6 +30,7 @@
 namespace {
 
 using testsupport::Action;
+using testsupport::FilesUnder;
 using testsupport::OkResponse;
 
 const QString kConnection = QStringLiteral("download-test");
@@ -39,18 +40,6 @@ const QString kNoFile = QStringLiteral("暂无资源");
 const std::string kFileNamePage = "GET /admin/ZPR_BhToDown.asp?bh=";
 
 std::string RequestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
-
-// Every file under a folder (hidden ones included, so a stray temporary file shows), with its contents.
-QMap<QString, QByteArray> FilesUnder(const QString& folder) {
-  QMap<QString, QByteArray> files;
-  QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString path = it.next();
-    QFile file(path);
-    files.insert(QDir(folder).relativeFilePath(path), file.open(QIODevice::ReadOnly) ? file.readAll() : "?");
-  }
-  return files;
-}
 
 class PaperDownloadTest : public ::testing::Test {
  protected:

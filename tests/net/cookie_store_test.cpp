@@ -214,6 +214,41 @@ TEST(CookieStoreFile, SameNameReplacesInPlace) {
   EXPECT_EQ(s.store.Cookies().size(), 3u);
 }
 
+// Browsers' bounds: a server cannot make the client keep (or send) more than a few hundred kilobytes, and filing
+// stays quick however many cookies it sends.
+TEST(CookieStoreFile, KeepsWithinTheLimitsDroppingTheOldestFirst) {
+  struct Case {
+    const char* label;
+    int count;                  // cookies c0, c1, ... set one per head, each under the domain of the given host
+    int hosts;                  // spread round-robin over this many sibling hosts a0.b.com, a1.b.com, ...
+    std::size_t valueBytes;
+    std::size_t kept;
+    const char* firstKept;      // the oldest cookie still there (of the first host)
+  };
+  const Case cases[] = {
+      {"name and value at the size limit", 1, 1, net::kMaxCookieBytes - 2, 1, "c0"},
+      {"one byte over the size limit", 1, 1, net::kMaxCookieBytes - 1, 0, ""},
+      {"a domain full", 50, 1, 1, 50, "c0"},
+      {"a domain one over", 51, 1, 1, 50, "c1"},
+      {"a domain flooded", 5000, 1, 1, 50, "c4950"},
+      {"the store full", 3000, 60, 1, 3000, "c0"},
+      {"the store one over", 3001, 60, 1, 3000, "c60"},
+      {"the store flooded", 20000, 100, 1, 3000, "c17000"},
+  };
+  for (const Case& c : cases) {
+    StoreOnFakeClock s;
+    for (int i = 0; i < c.count; ++i) {
+      std::string host = "a" + std::to_string(i % c.hosts) + ".b.com";
+      s.Store({"Set-Cookie: c" + std::to_string(i) + "=" + std::string(c.valueBytes, 'v')}, host);
+    }
+    std::vector<Cookie> cookies = s.store.Cookies();
+    EXPECT_EQ(cookies.size(), c.kept) << c.label;
+    if (!cookies.empty()) {
+      EXPECT_EQ(cookies.front().name, c.firstKept) << c.label;
+    }
+  }
+}
+
 TEST(CookieStoreExpiry, DropsCookiesWhoseExpiryHasPassed) {
   StoreOnFakeClock s;
   s.Store({"Set-Cookie: session=1", "Set-Cookie: gone=1; max-age=0",

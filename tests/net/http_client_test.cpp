@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 #include "net/anti_freeze.h"
 #include "net/http_error.h"
@@ -37,6 +40,20 @@ struct EventLog {
     client.OnWorkEnd = [this](HttpClient&, WorkMode) { events.push_back("End"); };
   }
 };
+
+// Open file handles of this process, where the system shows them; -1 elsewhere.
+int OpenHandles() {
+#ifdef __linux__
+  std::error_code error;
+  int count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
+#else
+  return -1;
+#endif
+}
 
 HttpClientError CatchGet(HttpClient& client, const std::string& url, std::string* body = nullptr) {
   try {
@@ -211,6 +228,11 @@ TEST_F(HttpClientTest, FailuresCarryKindCodeMessageAndBody) {
        304, "HTTP/1.1 304 Not Modified", ""},
       {"unreadable code", {Action::Send("HTTP/1.1 abc\r\nContent-Length: 0\r\n\r\n")}, ErrorKind::ProtocolError, -1,
        "HTTP/1.1 abc", ""},
+      {"NUL in the status line", {Action::Send(std::string("HTTP/1.1 500 A\0B\r\nContent-Length: 0\r\n\r\n", 39))},
+       ErrorKind::ProtocolError, 500, std::string("HTTP/1.1 500 A\0B", 16), ""},
+      {"error body beyond its cap keeps its start", {Action::Send("HTTP/1.1 404 Big\r\nContent-Length: 70000\r\n\r\n" +
+                                                                 std::string(70000, 'e'))},
+       ErrorKind::ProtocolError, 404, "HTTP/1.1 404 Big", std::string(kMaxErrorBodyBytes, 'e')},
       {"error body cut short keeps the status", {Action::Send("HTTP/1.1 500 E\r\nContent-Length: 9\r\n\r\nab"),
                                                  Action::Close()},
        ErrorKind::ProtocolError, 500, "HTTP/1.1 500 E", "ab"},
@@ -331,6 +353,17 @@ TEST_F(HttpClientTest, ConnectWhilePumpingRunsOnTheConnectThread) {
   EXPECT_EQ(refused.Message(), "Socket Error # 10061\r\nConnection refused.");
   EXPECT_GE(pump.pumps, 1);
 
+  // A process out of threads: a socket error, and no socket left behind.
+  const int handlesBefore = OpenHandles();
+  SetConnectThreadStarter([](std::function<void()>) -> std::thread {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  });
+  HttpClientError noThread = CatchGet(client, server.Url("/"));
+  SetConnectThreadStarter({});
+  EXPECT_EQ(noThread.Kind(), ErrorKind::SocketError);
+  EXPECT_EQ(noThread.Message(), "Socket Error # 10055\r\nNo buffer space available.");
+  EXPECT_EQ(OpenHandles(), handlesBefore);
+
   // A connect that is through at once is not held for the rest of its slice.
   server.Enqueue({Action::Send(OkResponse("ok"))});
   auto start = std::chrono::steady_clock::now();
@@ -391,6 +424,8 @@ TEST_F(HttpClientTest, KeepAliveReusesOneConnectionUntilTheServerSaysClose) {
     std::string firstExtraHeaders;
     std::string statusLine;
     int connections;
+    std::string firstBody = "a";
+    std::string leftOver = "";  // sent after the response, as if it belonged to it
   };
   const Case cases[] = {
       {"kept alive", "", "HTTP/1.1 200 OK", 1},
@@ -398,13 +433,16 @@ TEST_F(HttpClientTest, KeepAliveReusesOneConnectionUntilTheServerSaysClose) {
       {"close", "Connection: close\r\n", "HTTP/1.1 200 OK", 2},
       {"close in any case with blanks", "Connection:  CLOSE \r\n", "HTTP/1.1 200 OK", 2},
       {"proxy close", "Proxy-Connection: close\r\n", "HTTP/1.1 200 OK", 2},
+      {"a chunked body behind a Content-Length", "Transfer-Encoding: chunked\r\n", "HTTP/1.1 200 OK", 2, "a", "\r\n0\r\n\r\n"},
+      {"a 204 with a body", "", "HTTP/1.1 204 No Content", 2, ""},
+      {"bytes after the body", "", "HTTP/1.1 200 OK", 2, "a", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
   };
   for (const Case& c : cases) {
     LoopbackServer own;
     HttpClient fresh;
-    own.Enqueue({Action::Send(c.statusLine + "\r\nContent-Length: 1\r\n" + c.firstExtraHeaders + "\r\na")});
+    own.Enqueue({Action::Send(c.statusLine + "\r\nContent-Length: 1\r\n" + c.firstExtraHeaders + "\r\na" + c.leftOver)});
     own.Enqueue({Action::Send(OkResponse("b"))});
-    EXPECT_EQ(fresh.GetText(own.Url("/1")), "a") << c.label;
+    EXPECT_EQ(fresh.GetText(own.Url("/1")), c.firstBody) << c.label;
     EXPECT_EQ(fresh.GetText(own.Url("/2")), "b") << c.label;
     EXPECT_EQ(own.ConnectionCount(), c.connections) << c.label;
   }

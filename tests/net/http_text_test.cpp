@@ -84,6 +84,7 @@ TEST(ReadChunkSize, HexadecimalUpToBlankOrExtension) {
       {"1a", true, 26},  {"FF ignored", true, 255}, {"10;name=v", true, 16}, {"0", true, 0},
       {"", false, 0},    {"zz", false, 0},          {"1g", false, 0},        {" 5", false, 0},
       {"11111111111111111", false, 0},
+      {"00000000000000003", true, 3},  {"0000000000000000000", true, 0}, {"FFFFFFFFFFFFFFFF", true, UINT64_MAX},
   };
   for (const Case& c : cases) {
     std::uint64_t size = 12345;

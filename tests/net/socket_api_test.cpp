@@ -9,6 +9,11 @@
 
 #include "tests/support/loopback_server.h"
 
+#ifndef _WIN32
+#include <cerrno>
+#include <netdb.h>
+#endif
+
 // The platform socket calls themselves (Winsock on Windows, POSIX elsewhere): the codes the user reads in messages
 // must come out the same from both.
 namespace net::sock {
@@ -64,6 +69,18 @@ TEST(SocketApi, UnresolvableHostIs11001) {
     std::uint32_t address = 0;
     EXPECT_EQ(Resolve(host, address), kWsaHostNotFound) << "[" << host << "]";
   }
+}
+
+TEST(SocketApi, AFailedLookupAlwaysHasACode) {
+#ifdef _WIN32
+  EXPECT_EQ(MapLookupFailure(0, 0), kWsaHostNotFound);
+  EXPECT_EQ(MapLookupFailure(11004, 0), 11004);
+#else
+  EXPECT_EQ(MapLookupFailure(EAI_SYSTEM, 0), kWsaHostNotFound);  // a failure without an error number
+  EXPECT_EQ(MapLookupFailure(EAI_SYSTEM, ECONNREFUSED), kWsaEconnrefused);
+  EXPECT_EQ(MapLookupFailure(EAI_NONAME, 0), kWsaHostNotFound);
+  EXPECT_EQ(MapLookupFailure(0, 0), kWsaHostNotFound);  // no error, but no address either
+#endif
 }
 
 TEST(SocketApi, ResetSeenByAWaitingReceiveIs10054) {
