@@ -4,11 +4,11 @@
 #include "store/catalogue.h"
 #include "store/result_set.h"
 #include "store/statements.h"
+#include "tests/exchange/download_fixture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
 #include "tests/support/qt_files.h"
 #include "ui/locale_format.h"
-#include "ui/pump.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +17,6 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -33,7 +32,6 @@ using testsupport::Action;
 using testsupport::FilesUnder;
 using testsupport::OkResponse;
 
-const QString kConnection = QStringLiteral("download-test");
 const QString kDownload = QStringLiteral("下载");
 const QString kOpen = QStringLiteral("打开");
 const QString kNoFile = QStringLiteral("暂无资源");
@@ -41,35 +39,12 @@ const std::string kFileNamePage = "GET /admin/ZPR_BhToDown.asp?bh=";
 
 std::string RequestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
 
-class PaperDownloadTest : public ::testing::Test {
+class PaperDownloadTest : public DownloadFolderTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(m_dir.isValid());
-    m_previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
-    ASSERT_TRUE(QDir().mkpath(m_dir.filePath(QStringLiteral("work/DownLoad"))));
-    ASSERT_TRUE(QDir::setCurrent(m_dir.filePath(QStringLiteral("work"))));
-    ui::InstallPumpDispatcher();
-    m_db = store::OpenCatalogue(m_dir.filePath(QStringLiteral("data.mdb")), kConnection);
-    list = std::make_unique<store::ResultSet>(m_db);
-    list->SetStatement(store::DefaultListStatement());
-  }
-
-  void TearDown() override {
-    form.reset();
-    list.reset();
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(kConnection);
-    QDir::setCurrent(m_previous);
-  }
-
-  QString Folder() const { return m_dir.filePath(QStringLiteral("work/DownLoad")); }
-  QString InFolder(const QString& relative) const { return Folder() + QLatin1Char('/') + relative; }
-
   // Adds a paper; the list, newest first, is reopened with the new row current.
   qint64 Insert(const QString& bh, const QString& status = kDownload, const QString& time = {},
                 const QString& file = {}) {
-    QSqlQuery insert(m_db);
+    QSqlQuery insert(Database());
     insert.prepare(QStringLiteral("insert into VXT_TM (F_bh, F_SJMC, F_ZT, F_GXSJ, F_BDWJ) values (?, ?, ?, ?, ?)"));
     for (const QString& value : {bh, QStringLiteral("试卷") + bh, status, time, file}) insert.addBindValue(value);
     EXPECT_TRUE(insert.exec());
@@ -96,14 +71,6 @@ class PaperDownloadTest : public ::testing::Test {
     form->Timer1Timer();
   }
 
-  testsupport::InstalledFakes fakes;
-  std::unique_ptr<store::ResultSet> list;
-  std::unique_ptr<TForm3> form;
-
- private:
-  QTemporaryDir m_dir;
-  QString m_previous;
-  QSqlDatabase m_db;
 };
 
 TEST_F(PaperDownloadTest, FetchesTheAnswerVerbatimAndStoresItWithoutTheFirstSegment) {

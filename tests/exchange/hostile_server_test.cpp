@@ -12,17 +12,16 @@
 #include "store/catalogue.h"
 #include "store/result_set.h"
 #include "store/statements.h"
+#include "tests/exchange/download_fixture.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
 #include "tests/support/qt_files.h"
-#include "ui/pump.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -38,7 +37,6 @@ using testsupport::FilesUnder;
 using testsupport::Answer;
 using testsupport::OkResponse;
 
-const QString kConnection = QStringLiteral("hostile-server-test");
 const QString kDownload = QStringLiteral("下载");
 const QString kOpen = QStringLiteral("打开");
 const QString kNoFile = QStringLiteral("暂无资源");
@@ -115,25 +113,11 @@ struct KeepingSink : net::BodySink {
   void Append(const char* data, std::size_t size) override { bytes.append(data, size); }
 };
 
-class HostileServerTest : public ::testing::Test {
+class HostileServerTest : public DownloadFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(m_root.isValid() && m_data.isValid());
-    m_previous = QDir::currentPath();
-    ASSERT_TRUE(QDir().mkpath(m_root.filePath(QStringLiteral("work/DownLoad/sub"))));
-    ASSERT_TRUE(QDir::setCurrent(m_root.filePath(QStringLiteral("work"))));
-    ui::InstallPumpDispatcher();
-    m_db = store::OpenCatalogue(m_data.filePath(QStringLiteral("data.mdb")), kConnection);
-    list = std::make_unique<store::ResultSet>(m_db);
-    list->SetStatement(store::DefaultListStatement());
-  }
-
-  void TearDown() override {
-    form.reset();
-    list.reset();
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(kConnection);
-    QDir::setCurrent(m_previous);
+    DownloadFolderTest::SetUp();
+    ASSERT_TRUE(QDir().mkpath(InFolder(QStringLiteral("sub"))));
   }
 
   // The bare client: the outcome, the memory it held, and a clean next get on the same client.
@@ -176,7 +160,7 @@ class HostileServerTest : public ::testing::Test {
 
   // The download window: a failure leaves the row and every file as they were.
   void PlayToWindow(const Hostile& c) {
-    QSqlQuery insert(m_db);
+    QSqlQuery insert(Database());
     ASSERT_TRUE(insert.exec(QStringLiteral("insert into VXT_TM (F_bh, F_ZT) values ('1001', '下载')")));
     list->Refresh();
     const qint64 id = list->CurrentId();
@@ -188,7 +172,7 @@ class HostileServerTest : public ::testing::Test {
       server.Enqueue(Named(kName));
       server.Enqueue(c.answer);
     }
-    QMap<QString, QByteArray> expected = FilesUnder(m_root.path());
+    QMap<QString, QByteArray> expected = FilesUnder(Root());
 
     form = std::make_unique<TForm3>(list.get(), nullptr);
     form->SetContentServer(server.Url(""));
@@ -206,25 +190,16 @@ class HostileServerTest : public ::testing::Test {
       status = kOpen;
       expected.insert(QStringLiteral("work/DownLoad/") + c.saved, QByteArray::fromStdString(kPaper));
     }
-    EXPECT_EQ(FilesUnder(m_root.path()), expected);
+    EXPECT_EQ(FilesUnder(Root()), expected);
     EXPECT_EQ(list->FieldAsText(list->RowOfId(id), QStringLiteral("F_ZT")), status);
     EXPECT_EQ(form->isVisible(), status == kDownload);
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
     // The next case starts from an empty catalogue and download folder.
-    ASSERT_TRUE(QSqlQuery(m_db).exec(QStringLiteral("delete from VXT_TM")));
-    QDir(m_root.filePath(QStringLiteral("work/DownLoad"))).removeRecursively();
-    ASSERT_TRUE(QDir().mkpath(m_root.filePath(QStringLiteral("work/DownLoad/sub"))));
+    ASSERT_TRUE(QSqlQuery(Database()).exec(QStringLiteral("delete from VXT_TM")));
+    QDir(Folder()).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(InFolder(QStringLiteral("sub"))));
   }
 
-  testsupport::InstalledFakes fakes;
-  std::unique_ptr<store::ResultSet> list;
-  std::unique_ptr<TForm3> form;
-
- private:
-  QTemporaryDir m_root;
-  QTemporaryDir m_data;
-  QString m_previous;
-  QSqlDatabase m_db;
 };
 
 TEST_F(HostileServerTest, NothingAServerSendsCrashesGrowsMemoryOrWritesWhereItShouldNot) {
