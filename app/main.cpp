@@ -1,4 +1,4 @@
-#include "app/IndexUnit2.h"
+#include "app/main_window.h"
 #include "app/startup.h"
 #include "ui/error_report.h"
 
@@ -9,9 +9,9 @@ int main(int argc, char** argv) {
   // The program's title is its file name without extension; message boxes use it as their caption.
   QCoreApplication::setApplicationName(QString::fromLatin1(app::kApplicationName));
 
-  if (const int failure = app::CreateForms(app::ShowApplicationErrorBox); failure != 0) {
+  if (const int failure = app::CreateWindows(app::ShowApplicationErrorBox); failure != 0) {
     return failure;
   }
-  Form2->show();
+  app::windows().main->show();
   return QApplication::exec();
 }

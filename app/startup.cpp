@@ -1,11 +1,14 @@
 #include "app/startup.h"
 
-#include "app/IndexUnit2.h"
-#include "exchange/AddUnit3.h"
-#include "exchange/GengXingChengXuUnit3.h"
-#include "exchange/JinDuTiaoUnit3.h"
-#include "exchange/gbk_text.h"
+#include "app/main_window.h"
+#include "exchange/catalogue_update_window.h"
+#include "exchange/download_folder.h"
+#include "exchange/program_update_window.h"
+#include "exchange/paper_download_window.h"
+#include "ui/gbk_text.h"
+#include "platform/desktop.h"
 #include "ui/error_report.h"
+#include "ui/gbk_text.h"
 #include "ui/pump.h"
 
 #include <QCoreApplication>
@@ -19,10 +22,6 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
-#endif
-
-#ifdef Q_OS_WIN
-#include "platform/desktop.h"
 #endif
 
 namespace app {
@@ -46,14 +45,13 @@ QString DemangledTypeName(const std::type_info& type) {
 }  // namespace
 
 void ShowApplicationErrorBox(const QString& text) {
-#ifdef Q_OS_WIN
-  platform::ShowStopBox(QString::fromLatin1(kApplicationErrorCaption).toStdU16String(), text.toStdU16String(), nullptr,
-                        platform::BoxModality::kTaskModal);
-#else
+  if (platform::ShowStopBox(QString::fromLatin1(kApplicationErrorCaption).toStdU16String(), text.toStdU16String(),
+                           nullptr, platform::BoxModality::kTaskModal)) {
+    return;
+  }
   QMessageBox box(QMessageBox::Critical, QString::fromLatin1(kApplicationErrorCaption), text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
-#endif
 }
 
 QString ExceptionClassName(const std::exception& error) {
@@ -78,18 +76,25 @@ QString ApplicationErrorText(const std::exception& error, const QString& module,
          QLatin1Char('\n') + ui::ErrorText(error);
 }
 
-int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath, bool (*gbkConverterAvailable)()) {
+Windows& windows() {
+  static Windows theWindows;
+  return theWindows;
+}
+
+int CreateWindows(const ApplicationErrorBox& errorBox, const QString& databasePath, bool (*gbkConverterAvailable)()) {
   // Before any window exists: every request, from the first on, serves the UI event queue while it waits.
   ui::InstallPumpDispatcher();
   try {
     // Before the catalogue opens: without the converter every text read from the server would be stored empty.
-    if (!gbkConverterAvailable()) throw exchange::GbkConverterMissing();
-    Form2 = new TForm2(databasePath);
-    AddSp = new TAddSp(Form2->Database(), Form2->MainList(), Form2);
-    GengXinChengXun = new TGengXinChengXun(Form2);
-    Form3 = new TForm3(Form2->MainList(), Form2);
-    Form2->SetTaskWindows(AddSp, GengXinChengXun, Form3);
-    exchange::PrepareDownloadFolder(exchange::DefaultDownloadFolder());
+    if (!gbkConverterAvailable()) throw ui::GbkConverterMissing();
+    Windows& made = windows();
+    made.main = new MainWindow(databasePath);
+    made.catalogueUpdate =
+        new exchange::CatalogueUpdateWindow(made.main->Database(), made.main->MainList(), made.main);
+    made.programUpdate = new exchange::ProgramUpdateWindow(made.main);
+    made.paperDownload = new exchange::PaperDownloadWindow(made.main->MainList(), made.main);
+    made.main->SetTaskWindows(made.catalogueUpdate, made.programUpdate, made.paperDownload);
+    exchange::PrepareDownloadFolder(exchange::DownloadFolder());
     return 0;
   } catch (const std::exception& error) {
     const QString module = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -98,15 +103,13 @@ int CreateForms(const ApplicationErrorBox& errorBox, const QString& databasePath
   }
 }
 
-void DestroyForms() {
-  delete Form3;
-  delete GengXinChengXun;
-  delete AddSp;
-  delete Form2;
-  Form3 = nullptr;
-  GengXinChengXun = nullptr;
-  AddSp = nullptr;
-  Form2 = nullptr;
+void DestroyWindows() {
+  Windows& made = windows();
+  delete made.paperDownload;
+  delete made.programUpdate;
+  delete made.catalogueUpdate;
+  delete made.main;
+  made = Windows{};
 }
 
 }  // namespace app

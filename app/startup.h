@@ -8,7 +8,15 @@
 #include <exception>
 #include <functional>
 
+namespace exchange {
+class CatalogueUpdateWindow;
+class PaperDownloadWindow;
+class ProgramUpdateWindow;
+}  // namespace exchange
+
 namespace app {
+
+class MainWindow;
 
 inline constexpr const char* kApplicationName = "vextal";
 inline constexpr const char* kApplicationErrorCaption = "Application Error";
@@ -24,18 +32,27 @@ QString ExceptionClassName(const std::exception& error);
 // "Exception <class> in module <module> at <address>." followed by a line break and the error's message.
 QString ApplicationErrorText(const std::exception& error, const QString& module, const void* address);
 
+// The program's windows, created once each and living until the process ends.
+struct Windows {
+  MainWindow* main = nullptr;
+  exchange::CatalogueUpdateWindow* catalogueUpdate = nullptr;
+  exchange::ProgramUpdateWindow* programUpdate = nullptr;
+  exchange::PaperDownloadWindow* paperDownload = nullptr;
+};
+Windows& windows();
+
 // Installs the pump dispatcher (the calling thread becomes the UI thread) and creates every window once, in the
 // program's order (main window, catalogue update, program update, paper download), so the paper download window's
-// AntiFreeze is the one in force; publishes them as Form2, AddSp, GengXinChengXun and Form3; makes the download folder
-// ready (created when missing, an interrupted download's temporary files removed) and returns 0. When a window cannot
-// be created (the catalogue does not open), or gbkConverterAvailable says there is no GBK converter, reports it
-// through errorBox and returns the exit code the process must end with.
-int CreateForms(const ApplicationErrorBox& errorBox,
+// pump policy is the one in force; publishes them in windows(); makes the download folder ready (created when
+// missing, an interrupted download's temporary files removed) and returns 0. When a window cannot be created (the
+// catalogue does not open), or gbkConverterAvailable says there is no GBK converter, reports it through errorBox and
+// returns the exit code the process must end with.
+int CreateWindows(const ApplicationErrorBox& errorBox,
                 const QString& databasePath = QString::fromLatin1(store::kCatalogueFile),
                 bool (*gbkConverterAvailable)() = platform::GbkConverterAvailable);
 
-// Deletes the windows CreateForms made, newest first, and clears the globals. The program itself never calls it (the
+// Deletes the windows CreateWindows made, newest first, and clears windows(). The program itself never calls it (the
 // process ends without an orderly close); tests that start the client more than once do.
-void DestroyForms();
+void DestroyWindows();
 
 }  // namespace app

@@ -8,8 +8,8 @@
 //
 // bench/import drives both and times the sqlite3 tool beside it.
 
-#include "exchange/AddUnit3.h"
-#include "exchange/gbk_text.h"
+#include "exchange/catalogue_update_window.h"
+#include "ui/gbk_text.h"
 #include "store/catalogue.h"
 #include "store/result_set.h"
 #include "ui/seams.h"
@@ -84,10 +84,10 @@ int Prepare(const QString& dir, long long records, long long baseRows) {
   sql << "begin;\n";
   for (long long i = 1; i <= records; ++i) {
     const long long n = baseRows + i;
-    answer << "<tr>\r\n<F_id>" << n << "</F_id><F_SJMC>" << exchange::EncodeGbk(Title(n)) << "</F_SJMC><F_KM>"
-           << exchange::EncodeGbk(Exam(n)) << "</F_KM><F_ZFL1>" << exchange::EncodeGbk(Subject(n))
-           << "</F_ZFL1><F_LB>" << exchange::EncodeGbk(Category(n)) << "</F_LB><F_MS>"
-           << exchange::EncodeGbk(Description(n)) << "</F_MS>\r\n";
+    answer << "<tr>\r\n<F_id>" << n << "</F_id><F_SJMC>" << ui::EncodeGbk(Title(n)) << "</F_SJMC><F_KM>"
+           << ui::EncodeGbk(Exam(n)) << "</F_KM><F_ZFL1>" << ui::EncodeGbk(Subject(n))
+           << "</F_ZFL1><F_LB>" << ui::EncodeGbk(Category(n)) << "</F_LB><F_MS>"
+           << ui::EncodeGbk(Description(n)) << "</F_MS>\r\n";
     sql << "insert into VXT_TM (F_bh, F_SJMC, F_KM, F_ZFL1, F_LB, F_MS, F_ZT) values (" << n << ", "
         << SqlText(Title(n)) << ", " << SqlText(Exam(n)) << ", " << SqlText(Subject(n)) << ", "
         << SqlText(Category(n)) << ", " << SqlText(Description(n)) << ", '下载');\n";
@@ -113,12 +113,12 @@ int Import(const QString& dbPath, const QString& answerPath, long long expectedR
     mainList.SetStatement(store::DefaultListStatement());
     mainList.Open();
     QWidget mainWindow;
-    TAddSp addSp(db, &mainList, &mainWindow);
-    addSp.SetAnswerBuffer(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    exchange::CatalogueUpdateWindow catalogueUpdate(db, &mainList, &mainWindow);
+    catalogueUpdate.SetAnswerBuffer(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 
     QElapsedTimer timer;
     timer.start();
-    addSp.Button2Click();
+    catalogueUpdate.ImportAnswer();
     seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     db.close();
   }

@@ -7,7 +7,7 @@
 //       ORIGIN, its countdown action run once, offscreen; a 10 ms timer records the longest stretch the UI event queue
 //       went unserved. Prints "<action s> <file transfer s> <longest UI gap ms> <gaps over 50 ms>" after checking
 //       the result.
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/paper_download_window.h"
 #include "net/socket_api.h"
 #include "store/catalogue.h"
 #include "store/result_set.h"
@@ -139,7 +139,7 @@ int RunDownload(int argc, char** argv, const std::string& origin, std::uint64_t 
   list.Open();
   const qint64 id = list.CurrentId();
 
-  TForm3 form(&list, nullptr);
+  exchange::PaperDownloadWindow form(&list, nullptr);
   form.SetContentServer(origin);
   form.show();
   QCoreApplication::processEvents();
@@ -158,15 +158,15 @@ int RunDownload(int argc, char** argv, const std::string& origin, std::uint64_t 
     if (now - lastTick > kGapGoalNs) ++gapsOverGoal;
     lastTick = now;
   });
-  QObject::connect(form.ProgressBar1, &QProgressBar::valueChanged, [&](int) {
+  QObject::connect(form.ProgressBar, &QProgressBar::valueChanged, [&](int) {
     // The bar restarts for the file: its first movement against the file's length starts the transfer's clock.
-    if (fileStart < 0 && form.ProgressBar1->maximum() == static_cast<int>(bodySize)) fileStart = elapsed.nsecsElapsed();
+    if (fileStart < 0 && form.ProgressBar->maximum() == static_cast<int>(bodySize)) fileStart = elapsed.nsecsElapsed();
   });
 
   clock.shiftMs = kAfterShowMs;
   gapTimer.start();
   elapsed.start();
-  form.Timer1Timer();
+  form.OnCountdownTick();
   const qint64 end = elapsed.nsecsElapsed();
   gapTimer.stop();
   longestGap = std::max(longestGap, end - lastTick);

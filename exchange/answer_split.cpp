@@ -1,6 +1,6 @@
 #include "exchange/answer_split.h"
 
-#include "net/gbk.h"
+#include "platform/gbk.h"
 
 namespace exchange {
 namespace {
@@ -48,7 +48,7 @@ std::size_t FindInGbkText(std::string_view text, std::string_view pattern) {
   std::size_t knownStart = 0;  // a position known to begin a character
   for (std::size_t at = text.find(pattern); at != std::string_view::npos; at = text.find(pattern, at + 1)) {
     std::size_t runStart = at;
-    while (runStart > knownStart && net::IsGbkLeadByte(static_cast<unsigned char>(text[runStart - 1]))) --runStart;
+    while (runStart > knownStart && platform::IsGbkLeadByte(static_cast<unsigned char>(text[runStart - 1]))) --runStart;
     if ((at - runStart) % 2 == 0) return at + 1;
     knownStart = at + 1;  // the candidate is a second byte, so the next byte begins a character
   }

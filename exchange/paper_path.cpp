@@ -1,11 +1,11 @@
 #include "exchange/paper_path.h"
 
+#include "exchange/query_value.h"
+#include "platform/gbk.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
-
-#include "exchange/query_value.h"
-#include "net/gbk.h"
 
 namespace exchange {
 namespace {
@@ -13,8 +13,6 @@ namespace {
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr std::string_view kForbiddenCharacters = "<>:\"|?*";
-
-bool IsSeparator(char byte) { return byte == '/' || byte == '\\'; }
 
 char AsciiUpper(char byte) { return (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 'a' + 'A') : byte; }
 char AsciiLower(char byte) { return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte - 'A' + 'a') : byte; }
@@ -87,28 +85,29 @@ std::string LocalNameOf(std::string_view answer) {
   return std::string(answer.substr(slash + 1));
 }
 
-bool IsSafeLocalName(std::string_view local) {
-  if (local.empty()) return false;
+bool IsSafeLocalName(std::string_view name) {
+  if (name.empty()) return false;
+  const std::string local = platform::BackslashesAsSlashes(name);
   std::vector<std::string_view> segments;
   std::size_t segmentStart = 0;
   std::size_t at = 0;
   while (at < local.size()) {
     const auto byte = static_cast<unsigned char>(local[at]);
-    if (net::IsGbkLeadByte(byte)) {
+    if (platform::IsGbkLeadByte(byte)) {
       // Decoders differ on whether a broken character swallows the byte after it, so such a name is never trusted.
-      if (at + 1 >= local.size() || !net::IsGbkTrailByte(static_cast<unsigned char>(local[at + 1]))) return false;
+      if (at + 1 >= local.size() || !platform::IsGbkTrailByte(static_cast<unsigned char>(local[at + 1]))) return false;
       at += 2;
       continue;
     }
     if (byte < kFirstPrintable || byte == kDelete) return false;
     if (kForbiddenCharacters.find(static_cast<char>(byte)) != std::string_view::npos) return false;
-    if (IsSeparator(static_cast<char>(byte))) {
-      segments.push_back(local.substr(segmentStart, at - segmentStart));
+    if (byte == '/') {
+      segments.push_back(std::string_view(local).substr(segmentStart, at - segmentStart));
       segmentStart = at + 1;
     }
     ++at;
   }
-  segments.push_back(local.substr(segmentStart));
+  segments.push_back(std::string_view(local).substr(segmentStart));
   // A leading separator shows up as an empty first segment, so absolute names fall out with the empty ones.
   for (std::string_view segment : segments) {
     if (!IsSafeSegment(segment)) return false;
@@ -117,9 +116,9 @@ bool IsSafeLocalName(std::string_view local) {
 }
 
 std::optional<std::string> SafeLocalNameOf(std::string_view answer) {
-  std::string local = LocalNameOf(answer);
+  const std::string local = LocalNameOf(answer);
   if (!IsSafeLocalName(local)) return std::nullopt;
-  return local;
+  return platform::BackslashesAsSlashes(local);
 }
 
 bool IsRunnableFileName(std::string_view name) {

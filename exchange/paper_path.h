@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exchange/server_pages.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,8 +10,6 @@
 // inside the server's upload area ("folder/file.pdf"); the client fetches it whole and stores it under the download
 // folder without its first segment.
 namespace exchange {
-
-inline constexpr std::string_view kUploadPrefix = "/Upload/";
 
 // "/Upload/" + answer, with the bytes that cannot stand raw in a request target (blanks, control bytes, DEL, "#")
 // written as %XX: standard servers refuse a request line that a blank splits, and "#" would cut the name off as a
@@ -28,7 +28,7 @@ std::string LocalNameOf(std::string_view answer);
 // except as the second byte of a GBK character.
 bool IsSafeLocalName(std::string_view local);
 
-// LocalNameOf(answer) when it is safe, nothing otherwise.
+// LocalNameOf(answer) when it is safe, with every separator written "/", nothing otherwise.
 std::optional<std::string> SafeLocalNameOf(std::string_view answer);
 
 // Whether handing a file of this name to the shell could run code: its extension (the last one, without regard to

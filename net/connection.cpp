@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "net/http_error.h"
 #include "net/http_text.h"
 #include "net/socket_errors.h"
@@ -76,7 +76,7 @@ int ResolveHost(const std::string& host, std::uint32_t& address) {
 }
 
 int IdleSlice() {
-  AntiFreeze* policy = AntiFreeze::InForce();
+  PumpPolicy* policy = PumpPolicy::InForce();
   int idle = policy != nullptr ? policy->IdleTimeOut() : 0;
   return idle > 0 ? idle : 1;
 }
@@ -172,7 +172,7 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
   }
 
   std::uint16_t networkPort = static_cast<std::uint16_t>(port);
-  bool pumping = AntiFreezeInForceHere();
+  bool pumping = PumpPolicyInForceHere();
   if (pumping || readTimeout > 0) {
     auto job = std::make_shared<ConnectJob>();
     std::thread worker;
@@ -221,7 +221,7 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
 
 bool Connection::WaitForData(int limitMs) {
   if (m_state != State::Open) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
-  bool sliced = AntiFreezeInForceHere();
+  bool sliced = PumpPolicyInForceHere();
   auto waitOnce = [this](int ms) {
     int rc = sock::WaitReadable(m_socket, ms);
     // Taken before the pump: a handler it runs may make socket calls of its own and overwrite the error.
@@ -236,7 +236,7 @@ bool Connection::WaitForData(int limitMs) {
   };
   if (limitMs <= 0) {
     // The policy is read afresh for every slice: a handler run by the pump may replace or end it.
-    for (bool pumping = sliced;; pumping = AntiFreezeInForceHere()) {
+    for (bool pumping = sliced;; pumping = PumpPolicyInForceHere()) {
       if (waitOnce(pumping ? IdleSlice() : -1)) return true;
     }
   }

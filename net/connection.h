@@ -13,7 +13,7 @@ namespace net {
 
 // One client's TCP connection: connecting (on a connect thread while the UI is pumped), sending, and reading lines
 // and byte runs out of a receive buffer that stays small whatever the body size. Every wait serves the UI through
-// the AntiFreeze in force. Failures are HttpClientError.
+// the PumpPolicy in force. Failures are HttpClientError.
 class Connection {
  public:
   enum class State {

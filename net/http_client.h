@@ -45,7 +45,7 @@ struct ResponseHead {
 };
 
 // A blocking HTTP/1.1 GET client over one kept-alive connection. Gets run on the UI thread and serve the UI through
-// the AntiFreeze in force while they wait, so handlers may run inside a get; such a handler must not use the same
+// the PumpPolicy in force while they wait, so handlers may run inside a get; such a handler must not use the same
 // client (it is refused with ClientBusy). Every failure is an HttpClientError.
 class HttpClient {
  public:

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <limits>
 
-#include "net/gbk.h"
+#include "platform/gbk.h"
 
 namespace net {
 
@@ -21,19 +21,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-std::string NormalizeSlashes(const std::string& url) {
-  std::string out = url;
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    unsigned char byte = static_cast<unsigned char>(out[i]);
-    if (IsGbkLeadByte(byte) && i + 1 < out.size()) {
-      ++i;  // the trail byte may look like a backslash; it belongs to the character
-    } else if (out[i] == '\\') {
-      out[i] = '/';
-    }
-  }
-  return out;
 }
 
 // Parses an optionally signed decimal integer that fills the whole text.
@@ -79,7 +66,7 @@ std::string TrimBlanks(const std::string& text) {
 
 UrlParts SplitUrl(const std::string& url) {
   UrlParts parts;
-  std::string rest = NormalizeSlashes(url);
+  std::string rest = platform::BackslashesAsSlashes(url);
   std::size_t schemeEnd = rest.find("://");
   if (schemeEnd != std::string::npos) {
     parts.scheme = rest.substr(0, schemeEnd);

@@ -1,7 +1,5 @@
 #include "platform/gbk.h"
 
-#include "net/gbk.h"
-
 #include <climits>
 #include <cstring>
 
@@ -22,8 +20,8 @@ constexpr unsigned char kFirstNonAscii = 0x80;
 // A lead byte with a valid second byte is one unit, whether or not the pair is assigned; every other byte is a unit
 // of its own. A unit the converter cannot read costs one replacement character.
 std::size_t UnitLength(std::string_view bytes, std::size_t at) {
-  const bool pair = net::IsGbkLeadByte(static_cast<unsigned char>(bytes[at])) && at + 1 < bytes.size() &&
-                    net::IsGbkTrailByte(static_cast<unsigned char>(bytes[at + 1]));
+  const bool pair = platform::IsGbkLeadByte(static_cast<unsigned char>(bytes[at])) && at + 1 < bytes.size() &&
+                    platform::IsGbkTrailByte(static_cast<unsigned char>(bytes[at + 1]));
   return pair ? 2 : 1;
 }
 
@@ -124,6 +122,18 @@ std::optional<std::u16string> DecodeGbkStrict(std::string_view bytes) {
   std::memcpy(text.data(), out.data(), text.size() * sizeof(char16_t));
   return text;
 #endif
+}
+
+std::string BackslashesAsSlashes(std::string_view bytes) {
+  std::string out(bytes);
+  for (std::size_t at = 0; at < out.size(); ++at) {
+    if (IsGbkLeadByte(static_cast<unsigned char>(out[at]))) {
+      ++at;
+    } else if (out[at] == '\\') {
+      out[at] = '/';
+    }
+  }
+  return out;
 }
 
 std::u16string DecodeGbk(std::string_view bytes) {

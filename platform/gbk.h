@@ -10,6 +10,18 @@ namespace platform {
 
 inline constexpr char16_t kReplacementCharacter = u'\uFFFD';
 
+// A byte in this range starts a double-byte character, and the byte after it may take any value, including those of
+// ASCII delimiters such as "\\" or "<".
+inline bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+// GBK's second byte lies in 0x40..0xFE without 0x7F. After a lead byte anything else is a broken character: the
+// converter then reads the lead byte alone as invalid and the next byte on its own.
+inline bool IsGbkTrailByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFE && byte != 0x7F; }
+
+// Every "\\" that stands for itself written as "/", the way Windows reads a path: a byte after a lead byte belongs to
+// its character, whatever it looks like, so a second byte 0x5C stays.
+std::string BackslashesAsSlashes(std::string_view bytes);
+
 // Whether the converter exists in both directions. Without it every conversion would fail; start-up refuses to run
 // rather than store empty texts.
 bool GbkConverterAvailable();

@@ -9,20 +9,20 @@
 class QLineEdit;
 class QTimer;
 
-// The countdown trigger every network window uses: armed on show, ticked once a second by the window's Timer1, it
+// The countdown trigger every network window uses: armed on show, ticked once a second by the window's CountdownTimer, it
 // writes the remaining time into the window's countdown field and fires the window's action when that field shows a
 // trigger reading. Windows never start network work from the show itself, and the same readings recur 55/58 s after
 // show and again a day later while the timer still runs.
 //
 // Wiring, for a window author:
-//   constructor:  m_countdown(Timer1, Edit1);  connect(&Timer1, &QTimer::timeout, this, &TAddSp::Timer1Timer);
-//   FormShow:     m_countdown.ArmOnShow(wasVisible);   // or Arm() when the show path already skips visible windows
-//   Timer1Timer:  m_countdown.Tick();
+//   constructor:  m_countdown(CountdownTimer, CountdownText);  connect(&CountdownTimer, &QTimer::timeout, this, &exchange::CatalogueUpdateWindow::OnCountdownTick);
+//   OnShown:     m_countdown.ArmOnShow(wasVisible);   // or Arm() when the show path already skips visible windows
+//   OnCountdownTick:  m_countdown.Tick();
 //                 if (m_countdown.Fires(ui::kReading28)) {
 //                   ui::CountdownTrigger::ActionScope running(m_countdown);
 //                   ... the request ...
 //                 }
-//   stopping:     m_countdown.Stop() (or Timer1.stop(); they are the same thing)
+//   stopping:     m_countdown.Stop() (or CountdownTimer.stop(); they are the same thing)
 namespace ui {
 
 // The countdown starts from 30 seconds after the show.

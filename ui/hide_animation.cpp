@@ -1,14 +1,12 @@
 #include "ui/hide_animation.h"
 
+#include "platform/desktop.h"
+
 #include <QEasingCurve>
 #include <QEventLoop>
 #include <QPropertyAnimation>
 #include <QRect>
 #include <QWidget>
-
-#ifdef Q_OS_WIN
-#include "platform/desktop.h"
-#endif
 
 namespace ui {
 namespace {
@@ -26,13 +24,11 @@ void AnimateHide(QWidget* window, int durationMs) {
     window->hide();
     return;
   }
-#ifdef Q_OS_WIN
   // Qt learns of the hide only from its own call; the animation has already taken the window off the screen.
   if (platform::AnimateHide(reinterpret_cast<platform::WindowHandle>(window->winId()), durationMs)) {
     window->hide();
     return;
   }
-#endif
   const QRect start = window->geometry();
   const QRect end(start.center(), QSize(kCollapsedSide, kCollapsedSide));
   // Layouts would otherwise hold the window at their minimum size and the collapse would stop short.

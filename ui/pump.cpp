@@ -1,6 +1,6 @@
 #include "ui/pump.h"
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

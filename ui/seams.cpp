@@ -1,5 +1,6 @@
 #include "ui/seams.h"
 
+#include "platform/desktop.h"
 #include "platform/process.h"
 
 #include <QApplication>
@@ -10,14 +11,6 @@
 #include <QPushButton>
 #include <QUrl>
 #include <QWidget>
-
-#include <cstdlib>
-
-#ifdef Q_OS_WIN
-#include "platform/desktop.h"
-
-#include <windows.h>
-#endif
 
 namespace ui {
 namespace {
@@ -58,17 +51,16 @@ class RealDialogs : public Dialogs {
 class RealShell : public Shell {
  public:
   void Open(const QString& target) override {
-#ifdef Q_OS_WIN
     // The link label asks for SW_SHOW, a downloaded paper for SW_SHOWNORMAL; neither passes a verb or parameters.
     const bool web = IsWebAddress(target);
     const QString native = web ? target : QDir::toNativeSeparators(target);
     QWidget* window = QApplication::activeWindow();
-    platform::OpenWithShell(native.toStdU16String(),
-                            window ? reinterpret_cast<platform::WindowHandle>(window->winId()) : nullptr,
-                            web ? platform::ShowCommand::kShow : platform::ShowCommand::kShowNormal);
-#else
-    QDesktopServices::openUrl(IsWebAddress(target) ? QUrl(target) : QUrl::fromLocalFile(target));
-#endif
+    const platform::ShellAnswer answer = platform::OpenWithShell(
+        native.toStdU16String(), window ? reinterpret_cast<platform::WindowHandle>(window->winId()) : nullptr,
+        web ? platform::ShowCommand::kShow : platform::ShowCommand::kShowNormal);
+    if (answer == platform::ShellAnswer::kNotHandled) {
+      QDesktopServices::openUrl(web ? QUrl(target) : QUrl::fromLocalFile(target));
+    }
   }
 };
 
@@ -77,12 +69,7 @@ class RealProcesses : public Processes {
   // Whether it started is not looked at: a missing updater goes unnoticed, and the program ends all the same.
   void StartHidden(const QString& program) override { platform::StartHidden(program.toStdU16String()); }
 
-  void EndProcess(int exitCode) override {
-#ifdef Q_OS_WIN
-    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
-#endif
-    std::_Exit(exitCode);
-  }
+  void EndProcess(int exitCode) override { platform::EndProcessNow(exitCode); }
 };
 
 class RealClock : public Clock {

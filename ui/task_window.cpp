@@ -8,6 +8,9 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace ui {
 namespace {
 
@@ -18,30 +21,30 @@ constexpr int kProgressBarBottomMargin = 8;
 
 TaskWindow::TaskWindow(const QString& caption, QSize clientSize, QWidget* mainWindow)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      ProgressBar1(new QProgressBar(this)),
-      Timer1(new QTimer(this)),
-      Edit1(new QLineEdit(this)),
+      ProgressBar(new QProgressBar(this)),
+      CountdownTimer(new QTimer(this)),
+      CountdownText(new QLineEdit(this)),
       m_mainWindow(mainWindow),
-      m_countdown(*Timer1, *Edit1) {
+      m_countdown(*CountdownTimer, *CountdownText) {
   setWindowTitle(caption);
   setFixedSize(clientSize);
 
-  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-  ProgressBar1->setGeometry(0, 0, clientSize.width(), clientSize.height() - kProgressBarBottomMargin);
-  ProgressBar1->setRange(0, 100);
-  ProgressBar1->setValue(0);
-  ProgressBar1->setTextVisible(false);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setGeometry(0, 0, clientSize.width(), clientSize.height() - kProgressBarBottomMargin);
+  ProgressBar->setRange(0, 100);
+  ProgressBar->setValue(0);
+  ProgressBar->setTextVisible(false);
 
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(kCountdownPeriodMs);
+  CountdownTimer->setObjectName(QStringLiteral("CountdownTimer"));
+  CountdownTimer->setInterval(kCountdownPeriodMs);
   // Queued, as in the main window: the toolkit delivers no further tick of a timer while its own handler runs, so a
   // direct connection would freeze the countdown (visible in the program update window) for a whole request. Ticks
   // that arrive while the request waits find the action busy and are skipped.
   connect(
-      Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); }, Qt::QueuedConnection);
+      CountdownTimer, &QTimer::timeout, this, [this] { Guarded([this] { OnCountdownTick(); }); }, Qt::QueuedConnection);
 
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->hide();
+  CountdownText->setObjectName(QStringLiteral("CountdownText"));
+  CountdownText->hide();
 }
 
 void TaskWindow::ShowForCommand() {
@@ -54,9 +57,27 @@ void TaskWindow::ShowForCommand() {
   }
 }
 
-void TaskWindow::FormShow() { m_countdown.Arm(); }
+void TaskWindow::FollowTransfers(net::HttpClient& client) {
+  client.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t total) { StartProgress(total); };
+  client.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t done) { ShowProgress(done); };
+}
 
-void TaskWindow::Timer1Timer() {}
+void TaskWindow::StartProgress(std::int64_t total) {
+  constexpr std::int64_t kBarLimit = std::numeric_limits<int>::max();
+  m_progressShift = 0;
+  while ((total >> m_progressShift) > kBarLimit) ++m_progressShift;
+  ProgressBar->setRange(0, static_cast<int>(std::max<std::int64_t>(total, 0) >> m_progressShift));
+  ProgressBar->setValue(0);
+}
+
+void TaskWindow::ShowProgress(std::int64_t done) {
+  ProgressBar->setValue(
+      static_cast<int>(std::clamp<std::int64_t>(done >> m_progressShift, 0, ProgressBar->maximum())));
+}
+
+void TaskWindow::OnShown() { m_countdown.Arm(); }
+
+void TaskWindow::OnCountdownTick() {}
 
 void TaskWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -68,7 +89,7 @@ void TaskWindow::showEvent(QShowEvent* event) {
     CentreOnMainWindow();
     m_placed = true;
   }
-  Guarded([this] { FormShow(); });
+  Guarded([this] { OnShown(); });
 }
 
 void TaskWindow::keyPressEvent(QKeyEvent* event) {

@@ -1,11 +1,14 @@
 #pragma once
 
-#include "net/anti_freeze.h"
+#include "net/http_client.h"
+#include "net/pump_policy.h"
 #include "ui/countdown.h"
 
 #include <QSize>
 #include <QString>
 #include <QWidget>
+
+#include <cstdint>
 
 class QKeyEvent;
 class QLineEdit;
@@ -16,7 +19,7 @@ class QTimer;
 namespace ui {
 
 // What the three task windows share: a borderless, always-on-top strip with a progress bar along its top, a
-// countdown timer with its text field, and one AntiFreeze created with the window. It is placed at the centre of the
+// countdown timer with its text field, and one PumpPolicy created with the window. It is placed at the centre of the
 // main window when first shown and keeps that place afterwards, as the user may have dragged the main window since.
 // The controls keep the names the program's documentation gives them.
 class TaskWindow : public QWidget {
@@ -34,17 +37,24 @@ class TaskWindow : public QWidget {
   // the window's one client.
   void ShowForCommand();
 
-  QProgressBar* const ProgressBar1;
-  QTimer* const Timer1;
+  // The bar follows every body this client transfers: it starts over at each one and shows the bytes received.
+  void FollowTransfers(net::HttpClient& client);
+  // The bar over a transfer of `total` bytes (none known: zero or less). QProgressBar counts in int, so a total
+  // beyond that range is shown in coarser steps; a count beyond the total stops the bar at its end.
+  void StartProgress(std::int64_t total);
+  void ShowProgress(std::int64_t done);
+
+  QProgressBar* const ProgressBar;
+  QTimer* const CountdownTimer;
   // The countdown text field; hidden unless a window shows its reading.
-  QLineEdit* const Edit1;
-  net::AntiFreeze IdAntiFreeze1;
+  QLineEdit* const CountdownText;
+  net::PumpPolicy Pump;
 
  protected:
   // Runs on every real show (showing a window that is already visible does not get here): arms the countdown.
-  virtual void FormShow();
+  virtual void OnShown();
   // Once a second while the countdown runs.
-  virtual void Timer1Timer();
+  virtual void OnCountdownTick();
 
   void showEvent(QShowEvent* event) override;
   // Escape puts away a strip whose action is not running: it has no border or close box of its own.
@@ -55,6 +65,8 @@ class TaskWindow : public QWidget {
 
   QWidget* m_mainWindow;
   bool m_placed = false;
+  // Byte counts are shifted right by this many bits to fit the bar's int range.
+  int m_progressShift = 0;
   CountdownTrigger m_countdown;
 };
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/IndexUnit2.h"
-#include "exchange/AddUnit3.h"
-#include "exchange/GengXingChengXuUnit3.h"
-#include "exchange/JinDuTiaoUnit3.h"
+#include "app/main_window.h"
+#include "exchange/catalogue_update_window.h"
+#include "exchange/program_update_window.h"
+#include "exchange/paper_download_window.h"
 #include "store/result_set.h"
 #include "tests/support/qt_fakes.h"
 
@@ -34,18 +34,18 @@ class MainWindowTest : public InScratchDirectory {
  protected:
   void SetUp() override {
     InScratchDirectory::SetUp();
-    form = std::make_unique<TForm2>();
+    form = std::make_unique<app::MainWindow>();
     form->SetHideAnimationMs(0);
-    addSp = std::make_unique<TAddSp>(form->Database(), form->MainList(), form.get());
-    gengXin = std::make_unique<TGengXinChengXun>(form.get());
-    form3 = std::make_unique<TForm3>(form->MainList(), form.get());
-    form->SetTaskWindows(addSp.get(), gengXin.get(), form3.get());
+    catalogueUpdate = std::make_unique<exchange::CatalogueUpdateWindow>(form->Database(), form->MainList(), form.get());
+    programUpdate = std::make_unique<exchange::ProgramUpdateWindow>(form.get());
+    paperDownload = std::make_unique<exchange::PaperDownloadWindow>(form->MainList(), form.get());
+    form->SetTaskWindows(catalogueUpdate.get(), programUpdate.get(), paperDownload.get());
   }
 
   void TearDown() override {
-    form3.reset();
-    gengXin.reset();
-    addSp.reset();
+    paperDownload.reset();
+    programUpdate.reset();
+    catalogueUpdate.reset();
     form.reset();
     InScratchDirectory::TearDown();
   }
@@ -63,8 +63,8 @@ class MainWindowTest : public InScratchDirectory {
   }
 
   testsupport::InstalledFakes fakes;
-  std::unique_ptr<TForm2> form;
-  std::unique_ptr<TAddSp> addSp;
-  std::unique_ptr<TGengXinChengXun> gengXin;
-  std::unique_ptr<TForm3> form3;
+  std::unique_ptr<app::MainWindow> form;
+  std::unique_ptr<exchange::CatalogueUpdateWindow> catalogueUpdate;
+  std::unique_ptr<exchange::ProgramUpdateWindow> programUpdate;
+  std::unique_ptr<exchange::PaperDownloadWindow> paperDownload;
 };

@@ -1,4 +1,4 @@
-#include "app/IndexUnit2.h"
+#include "app/main_window.h"
 
 #include "tests/app/app_fixture.h"
 #include "tests/support/loopback_server.h"
@@ -41,7 +41,7 @@ class BackgroundChecksTest : public MainWindowTest {
   void SetUp() override {
     MainWindowTest::SetUp();
     ui::InstallPumpDispatcher();
-    form->Timer1->setInterval(kNoRealTickMs);
+    form->CountdownTimer->setInterval(kNoRealTickMs);
     versionServer.SetHandler([this](const std::string&) { return Answer{Action::Send(OkResponse(version))}; });
     contentServer.SetHandler([this](const std::string&) { return Answer{Action::Send(OkResponse(newPapers))}; });
     form->SetServers(contentServer.Url(""), versionServer.Url(""));
@@ -51,14 +51,14 @@ class BackgroundChecksTest : public MainWindowTest {
   void ShowAfresh() {
     form->hide();
     form->show();
-    form->Timer1->setInterval(kNoRealTickMs);
+    form->CountdownTimer->setInterval(kNoRealTickMs);
     shownAt = fakes.clock.now;
   }
 
   // One tick of the main window's timer, msAfterShow after the show, through the handler guard as the timer runs it.
   void TickAt(qint64 msAfterShow) {
     fakes.clock.now = shownAt.addMSecs(msAfterShow);
-    ui::Guarded([this] { form->Timer1Timer(); });
+    ui::Guarded([this] { form->OnCountdownTick(); });
   }
 
   int VersionRequests() const { return static_cast<int>(versionServer.Requests().size()); }
@@ -99,7 +99,7 @@ TEST_F(BackgroundChecksTest, ChecksRunAtTheirReadingsAndRepeatOnceWhileNothingIs
       if (NewPaperRequests() != n) log.push_back("n@" + std::to_string(ms / 1000));
     }
     EXPECT_EQ(log, c.expected) << c.label;
-    EXPECT_TRUE(form->Timer1->isActive()) << c.label;
+    EXPECT_TRUE(form->CountdownTimer->isActive()) << c.label;
     // Nothing ran outside the ticks that logged it.
     EXPECT_EQ(VersionRequests() - versionBefore + NewPaperRequests() - newPaperBefore,
               static_cast<int>(c.expected.size()))
@@ -126,8 +126,8 @@ TEST_F(BackgroundChecksTest, OnlyTheExactVersionTextMeansNoNewVersion) {
     TickAt(1500);
     EXPECT_EQ(Joined(fakes.dialogs.messages), c.message ? Joined({kNewVersion}) : "") << c.answer;
     // Dismissed before the 25 reading, the message stopped the timer: the new-paper check does not follow.
-    EXPECT_EQ(form->Timer1->isActive(), !c.message) << c.answer;
-    if (form->Timer1->isActive()) {
+    EXPECT_EQ(form->CountdownTimer->isActive(), !c.message) << c.answer;
+    if (form->CountdownTimer->isActive()) {
       TickAt(4500);
     }
     EXPECT_EQ(NewPaperRequests() - newPaperBefore, c.message ? 0 : 1) << c.answer;
@@ -147,7 +147,7 @@ TEST_F(BackgroundChecksTest, OnlyAnExactZeroMeansNoNewPapers) {
     ShowAfresh();
     TickAt(4500);
     EXPECT_EQ(Joined(fakes.dialogs.messages), c.message ? Joined({kNewPapers}) : "") << c.answer;
-    EXPECT_EQ(form->Timer1->isActive(), !c.message) << c.answer;
+    EXPECT_EQ(form->CountdownTimer->isActive(), !c.message) << c.answer;
   }
   // An empty catalogue asks from the high-water mark "1".
   EXPECT_EQ(FirstLine(contentServer.Requests().front()), "GET /admin/ZPR_UpCount1.asp?id=1 HTTP/1.1");
@@ -169,7 +169,7 @@ TEST_F(BackgroundChecksTest, VersionMessageStillOpenAtTheTwentyFifthReadingLetsT
   // One run only: once both messages are dismissed the timer is stopped and the handler's second look finds it so.
   EXPECT_EQ(VersionRequests(), 1);
   EXPECT_EQ(NewPaperRequests(), 1);
-  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_FALSE(form->CountdownTimer->isActive());
 }
 
 // The same road with the real timer, ticking fast: a message box's event loop must go on delivering the ticks of
@@ -194,8 +194,8 @@ TEST_F(BackgroundChecksTest, TheRealTimerKeepsTickingWhileAMessageIsOpen) {
     }
   };
   fakes.clock.now = shownAt.addMSecs(1500);
-  form->Timer1->start(kFastTickMs);
-  spinUntil([this] { return !form->Timer1->isActive(); });
+  form->CountdownTimer->start(kFastTickMs);
+  spinUntil([this] { return !form->CountdownTimer->isActive(); });
 
   EXPECT_EQ(Joined(fakes.dialogs.messages), Joined({kNewVersion, kNewPapers}));
   EXPECT_EQ(VersionRequests(), 1);
@@ -229,7 +229,7 @@ TEST_F(BackgroundChecksTest, TransportFailureIsReportedAndRetriedAtTheRepeat) {
   TickAt(1500);
   ASSERT_EQ(fakes.dialogs.errors.size(), 1);
   EXPECT_EQ(fakes.dialogs.errors[0], QStringLiteral("Socket Error # 10061\r\nConnection refused."));
-  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_TRUE(form->CountdownTimer->isActive());
   TickAt(4500);
   EXPECT_EQ(NewPaperRequests(), 1);
 
@@ -242,7 +242,7 @@ TEST_F(BackgroundChecksTest, TransportFailureIsReportedAndRetriedAtTheRepeat) {
   TickAt(58'500);
   EXPECT_EQ(fakes.dialogs.errors.size(), 3);
   EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
-  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_TRUE(form->CountdownTimer->isActive());
 }
 
 TEST_F(BackgroundChecksTest, FiringsWhileTheRequestWaitsAreSkippedAndTheHandlerLooksAgainAfterIt) {
@@ -276,7 +276,7 @@ TEST_F(BackgroundChecksTest, ShowingTheVisibleWindowKeepsItsCountAndAShowAfterAS
   form->Countdown().Stop();
   ShowAfresh();
   EXPECT_EQ(form->Countdown().StartInstant(), shownAt);
-  EXPECT_TRUE(form->Timer1->isActive());
+  EXPECT_TRUE(form->CountdownTimer->isActive());
   TickAt(1500);
   EXPECT_EQ(VersionRequests(), 1);
 }

@@ -1,4 +1,4 @@
-#include "app/IndexUnit2.h"
+#include "app/main_window.h"
 
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -39,24 +39,24 @@ TEST_F(MainWindowTest, ShowPlacesTheWindowOnTheWholeDesktopWithVersionCaptionAnd
   EXPECT_EQ(form->VersionText(), "3.1");
   EXPECT_EQ(form->pos(), QPoint(0, 0));
   EXPECT_EQ(form->size(), desktop.size());
-  EXPECT_EQ(form->focusWidget(), form->TreeView1);
-  EXPECT_TRUE(form->Timer1->isActive());
-  EXPECT_FALSE(form->Edit1->isVisible());
+  EXPECT_EQ(form->focusWidget(), form->ExamTree);
+  EXPECT_TRUE(form->CountdownTimer->isActive());
+  EXPECT_FALSE(form->CountdownText->isVisible());
   // The tree taking the focus selects nothing: the default list and its caption stay.
-  EXPECT_TRUE(form->TreeView1->selectedItems().isEmpty());
-  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+  EXPECT_TRUE(form->ExamTree->selectedItems().isEmpty());
+  EXPECT_EQ(form->ListTabs->tabText(0), kDefaultTab);
 }
 
 TEST_F(MainWindowTest, LayoutMenuAndTreeAreThoseOfTheProgram) {
-  EXPECT_EQ(form->Label2->text(), "Dovrin产品：");
-  ASSERT_EQ(form->TreeView1->topLevelItemCount(), 2);
-  EXPECT_EQ(form->TreeView1->topLevelItem(0)->text(0), "公务员考试");
-  EXPECT_EQ(form->TreeView1->topLevelItem(1)->text(0), "高考");
-  EXPECT_EQ(form->TreeView1->topLevelItem(0)->childCount(), 0);
-  EXPECT_EQ(form->PageControl1->count(), 1);
-  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+  EXPECT_EQ(form->ProductLabel->text(), "Dovrin产品：");
+  ASSERT_EQ(form->ExamTree->topLevelItemCount(), 2);
+  EXPECT_EQ(form->ExamTree->topLevelItem(0)->text(0), "公务员考试");
+  EXPECT_EQ(form->ExamTree->topLevelItem(1)->text(0), "高考");
+  EXPECT_EQ(form->ExamTree->topLevelItem(0)->childCount(), 0);
+  EXPECT_EQ(form->ListTabs->count(), 1);
+  EXPECT_EQ(form->ListTabs->tabText(0), kDefaultTab);
 
-  const ui::ResultSetModel* grid = form->DBGrid1->Model();
+  const ui::ResultSetModel* grid = form->PaperGrid->Model();
   QStringList titles;
   for (int i = 0; i < grid->columnCount(); ++i) {
     titles << grid->headerData(i, Qt::Horizontal).toString();
@@ -64,13 +64,13 @@ TEST_F(MainWindowTest, LayoutMenuAndTreeAreThoseOfTheProgram) {
   EXPECT_EQ(titles, QStringList({"编号", "题目名称", "职考名称", "科目", "类别", "是否下载", "备注", "下载时间"}));
   const int widths[] = {34, 296, 82, 98, 100, 92, 75};
   for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(form->DBGrid1->columnWidth(i), widths[i]) << titles[i].toStdString();
+    EXPECT_EQ(form->PaperGrid->columnWidth(i), widths[i]) << titles[i].toStdString();
   }
 
   EXPECT_EQ(Captions(form->menuBar()->actions()), QStringList({"文件", "题库列表", "下载/打开", "更新", "退出系统"}));
-  EXPECT_EQ(Captions(form->N1->actions()), QStringList({"退出"}));
-  EXPECT_EQ(Captions(form->N10->actions()), QStringList({"下载试卷", "打开试卷"}));
-  EXPECT_EQ(Captions(form->N7->actions()), QStringList({"更新题库", "更新软件"}));
+  EXPECT_EQ(Captions(form->FileMenu->actions()), QStringList({"退出"}));
+  EXPECT_EQ(Captions(form->PaperMenu->actions()), QStringList({"下载试卷", "打开试卷"}));
+  EXPECT_EQ(Captions(form->UpdateMenu->actions()), QStringList({"更新题库", "更新软件"}));
 }
 
 TEST_F(MainWindowTest, TreeSelectionFiltersTheListAndWritesTheTabCaption) {
@@ -90,14 +90,14 @@ TEST_F(MainWindowTest, TreeSelectionFiltersTheListAndWritesTheTabCaption) {
       {1, "　　高考　　共计　1　套试卷", {"语文"}},
   };
   for (const Case& c : cases) {
-    form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(c.item));
-    EXPECT_EQ(form->PageControl1->tabText(0), c.caption);
+    form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(c.item));
+    EXPECT_EQ(form->ListTabs->tabText(0), c.caption);
     QStringList titles;
     for (int row = 0; row < form->MainList()->RecordCount(); ++row) {
       titles << form->MainList()->FieldAsText(row, "F_SJMC");
     }
     EXPECT_EQ(titles, c.titles);
-    EXPECT_EQ(form->DBGrid1->Model()->rowCount(), c.titles.size());
+    EXPECT_EQ(form->PaperGrid->Model()->rowCount(), c.titles.size());
   }
 }
 
@@ -110,18 +110,18 @@ TEST_F(MainWindowTest, SearchAndSortNarrowAndOrderTheListShown) {
   Insert("4", "行测", "公务员考试", "下载");
   form->MainList()->Refresh();
   form->show();
-  QHeaderView* header = form->DBGrid1->horizontalHeader();
+  QHeaderView* header = form->PaperGrid->horizontalHeader();
   const auto clickTitle = [&](int section) {
     QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
                       QPoint(header->sectionViewportPosition(section) + 5, header->height() / 2));
   };
   const auto type = [&](const QString& text) {
     // As typed: QTest's key clicks know no Chinese characters.
-    form->Edit2->insert(text);
+    form->SearchField->insert(text);
     // The list waits for a pause in typing; the test does not wait for it.
-    EXPECT_TRUE(form->Timer2->isActive());
-    form->Timer2->stop();
-    form->Timer2Timer();
+    EXPECT_TRUE(form->SearchPause->isActive());
+    form->SearchPause->stop();
+    form->SearchAfterPause();
   };
   const auto selectTitle = [&](const QString& title) {
     for (int row = 0; row < form->MainList()->RecordCount(); ++row) {
@@ -140,15 +140,15 @@ TEST_F(MainWindowTest, SearchAndSortNarrowAndOrderTheListShown) {
       {"before anything", [] {}, kDefaultTab, {"行测", "申论二", "语文", "申论一"}, "行测"},
       {"search the whole catalogue", [&] { type("申论"); }, "　　全部试卷　　共计　2　套试卷", {"申论二", "申论一"},
        "申论二"},
-      {"an exam under the search", [&] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(1)); },
+      {"an exam under the search", [&] { form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(1)); },
        "　　高考　　共计　0　套试卷", {}, ""},
-      {"another exam", [&] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0)); },
+      {"another exam", [&] { form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(0)); },
        "　　公务员考试　　共计　2　套试卷", {"申论二", "申论一"}, "申论二"},
       {"Escape clears the search",
        [&] {
-         QTest::keyClick(form->Edit2, Qt::Key_Escape);
-         form->Timer2->stop();
-         form->Timer2Timer();
+         QTest::keyClick(form->SearchField, Qt::Key_Escape);
+         form->SearchPause->stop();
+         form->SearchAfterPause();
        },
        "　　公务员考试　　共计　3　套试卷", {"行测", "申论二", "申论一"}, "行测"},
       {"title ascending keeps the selection",
@@ -164,34 +164,34 @@ TEST_F(MainWindowTest, SearchAndSortNarrowAndOrderTheListShown) {
   };
   for (const Step& step : steps) {
     step.action();
-    EXPECT_EQ(form->PageControl1->tabText(0), step.caption) << step.label;
+    EXPECT_EQ(form->ListTabs->tabText(0), step.caption) << step.label;
     QStringList titles;
     for (int row = 0; row < form->MainList()->RecordCount(); ++row) {
       titles << form->MainList()->FieldAsText(row, "F_SJMC");
     }
     EXPECT_EQ(titles, step.titles) << step.label;
-    EXPECT_EQ(form->DBGrid1->Model()->rowCount(), step.titles.size()) << step.label;
+    EXPECT_EQ(form->PaperGrid->Model()->rowCount(), step.titles.size()) << step.label;
     EXPECT_EQ(form->MainList()->FieldAsText("F_SJMC"), step.selected) << step.label;
   }
   EXPECT_TRUE(header->isSortIndicatorShown());
   EXPECT_EQ(header->sortIndicatorSection(), 0);
   EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
-  EXPECT_EQ(form->Edit2->placeholderText(), "搜索试卷名称");
+  EXPECT_EQ(form->SearchField->placeholderText(), "搜索试卷名称");
 
   // Ctrl+F puts the cursor in the search field.
   form->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  form->DBGrid1->setFocus();
-  QTest::keyClick(form->DBGrid1, Qt::Key_F, Qt::ControlModifier);
-  EXPECT_TRUE(form->Edit2->hasFocus());
+  form->PaperGrid->setFocus();
+  QTest::keyClick(form->PaperGrid, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(form->SearchField->hasFocus());
 }
 
 TEST_F(MainWindowTest, ExamWithoutPapersEmptiesTheGridAndCountsZero) {
   Insert("1", "申论", "公务员考试", "下载");
   form->MainList()->Refresh();
-  form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(1));
-  EXPECT_EQ(form->PageControl1->tabText(0), "　　高考　　共计　0　套试卷");
-  EXPECT_EQ(form->DBGrid1->Model()->rowCount(), 0);
+  form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(1));
+  EXPECT_EQ(form->ListTabs->tabText(0), "　　高考　　共计　0　套试卷");
+  EXPECT_EQ(form->PaperGrid->Model()->rowCount(), 0);
 }
 
 TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
@@ -207,6 +207,10 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
   const auto notOpened = [](const QString& file) {
     return QStringList{"没有打开“" + file + "”：这种文件会运行程序，可能不安全。"};
   };
+  // Nor does a stored name reach out of the download folder: the open applies the download's own checks.
+  const auto outside = [](const QString& file) {
+    return QStringList{"没有打开“" + file + "”：这个文件名指向下载文件夹以外。"};
+  };
   const Case cases[] = {
       {"下载", "", true, {}, {}},
       {"打开", "7.doc", false, {folder + "7.doc"}, {}},
@@ -214,6 +218,9 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
       {"打开", "试卷.exe", false, {}, notOpened("试卷.exe")},
       {"打开", "a.pdf.BAT. ", false, {}, notOpened("a.pdf.BAT. ")},
       {"打开", "sub/x.desktop", false, {}, notOpened("sub/x.desktop")},
+      {"打开", "../../etc/passwd", false, {}, outside("../../etc/passwd")},
+      {"打开", "sub\\..\\..\\x.pdf", false, {}, outside("sub\\..\\..\\x.pdf")},
+      {"打开", "/tmp/x.pdf", false, {}, outside("/tmp/x.pdf")},
       {"暂无资源", "", false, {}, {}},
       {"", "", false, {}, {}},
   };
@@ -221,14 +228,14 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     QSqlQuery(form->Database()).exec("delete from VXT_TM");
     Insert("7", "试卷", "公务员考试", c.status, c.file);
     form->MainList()->Refresh();
-    form3->hide();
+    paperDownload->hide();
     fakes.shell.opened.clear();
     fakes.dialogs.messages.clear();
 
-    const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->Model()->index(0, 1));
+    const QRect cell = form->PaperGrid->visualRect(form->PaperGrid->Model()->index(0, 1));
     form->show();
-    QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-    EXPECT_EQ(form3->isVisible(), c.downloads) << c.status.toStdString();
+    QTest::mouseDClick(form->PaperGrid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    EXPECT_EQ(paperDownload->isVisible(), c.downloads) << c.status.toStdString();
     EXPECT_EQ(fakes.shell.opened, c.opened) << c.file.toStdString();
     EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.file.toStdString();
   }
@@ -250,9 +257,9 @@ TEST_F(MainWindowTest, CtrlDeleteDeletesThePaperItAskedAbout) {
          form->MainList()->Refresh();
        },
        {"申论二", "常识", "新试卷"}},
-      {"the tree re-filters the list", [this] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0)); },
+      {"the tree re-filters the list", [this] { form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(0)); },
        {"申论二", "常识"}},
-      {"the tree empties the list", [this] { form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(1)); },
+      {"the tree empties the list", [this] { form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(1)); },
        {"申论二", "常识"}},
       {"the paper is deleted elsewhere",
        [this] {
@@ -264,7 +271,7 @@ TEST_F(MainWindowTest, CtrlDeleteDeletesThePaperItAskedAbout) {
   fakes.dialogs.confirmDefault = true;
   for (const Case& c : cases) {
     QSqlQuery(form->Database()).exec("delete from VXT_TM");
-    form->TreeView1->clearSelection();
+    form->ExamTree->clearSelection();
     Insert("1", "申论一", "公务员考试", "下载");
     Insert("2", "申论二", "公务员考试", "下载");
     Insert("3", "常识", "公务员考试", "下载");
@@ -274,14 +281,14 @@ TEST_F(MainWindowTest, CtrlDeleteDeletesThePaperItAskedAbout) {
     ASSERT_EQ(form->MainList()->FieldAsText("F_SJMC"), "申论一");
     fakes.dialogs.whileOpen = [&c](const QString&) { c.whileAsking(); };
 
-    QTest::keyClick(form->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+    QTest::keyClick(form->PaperGrid, Qt::Key_Delete, Qt::ControlModifier);
 
     QStringList remaining;
     QSqlQuery stored(form->Database());
     stored.exec("select F_SJMC from VXT_TM order by F_id");
     while (stored.next()) remaining << stored.value(0).toString();
     EXPECT_EQ(remaining.join(", ").toStdString(), c.remaining.join(", ").toStdString()) << c.label;
-    EXPECT_EQ(form->DBGrid1->Model()->rowCount(), form->MainList()->RecordCount()) << c.label;
+    EXPECT_EQ(form->PaperGrid->Model()->rowCount(), form->MainList()->RecordCount()) << c.label;
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
   }
 }
@@ -289,13 +296,13 @@ TEST_F(MainWindowTest, CtrlDeleteDeletesThePaperItAskedAbout) {
 TEST_F(MainWindowTest, OpenPaperHandsTheDownloadPathToTheShellEvenWhenNoFileIsRecorded) {
   Insert("1", "未下载", "公务员考试", "下载");
   form->MainList()->Refresh();
-  form->N12->trigger();
-  EXPECT_EQ(fakes.shell.opened, QStringList{QDir::currentPath() + "/DownLoad/"});
+  form->OpenPaperAction->trigger();
+  EXPECT_EQ(fakes.shell.opened, QStringList{QDir::currentPath() + "/DownLoad"});
 
   // The link label opens the publisher's address the same way.
-  QTest::mouseClick(form->Label3, Qt::LeftButton);
+  QTest::mouseClick(form->PublisherLink, Qt::LeftButton);
   ASSERT_EQ(fakes.shell.opened.size(), 2);
-  EXPECT_EQ(fakes.shell.opened[1], form->Label3->text());
+  EXPECT_EQ(fakes.shell.opened[1], form->PublisherLink->text());
 }
 
 TEST_F(MainWindowTest, UpdateItemsStopTheCountdownBeforeShowingTheirWindow) {
@@ -305,19 +312,19 @@ TEST_F(MainWindowTest, UpdateItemsStopTheCountdownBeforeShowingTheirWindow) {
     const char* label;
   };
   form->show();
-  const Case cases[] = {{form->N8, addSp.get(), "更新题库"}, {form->N9, gengXin.get(), "更新软件"}};
+  const Case cases[] = {{form->UpdateCatalogueAction, catalogueUpdate.get(), "更新题库"}, {form->UpdateProgramAction, programUpdate.get(), "更新软件"}};
   for (const Case& c : cases) {
     form->Countdown().Arm();
     c.item->trigger();
-    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_FALSE(form->CountdownTimer->isActive()) << c.label;
     EXPECT_TRUE(c.window->isVisible()) << c.label;
   }
-  form->N11->trigger();
-  EXPECT_TRUE(form3->isVisible());
+  form->DownloadPaperAction->trigger();
+  EXPECT_TRUE(paperDownload->isVisible());
 }
 
 TEST_F(MainWindowTest, ClosingPlaysTheAnimationThenEndsTheProcess) {
-  for (QAction* item : {form->N2, form->N13}) {
+  for (QAction* item : {form->QuitAction, form->ExitAction}) {
     form->show();
     fakes.processes.endCodes.clear();
     item->trigger();
@@ -336,10 +343,10 @@ TEST_F(MainWindowTest, ClosingPlaysTheAnimationThenEndsTheProcess) {
 TEST_F(MainWindowTest, HandlerErrorsReachTheDefaultReportAndTheWindowCarriesOn) {
   // A dropped table makes the next statement fail inside the tree handler.
   QSqlQuery(form->Database()).exec("drop table VXT_TM");
-  form->TreeView1->setCurrentItem(form->TreeView1->topLevelItem(0));
+  form->ExamTree->setCurrentItem(form->ExamTree->topLevelItem(0));
   ASSERT_EQ(fakes.dialogs.errors.size(), 1);
   EXPECT_TRUE(fakes.dialogs.errors[0].contains("VXT_TM")) << fakes.dialogs.errors[0].toStdString();
-  EXPECT_EQ(form->PageControl1->tabText(0), kDefaultTab);
+  EXPECT_EQ(form->ListTabs->tabText(0), kDefaultTab);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "tests/app/app_fixture.h"
 
 #include <QCoreApplication>
@@ -18,7 +18,7 @@ namespace {
 class StartupTest : public InScratchDirectory {
  protected:
   void TearDown() override {
-    app::DestroyForms();
+    app::DestroyWindows();
     InScratchDirectory::TearDown();
   }
 
@@ -52,13 +52,13 @@ TEST_F(StartupTest, StartUpFailuresShowTheApplicationErrorAndEndWithCodeOne) {
       ASSERT_TRUE(file.open(QIODevice::WriteOnly));
       file.write(QByteArray(4096, 'x'));
     }
-    EXPECT_EQ(app::CreateForms(recorder, QString::fromLatin1(store::kCatalogueFile), c.converterAvailable), 1);
+    EXPECT_EQ(app::CreateWindows(recorder, QString::fromLatin1(store::kCatalogueFile), c.converterAvailable), 1);
     ASSERT_EQ(boxes.size(), 1);
     const QRegularExpression form(QStringLiteral("^Exception %1 in module %2 at [0-9A-F]{8,16}\\.\\n.+")
                                       .arg(QLatin1String(c.exception), QRegularExpression::escape(module)),
                                   QRegularExpression::DotMatchesEverythingOption);
     EXPECT_TRUE(form.match(boxes[0]).hasMatch()) << boxes[0].toStdString();
-    EXPECT_EQ(Form2, nullptr);
+    EXPECT_EQ(app::windows().main, nullptr);
     EXPECT_EQ(QFileInfo::exists("data/data.mdb"), c.corruptCatalogue);
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
   }
@@ -89,8 +89,8 @@ TEST_F(StartupTest, ACatalogueLackingAColumnIsRefusedNamingItAndLeftUntouched) {
     const QByteArray before = contents();
     boxes.clear();
 
-    EXPECT_EQ(app::CreateForms(recorder), missing.isEmpty() ? 0 : 1) << missing.toStdString();
-    app::DestroyForms();
+    EXPECT_EQ(app::CreateWindows(recorder), missing.isEmpty() ? 0 : 1) << missing.toStdString();
+    app::DestroyWindows();
 
     EXPECT_EQ(boxes.size(), missing.isEmpty() ? 0 : 1) << missing.toStdString();
     if (!boxes.isEmpty()) {
@@ -102,33 +102,33 @@ TEST_F(StartupTest, ACatalogueLackingAColumnIsRefusedNamingItAndLeftUntouched) {
 
 TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   net::SetPumpDispatcher({});
-  ASSERT_EQ(app::CreateForms(recorder), 0);
+  ASSERT_EQ(app::CreateWindows(recorder), 0);
   EXPECT_TRUE(boxes.isEmpty());
-  ASSERT_NE(Form2, nullptr);
-  ASSERT_NE(AddSp, nullptr);
-  ASSERT_NE(GengXinChengXun, nullptr);
-  ASSERT_NE(Form3, nullptr);
+  ASSERT_NE(app::windows().main, nullptr);
+  ASSERT_NE(app::windows().catalogueUpdate, nullptr);
+  ASSERT_NE(app::windows().programUpdate, nullptr);
+  ASSERT_NE(app::windows().paperDownload, nullptr);
   EXPECT_TRUE(QFileInfo::exists("data/data.mdb"));
-  for (QWidget* window : std::initializer_list<QWidget*>{Form2, AddSp, GengXinChengXun, Form3}) {
+  for (QWidget* window : std::initializer_list<QWidget*>{app::windows().main, app::windows().catalogueUpdate, app::windows().programUpdate, app::windows().paperDownload}) {
     EXPECT_FALSE(window->isVisible());
   }
-  EXPECT_EQ(AddSp->MainWindow(), Form2);
-  EXPECT_EQ(AddSp->MainList(), Form2->MainList());
-  EXPECT_EQ(Form3->MainList(), Form2->MainList());
-  // The download window, created last, holds the AntiFreeze in force.
-  EXPECT_EQ(net::AntiFreeze::InForce(), &Form3->IdAntiFreeze1);
+  EXPECT_EQ(app::windows().catalogueUpdate->MainWindow(), app::windows().main);
+  EXPECT_EQ(app::windows().catalogueUpdate->MainList(), app::windows().main->MainList());
+  EXPECT_EQ(app::windows().paperDownload->MainList(), app::windows().main->MainList());
+  // The download window, created last, holds the PumpPolicy in force.
+  EXPECT_EQ(net::PumpPolicy::InForce(), &app::windows().paperDownload->Pump);
   // The pump serves this thread's event queue from start-up on.
   bool dispatched = false;
-  QMetaObject::invokeMethod(Form2, [&dispatched] { dispatched = true; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(app::windows().main, [&dispatched] { dispatched = true; }, Qt::QueuedConnection);
   net::PumpRequest(true);
   EXPECT_TRUE(dispatched);
 }
 
 // As an installer would have left it: DownLoad/ beside data/, and nothing of an interrupted download's in it.
 TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris) {
-  ASSERT_EQ(app::CreateForms(recorder), 0);
+  ASSERT_EQ(app::CreateWindows(recorder), 0);
   EXPECT_TRUE(QFileInfo("DownLoad").isDir());
-  app::DestroyForms();
+  app::DestroyWindows();
 
   struct Case {
     const char* file;
@@ -150,7 +150,7 @@ TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris)
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   }
-  ASSERT_EQ(app::CreateForms(recorder), 0);
+  ASSERT_EQ(app::CreateWindows(recorder), 0);
   for (const Case& c : cases) {
     EXPECT_EQ(QFileInfo::exists(QStringLiteral("DownLoad/") + QString::fromLatin1(c.file)), c.kept) << c.file;
   }

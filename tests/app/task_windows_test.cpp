@@ -25,9 +25,9 @@ TEST_F(MainWindowTest, TaskWindowsAreBorderlessTopmostStripsWithTheirCaptionsAnd
     bool editShown;
   };
   const Case cases[] = {
-      {addSp.get(), "更新题库", {744, 49}, false},
-      {gengXin.get(), "更新程序", {747, 49}, true},
-      {form3.get(), "进度条", {677, 49}, false},
+      {catalogueUpdate.get(), "更新题库", {744, 49}, false},
+      {programUpdate.get(), "更新程序", {747, 49}, true},
+      {paperDownload.get(), "进度条", {677, 49}, false},
   };
   for (const Case& c : cases) {
     const std::string label = c.caption.toStdString();
@@ -35,44 +35,44 @@ TEST_F(MainWindowTest, TaskWindowsAreBorderlessTopmostStripsWithTheirCaptionsAnd
     EXPECT_EQ(c.window->size(), c.size) << label;
     EXPECT_TRUE(c.window->windowFlags() & Qt::FramelessWindowHint) << label;
     EXPECT_TRUE(c.window->windowFlags() & Qt::WindowStaysOnTopHint) << label;
-    EXPECT_EQ(c.window->ProgressBar1->geometry().topLeft(), QPoint(0, 0)) << label;
-    EXPECT_EQ(c.window->ProgressBar1->width(), c.size.width()) << label;
-    EXPECT_EQ(c.window->Timer1->interval(), 1000) << label;
-    EXPECT_FALSE(c.window->Timer1->isActive()) << label;
+    EXPECT_EQ(c.window->ProgressBar->geometry().topLeft(), QPoint(0, 0)) << label;
+    EXPECT_EQ(c.window->ProgressBar->width(), c.size.width()) << label;
+    EXPECT_EQ(c.window->CountdownTimer->interval(), 1000) << label;
+    EXPECT_FALSE(c.window->CountdownTimer->isActive()) << label;
     c.window->show();
-    EXPECT_EQ(c.window->Edit1->isVisible(), c.editShown) << label;
+    EXPECT_EQ(c.window->CountdownText->isVisible(), c.editShown) << label;
     c.window->hide();
   }
-  EXPECT_EQ(gengXin->Edit1->geometry(), QRect(488, 16, 121, 22));
-  EXPECT_EQ(gengXin->Edit1->text(), "Edit1");
+  EXPECT_EQ(programUpdate->CountdownText->geometry(), QRect(488, 16, 121, 22));
+  EXPECT_EQ(programUpdate->CountdownText->text(), "Edit1");
 }
 
 TEST_F(MainWindowTest, TaskWindowIsCentredOnTheMainWindowAtItsFirstShowOnly) {
   form->show();
   form->move(0, 0);
   form->resize(1000, 600);
-  addSp->show();
+  catalogueUpdate->show();
   const QRect main = form->frameGeometry();
   const QPoint centred(main.x() + (main.width() - 744) / 2, main.y() + (main.height() - 49) / 2);
-  EXPECT_EQ(addSp->pos(), centred);
-  addSp->hide();
+  EXPECT_EQ(catalogueUpdate->pos(), centred);
+  catalogueUpdate->hide();
   form->move(200, 100);
-  addSp->show();
-  EXPECT_EQ(addSp->pos(), centred);
+  catalogueUpdate->show();
+  EXPECT_EQ(catalogueUpdate->pos(), centred);
 }
 
 TEST_F(MainWindowTest, ShowingAVisibleTaskWindowDoesNotRearmItsCountdown) {
-  form3->show();
-  const QDateTime armedAt = form3->Countdown().StartInstant();
-  EXPECT_TRUE(form3->Timer1->isActive());
+  paperDownload->show();
+  const QDateTime armedAt = paperDownload->Countdown().StartInstant();
+  EXPECT_TRUE(paperDownload->CountdownTimer->isActive());
   fakes.clock.AdvanceMs(5000);
-  form->N11->trigger();
-  EXPECT_EQ(form3->Countdown().StartInstant(), armedAt);
+  form->DownloadPaperAction->trigger();
+  EXPECT_EQ(paperDownload->Countdown().StartInstant(), armedAt);
 
   // A later show after a hide counts afresh.
-  form3->hide();
-  form3->show();
-  EXPECT_EQ(form3->Countdown().StartInstant(), armedAt.addMSecs(5000));
+  paperDownload->hide();
+  paperDownload->show();
+  EXPECT_EQ(paperDownload->Countdown().StartInstant(), armedAt.addMSecs(5000));
 }
 
 const std::string kServerError = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
@@ -92,9 +92,9 @@ class TaskCommandTest : public MainWindowTest {
     MainWindowTest::SetUp();
     ui::InstallPumpDispatcher();
     ASSERT_TRUE(QDir().mkpath("DownLoad"));
-    form3->SetContentServer(server.Url(""));
-    addSp->SetContentServer(server.Url(""));
-    gengXin->SetVersionServer(server.Url(""));
+    paperDownload->SetContentServer(server.Url(""));
+    catalogueUpdate->SetContentServer(server.Url(""));
+    programUpdate->SetVersionServer(server.Url(""));
     Insert("7", "甲", "公务员考试", "下载");
     Insert("8", "乙", "公务员考试", "下载");
     form->MainList()->Refresh();
@@ -106,22 +106,22 @@ class TaskCommandTest : public MainWindowTest {
     using testsupport::OkResponse;
     const auto downloaded = [this](int row) {
       return [this, row] {
-        return form->MainList()->FieldAsText(row, "F_ZT") == QStringLiteral("打开") && !form3->isVisible();
+        return form->MainList()->FieldAsText(row, "F_ZT") == QStringLiteral("打开") && !paperDownload->isVisible();
       };
     };
     return {
-        {"下载试卷", form3.get(), [this] { form->N11->trigger(); },
+        {"下载试卷", paperDownload.get(), [this] { form->DownloadPaperAction->trigger(); },
          {{Action::Send(OkResponse("x/p.doc"))}, {Action::Send(OkResponse("paper"))}}, downloaded(0)},
-        {"double-click on a 下载 row", form3.get(),
+        {"double-click on a 下载 row", paperDownload.get(),
          [this] {
-           const QRect cell = form->DBGrid1->visualRect(form->DBGrid1->Model()->index(1, 1));
-           QTest::mouseDClick(form->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+           const QRect cell = form->PaperGrid->visualRect(form->PaperGrid->Model()->index(1, 1));
+           QTest::mouseDClick(form->PaperGrid->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
          },
          {{Action::Send(OkResponse("x/q.doc"))}, {Action::Send(OkResponse("paper"))}}, downloaded(1)},
-        {"更新题库", addSp.get(), [this] { form->N8->trigger(); },
+        {"更新题库", catalogueUpdate.get(), [this] { form->UpdateCatalogueAction->trigger(); },
          {{Action::Send(OkResponse("<tr><F_id>9</F_id>"))}},
          [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已升级完成，共下载1套试卷")); }},
-        {"更新软件", gengXin.get(), [this] { form->N9->trigger(); }, {{Action::Send(OkResponse("3.1"))}},
+        {"更新软件", programUpdate.get(), [this] { form->UpdateProgramAction->trigger(); }, {{Action::Send(OkResponse("3.1"))}},
          [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已经是最新版本了！")); }},
     };
   }
@@ -130,7 +130,7 @@ class TaskCommandTest : public MainWindowTest {
   // tick, so the action's own wait (the download's first step, or a request's pump) dispatches it.
   void Tick(ui::TaskWindow* window, const std::function<void()>& meanwhile = {}) {
     fakes.clock.AdvanceMs(1500);
-    QMetaObject::invokeMethod(window->Timer1, "timeout", Qt::DirectConnection);
+    QMetaObject::invokeMethod(window->CountdownTimer, "timeout", Qt::DirectConnection);
     if (meanwhile) QMetaObject::invokeMethod(form.get(), meanwhile, Qt::QueuedConnection);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
   }
@@ -161,12 +161,12 @@ TEST_F(TaskCommandTest, TheCommandRetriesAStripLeftAfterAFailureButNeverInterrup
     ASSERT_EQ(Requests(), before + 1);
     ASSERT_TRUE(c.window->isVisible());
 
-    if (c.window->Timer1->isActive()) {
+    if (c.window->CountdownTimer->isActive()) {
       c.give();
       EXPECT_EQ(c.window->Countdown().StartInstant(), armedAt);
       QTest::keyClick(c.window, Qt::Key_Escape);
       EXPECT_FALSE(c.window->isVisible());
-      EXPECT_FALSE(c.window->Timer1->isActive());
+      EXPECT_FALSE(c.window->CountdownTimer->isActive());
     }
     c.give();
     EXPECT_TRUE(c.window->isVisible());
@@ -191,10 +191,10 @@ TEST_F(TaskCommandTest, ClosingDuringASlowRequestEndsTheProcessWithinTheAnimatio
     return testsupport::Answer{testsupport::Action::Pause(3000),
                                testsupport::Action::Send(testsupport::OkResponse(""))};
   });
-  addSp->SetContentServer(slowServer.Url(""));
+  catalogueUpdate->SetContentServer(slowServer.Url(""));
   form->SetHideAnimationMs(ui::kHideAnimationMs);
-  form->N8->trigger();
-  form->N11->trigger();
+  form->UpdateCatalogueAction->trigger();
+  form->DownloadPaperAction->trigger();
   server.Enqueue({testsupport::Action::Hold()});
   QElapsedTimer sinceClose;
   qint64 endedAfterMs = -1;
@@ -205,11 +205,11 @@ TEST_F(TaskCommandTest, ClosingDuringASlowRequestEndsTheProcessWithinTheAnimatio
   };
   // The download's wait dispatches the close; the catalogue update's tick, at its 28 reading, is queued behind it.
   QTimer::singleShot(50, form.get(), [&] {
-    QMetaObject::invokeMethod(addSp->Timer1, "timeout", Qt::DirectConnection);
+    QMetaObject::invokeMethod(catalogueUpdate->CountdownTimer, "timeout", Qt::DirectConnection);
     sinceClose.start();
     form->close();
   });
-  Tick(form3.get());
+  Tick(paperDownload.get());
 
   EXPECT_EQ(fakes.processes.endCodes, QVector<int>{0});
   EXPECT_GE(endedAfterMs, 0);
@@ -219,15 +219,15 @@ TEST_F(TaskCommandTest, ClosingDuringASlowRequestEndsTheProcessWithinTheAnimatio
 }
 
 TEST_F(MainWindowTest, HighestServerNumberIsOneForAnEmptyCatalogueAndOtherwiseTheLargest) {
-  EXPECT_EQ(addSp->HighestServerNumber(), "1");
+  EXPECT_EQ(catalogueUpdate->HighestServerNumber(), "1");
   Insert("9", "九", "公务员考试", "下载");
   Insert("10", "十", "公务员考试", "下载");
   Insert("", "无编号", "公务员考试", "下载");
-  EXPECT_EQ(addSp->HighestServerNumber(), "10");
+  EXPECT_EQ(catalogueUpdate->HighestServerNumber(), "10");
   // Its own result set: the main list's current row does not move.
   form->MainList()->Refresh();
   form->MainList()->SetCurrentRow(1);
-  addSp->HighestServerNumber();
+  catalogueUpdate->HighestServerNumber();
   EXPECT_EQ(form->MainList()->CurrentRow(), 1);
 }
 

@@ -6,11 +6,11 @@
 //
 // Prints "ready" once its windows are up and "done" when the import or the download is through.
 
-#include "app/IndexUnit2.h"
+#include "app/main_window.h"
 #include "app/startup.h"
-#include "exchange/AddUnit3.h"
-#include "exchange/GengXingChengXuUnit3.h"
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/catalogue_update_window.h"
+#include "exchange/program_update_window.h"
+#include "exchange/paper_download_window.h"
 #include "tests/support/qt_fakes.h"
 
 #include <QAction>
@@ -54,23 +54,23 @@ int main(int argc, char** argv) {
   if (!QDir::setCurrent(QString::fromLocal8Bit(argv[2]))) return kUsageExitCode;
 
   testsupport::InstalledFakes fakes;
-  if (app::CreateForms([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); }) != 0) {
+  if (app::CreateWindows([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); }) != 0) {
     return app::kStartupFailureExitCode;
   }
-  Form2->SetServers(origin, origin);
-  AddSp->SetContentServer(origin);
-  GengXinChengXun->SetVersionServer(origin);
-  Form3->SetContentServer(origin);
-  Form2->show();
+  app::windows().main->SetServers(origin, origin);
+  app::windows().catalogueUpdate->SetContentServer(origin);
+  app::windows().programUpdate->SetVersionServer(origin);
+  app::windows().paperDownload->SetContentServer(origin);
+  app::windows().main->show();
   Say("ready");
 
   if (import) {
-    Form2->N8->trigger();
-    FirstTick(fakes.clock, AddSp->Timer1);
+    app::windows().main->UpdateCatalogueAction->trigger();
+    FirstTick(fakes.clock, app::windows().catalogueUpdate->CountdownTimer);
   } else {
     // The newest row is current in the default list; "下载试卷" fetches it.
-    Form2->N11->trigger();
-    FirstTick(fakes.clock, Form3->Timer1);
+    app::windows().main->DownloadPaperAction->trigger();
+    FirstTick(fakes.clock, app::windows().paperDownload->CountdownTimer);
   }
   Say("done");
   return 0;

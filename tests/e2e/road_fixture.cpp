@@ -1,10 +1,10 @@
 #include "tests/e2e/road_fixture.h"
 
-#include "app/IndexUnit2.h"
+#include "app/main_window.h"
 #include "app/startup.h"
-#include "exchange/AddUnit3.h"
-#include "exchange/GengXingChengXuUnit3.h"
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/catalogue_update_window.h"
+#include "exchange/program_update_window.h"
+#include "exchange/paper_download_window.h"
 #include "store/result_set.h"
 #include "ui/data_grid.h"
 
@@ -93,20 +93,20 @@ void RoadTest::StartServer(int records, const QString& version) {
 }
 
 void RoadTest::StartClient() {
-  ASSERT_EQ(Form2, nullptr) << "the previous run was not ended";
+  ASSERT_EQ(app::windows().main, nullptr) << "the previous run was not ended";
   const app::ApplicationErrorBox recorder = [this](const QString& text) { fakes.dialogs.errors << text; };
-  ASSERT_EQ(app::CreateForms(recorder), 0);
+  ASSERT_EQ(app::CreateWindows(recorder), 0);
   const std::string origin = server.Origin();
-  Form2->SetServers(origin, origin);
-  AddSp->SetContentServer(origin);
-  GengXinChengXun->SetVersionServer(origin);
-  Form3->SetContentServer(origin);
-  Form2->SetHideAnimationMs(0);
-  Form2->show();
+  app::windows().main->SetServers(origin, origin);
+  app::windows().catalogueUpdate->SetContentServer(origin);
+  app::windows().programUpdate->SetVersionServer(origin);
+  app::windows().paperDownload->SetContentServer(origin);
+  app::windows().main->SetHideAnimationMs(0);
+  app::windows().main->show();
 }
 
 void RoadTest::EndClient() {
-  app::DestroyForms();
+  app::DestroyWindows();
 }
 
 void RoadTest::TickAfter(QTimer* timer, qint64 ms) {
@@ -122,42 +122,42 @@ void RoadTest::TickAfter(QTimer* timer, qint64 ms) {
 void RoadTest::FirstTick(QTimer* timer) { TickAfter(timer, kFirstTickMs); }
 
 void RoadTest::RunStartUpChecks() {
-  FirstTick(Form2->Timer1);
+  FirstTick(app::windows().main->CountdownTimer);
   for (int tick = 0; tick < kTicksFrom28To25; ++tick) {
-    TickAfter(Form2->Timer1, kTickMs);
+    TickAfter(app::windows().main->CountdownTimer, kTickMs);
   }
 }
 
 void RoadTest::UpdateCatalogue() {
-  Form2->N8->trigger();
-  ASSERT_TRUE(AddSp->isVisible());
-  FirstTick(AddSp->Timer1);
+  app::windows().main->UpdateCatalogueAction->trigger();
+  ASSERT_TRUE(app::windows().catalogueUpdate->isVisible());
+  FirstTick(app::windows().catalogueUpdate->CountdownTimer);
 }
 
 int RoadTest::DoubleClickPaper(const QString& serverNumber) {
   const QString exam = StoredField(serverNumber, QStringLiteral("F_KM"));
-  const QList<QTreeWidgetItem*> items = Form2->TreeView1->findItems(exam, Qt::MatchExactly);
+  const QList<QTreeWidgetItem*> items = app::windows().main->ExamTree->findItems(exam, Qt::MatchExactly);
   EXPECT_EQ(items.size(), 1) << exam.toStdString();
   if (items.size() != 1) return -1;
-  Form2->TreeView1->setCurrentItem(items.front());
+  app::windows().main->ExamTree->setCurrentItem(items.front());
 
-  store::ResultSet* list = Form2->MainList();
+  store::ResultSet* list = app::windows().main->MainList();
   int row = -1;
   for (int candidate = 0; candidate < list->RecordCount() && row < 0; ++candidate) {
     if (list->FieldAsText(candidate, QStringLiteral("F_bh")) == serverNumber) row = candidate;
   }
   EXPECT_GE(row, 0) << "paper " << serverNumber.toStdString() << " is not in the grid";
   if (row < 0) return -1;
-  const QModelIndex cell = Form2->DBGrid1->model()->index(row, 0);
-  Form2->DBGrid1->scrollTo(cell);
-  QTest::mouseDClick(Form2->DBGrid1->viewport(), Qt::LeftButton, {}, Form2->DBGrid1->visualRect(cell).center());
+  const QModelIndex cell = app::windows().main->PaperGrid->model()->index(row, 0);
+  app::windows().main->PaperGrid->scrollTo(cell);
+  QTest::mouseDClick(app::windows().main->PaperGrid->viewport(), Qt::LeftButton, {}, app::windows().main->PaperGrid->visualRect(cell).center());
   EXPECT_EQ(list->CurrentRow(), row);
   return row;
 }
 
 void RoadTest::RunDownload() {
-  ASSERT_TRUE(Form3->isVisible());
-  FirstTick(Form3->Timer1);
+  ASSERT_TRUE(app::windows().paperDownload->isVisible());
+  FirstTick(app::windows().paperDownload->CountdownTimer);
 }
 
 QString RoadTest::StoredField(const QString& serverNumber, const QString& field) const {

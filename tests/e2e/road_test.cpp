@@ -2,12 +2,13 @@
 // download ending in "打开" and the file on disk, "暂无资源", "更新软件", and a later run going on from where the
 // catalogue stopped.
 
+#include "app/startup.h"
 #include "tests/e2e/road_fixture.h"
 
-#include "app/IndexUnit2.h"
-#include "exchange/AddUnit3.h"
-#include "exchange/GengXingChengXuUnit3.h"
-#include "exchange/JinDuTiaoUnit3.h"
+#include "app/main_window.h"
+#include "exchange/catalogue_update_window.h"
+#include "exchange/program_update_window.h"
+#include "exchange/paper_download_window.h"
 #include "store/result_set.h"
 #include "ui/data_grid.h"
 
@@ -58,7 +59,7 @@ TEST_F(RoadTest, StartUpChecksTellOfNewPapersOrOfAnotherVersion) {
     fakes.dialogs.messages.clear();
     RunStartUpChecks();
     EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.label;
-    EXPECT_EQ(Form2->Timer1->isActive(), c.timerRuns) << c.label;
+    EXPECT_EQ(app::windows().main->CountdownTimer->isActive(), c.timerRuns) << c.label;
     EndClient();
   }
 }
@@ -68,16 +69,16 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
   ASSERT_NO_FATAL_FAILURE(StartClient());
   RunStartUpChecks();
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kNewPapers});
-  EXPECT_EQ(Form2->DBGrid1->model()->rowCount(), 0);
+  EXPECT_EQ(app::windows().main->PaperGrid->model()->rowCount(), 0);
 
   ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
   EXPECT_EQ(fakes.dialogs.messages.last(), Imported(kFirstBank));
-  EXPECT_FALSE(AddSp->isVisible());
+  EXPECT_FALSE(app::windows().catalogueUpdate->isVisible());
   EXPECT_EQ(StoredRowCount(), kFirstBank);
   // The grid shows the refreshed list: every new paper it holds is ready for download.
-  store::ResultSet* list = Form2->MainList();
+  store::ResultSet* list = app::windows().main->MainList();
   EXPECT_GT(list->RecordCount(), 0);
-  EXPECT_EQ(Form2->DBGrid1->model()->rowCount(), list->RecordCount());
+  EXPECT_EQ(app::windows().main->PaperGrid->model()->rowCount(), list->RecordCount());
   for (int row = 0; row < list->RecordCount(); ++row) {
     EXPECT_EQ(list->FieldAsText(row, QStringLiteral("F_ZT")), QStringLiteral("下载")) << row;
   }
@@ -92,7 +93,7 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
     const int row = DoubleClickPaper(c.number);
     ASSERT_GE(row, 0) << label;
     ASSERT_NO_FATAL_FAILURE(RunDownload()) << label;
-    EXPECT_FALSE(Form3->isVisible()) << label;
+    EXPECT_FALSE(app::windows().paperDownload->isVisible()) << label;
     const QString name = StoredField(c.number, QStringLiteral("F_BDWJ"));
     const int openedBefore = fakes.shell.opened.size();
     if (c.hasFile) {
@@ -107,20 +108,20 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
       const QByteArray served = ServerFile(name);
       EXPECT_FALSE(served.isEmpty()) << label;
       EXPECT_TRUE(file.readAll() == served) << label;
-      EXPECT_EQ(Form3->ProgressBar1->maximum(), served.size()) << label;
-      EXPECT_EQ(Form3->ProgressBar1->value(), served.size()) << label;
+      EXPECT_EQ(app::windows().paperDownload->ProgressBar->maximum(), served.size()) << label;
+      EXPECT_EQ(app::windows().paperDownload->ProgressBar->value(), served.size()) << label;
 
       // The second double-click on the row, now "打开", hands the file to the shell.
       DoubleClickPaper(c.number);
       ASSERT_EQ(fakes.shell.opened.size(), openedBefore + 1) << label;
       EXPECT_EQ(fakes.shell.opened.last(), QDir::currentPath() + QStringLiteral("/DownLoad/") + name) << label;
-      EXPECT_FALSE(Form3->isVisible()) << label;
+      EXPECT_FALSE(app::windows().paperDownload->isVisible()) << label;
     } else {
       EXPECT_EQ(StoredField(c.number, QStringLiteral("F_ZT")), QStringLiteral("暂无资源")) << label;
       EXPECT_TRUE(name.isEmpty()) << label;
       // A row without a file is neither downloaded again nor opened.
       DoubleClickPaper(c.number);
-      EXPECT_FALSE(Form3->isVisible()) << label;
+      EXPECT_FALSE(app::windows().paperDownload->isVisible()) << label;
       EXPECT_EQ(fakes.shell.opened.size(), openedBefore) << label;
     }
   }
@@ -131,10 +132,10 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
   const QString title = StoredField(kChineseNamedPaper, QStringLiteral("F_SJMC"));
   const QString piece = title.mid(title.size() / 3, 2);
   const QString exam = StoredField(kChineseNamedPaper, QStringLiteral("F_KM"));
-  Form2->TreeView1->setCurrentItem(Form2->TreeView1->findItems(exam, Qt::MatchExactly).value(0));
-  Form2->Edit2->insert(piece);
-  Form2->Timer2->stop();
-  Form2->Timer2Timer();
+  app::windows().main->ExamTree->setCurrentItem(app::windows().main->ExamTree->findItems(exam, Qt::MatchExactly).value(0));
+  app::windows().main->SearchField->insert(piece);
+  app::windows().main->SearchPause->stop();
+  app::windows().main->SearchAfterPause();
   ASSERT_GT(list->RecordCount(), 0);
   bool found = false;
   for (int row = 0; row < list->RecordCount(); ++row) {
@@ -142,8 +143,8 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
     found = found || list->FieldAsText(row, QStringLiteral("F_bh")) == kChineseNamedPaper;
   }
   EXPECT_TRUE(found) << piece.toStdString();
-  EXPECT_TRUE(Form2->PageControl1->tabText(0).contains(QString::number(list->RecordCount())));
-  QHeaderView* header = Form2->DBGrid1->horizontalHeader();
+  EXPECT_TRUE(app::windows().main->ListTabs->tabText(0).contains(QString::number(list->RecordCount())));
+  QHeaderView* header = app::windows().main->PaperGrid->horizontalHeader();
   QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier,
                     QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
   for (int row = 1; row < list->RecordCount(); ++row) {
@@ -165,7 +166,7 @@ TEST_F(RoadTest, AFreshInstallDownloadsItsFirstPaper) {
   ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
   ASSERT_GE(DoubleClickPaper(kPlainPaper), 0);
   ASSERT_NO_FATAL_FAILURE(RunDownload());
-  EXPECT_FALSE(Form3->isVisible());
+  EXPECT_FALSE(app::windows().paperDownload->isVisible());
   EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_ZT")), QStringLiteral("打开"));
   const QString name = StoredField(kPlainPaper, QStringLiteral("F_BDWJ"));
   QFile file(QStringLiteral("DownLoad/") + name);
@@ -193,16 +194,16 @@ TEST_F(RoadTest, UpdateSoftwareKeepsACurrentProgramAndHandsANewerOneToTheUpdater
     fakes.processes.started.clear();
     fakes.processes.endCodes.clear();
 
-    Form2->N9->trigger();
-    EXPECT_FALSE(Form2->Timer1->isActive()) << c.label;
-    ASSERT_TRUE(GengXinChengXun->isVisible()) << c.label;
-    FirstTick(GengXinChengXun->Timer1);
+    app::windows().main->UpdateProgramAction->trigger();
+    EXPECT_FALSE(app::windows().main->CountdownTimer->isActive()) << c.label;
+    ASSERT_TRUE(app::windows().programUpdate->isVisible()) << c.label;
+    FirstTick(app::windows().programUpdate->CountdownTimer);
     EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.label;
     EXPECT_EQ(fakes.processes.started, c.started) << c.label;
     // Handing over ends the process (by closing the main window); staying current hides the window only.
     EXPECT_EQ(fakes.processes.endCodes.size(), c.started.size()) << c.label;
     if (c.started.isEmpty()) {
-      EXPECT_FALSE(GengXinChengXun->isVisible()) << c.label;
+      EXPECT_FALSE(app::windows().programUpdate->isVisible()) << c.label;
     }
     EndClient();
   }
@@ -239,7 +240,7 @@ TEST_F(RoadTest, ALaterRunGoesOnFromTheHighWaterMark) {
   EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
   ASSERT_NO_FATAL_FAILURE(UpdateCatalogue());
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kCurrent});
-  EXPECT_FALSE(AddSp->isVisible());
+  EXPECT_FALSE(app::windows().catalogueUpdate->isVisible());
   EXPECT_EQ(StoredRowCount(), kLaterBank);
 }
 
@@ -253,20 +254,20 @@ TEST_F(RoadTest, AGoneServerLeavesTheCatalogueAsItWas) {
   // The download swallows every failure: no message, the row stays "下载", the window stays on screen, idle.
   ASSERT_GE(DoubleClickPaper(kPlainPaper), 0);
   ASSERT_NO_FATAL_FAILURE(RunDownload());
-  EXPECT_TRUE(Form3->isVisible());
-  EXPECT_FALSE(Form3->Timer1->isActive());
+  EXPECT_TRUE(app::windows().paperDownload->isVisible());
+  EXPECT_FALSE(app::windows().paperDownload->CountdownTimer->isActive());
   EXPECT_EQ(StoredField(kPlainPaper, QStringLiteral("F_ZT")), QStringLiteral("下载"));
   EXPECT_TRUE(QDir(QStringLiteral("DownLoad")).entryList(QDir::Files).isEmpty());
   EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
 
   // The catalogue update reports the failure and stays, its countdown still running for the repeat.
-  Form2->N8->trigger();
-  FirstTick(AddSp->Timer1);
+  app::windows().main->UpdateCatalogueAction->trigger();
+  FirstTick(app::windows().catalogueUpdate->CountdownTimer);
   ASSERT_EQ(fakes.dialogs.errors.size(), 1);
   EXPECT_TRUE(fakes.dialogs.errors[0].startsWith(QStringLiteral("Socket Error # 10061")))
       << fakes.dialogs.errors[0].toStdString();
-  EXPECT_TRUE(AddSp->isVisible());
-  EXPECT_TRUE(AddSp->Timer1->isActive());
+  EXPECT_TRUE(app::windows().catalogueUpdate->isVisible());
+  EXPECT_TRUE(app::windows().catalogueUpdate->CountdownTimer->isActive());
   EXPECT_EQ(StoredRowCount(), kFirstBank);
   EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
   fakes.dialogs.errors.clear();

@@ -1,6 +1,6 @@
 #include "exchange/paper_path.h"
 
-#include "exchange/internet_mark.h"
+#include "platform/internet_mark.h"
 
 #include <gtest/gtest.h>
 
@@ -118,11 +118,11 @@ TEST(IsRunnableFileName, RefusesWhatTheShellWouldRun) {
 
 TEST(MarkFromInternet, WritesZoneThreeAndTheAddressBesideAnUntouchedFile) {
   const std::string url = "http://127.0.0.1:8080/Upload/2024/a%20b.pdf";
-  EXPECT_EQ(ZoneIdentifierText(url), "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + url + "\r\n");
+  EXPECT_EQ(platform::ZoneIdentifierText(url), "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + url + "\r\n");
 
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "vextal-mark-test.pdf";
   { std::ofstream(file, std::ios::binary) << "%PDF"; }
-  const bool marked = MarkFromInternet(file, url);
+  const bool marked = platform::MarkFromInternet(file, url);
   std::stringstream content;
   content << std::ifstream(file, std::ios::binary).rdbuf();
   EXPECT_EQ(content.str(), "%PDF");
@@ -132,7 +132,7 @@ TEST(MarkFromInternet, WritesZoneThreeAndTheAddressBesideAnUntouchedFile) {
     const std::filesystem::path streamPath = file.native() + L":Zone.Identifier";
     std::stringstream stream;
     stream << std::ifstream(streamPath, std::ios::binary).rdbuf();
-    EXPECT_EQ(stream.str(), ZoneIdentifierText(url));
+    EXPECT_EQ(stream.str(), platform::ZoneIdentifierText(url));
   }
 #else
   // tmpfs before Linux 6.6 keeps no user attributes.
@@ -161,7 +161,7 @@ TEST(SafeLocalNameOf, KeepsNamesInsideTheDownloadFolder) {
       {"GBK name", "a/\xB8\xDF\xBF\xBC.pdf", "\xB8\xDF\xBF\xBC.pdf"},
       // 0x5C as the second byte of a character (here "\xD5\x5C") is not a separator, so no ".." segment appears.
       {"GBK second byte 0x5C", "a/\xD5\\..", "\xD5\\.."},
-      {"backslash sub-folder", "a/sub\\b.pdf", "sub\\b.pdf"},
+      {"backslash sub-folder, written with a slash", "a/sub\\b.pdf", "sub/b.pdf"},
       {"device-like but longer", "a/console.pdf", "console.pdf"},
       {"empty answer", "", std::nullopt},
       {"folder only", "a/", std::nullopt},

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/paper_download_window.h"
 #include "store/result_set.h"
 #include "tests/support/qt_fakes.h"
 
@@ -27,7 +27,7 @@ class DownloadFolderTest : public ::testing::Test {
 
   testsupport::InstalledFakes fakes;
   std::unique_ptr<store::ResultSet> list;
-  std::unique_ptr<TForm3> form;
+  std::unique_ptr<exchange::PaperDownloadWindow> form;
 
  private:
   QTemporaryDir m_root;

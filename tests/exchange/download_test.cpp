@@ -1,6 +1,7 @@
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/download_folder.h"
+#include "exchange/paper_download_window.h"
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "store/catalogue.h"
 #include "store/result_set.h"
 #include "store/statements.h"
@@ -64,11 +65,11 @@ class PaperDownloadTest : public DownloadFolderTest {
 
   // A fresh window pointed at the server, shown and ticked at the 28 reading.
   void RunDownload(const testsupport::LoopbackServer& server) {
-    form = std::make_unique<TForm3>(list.get(), nullptr);
+    form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
     form->SetContentServer(server.Url(""));
     form->show();
     fakes.clock.AdvanceMs(1500);
-    form->Timer1Timer();
+    form->OnCountdownTick();
   }
 
 };
@@ -117,11 +118,11 @@ TEST_F(PaperDownloadTest, FetchesTheAnswerVerbatimAndStoresItWithoutTheFirstSegm
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.label;
     EXPECT_EQ(file.readAll().toStdString(), body) << c.label;
     EXPECT_EQ(Field(id, "F_ZT"), kOpen) << c.label;
-    EXPECT_EQ(Field(id, "F_GXSJ"), TForm3::DownloadTimeText(fakes.clock.now)) << c.label;
+    EXPECT_EQ(Field(id, "F_GXSJ"), exchange::PaperDownloadWindow::DownloadTimeText(fakes.clock.now)) << c.label;
     EXPECT_EQ(Field(id, "F_BDWJ"), c.file) << c.label;
-    EXPECT_EQ(form->ProgressBar1->value(), static_cast<int>(body.size())) << c.label;
+    EXPECT_EQ(form->ProgressBar->value(), static_cast<int>(body.size())) << c.label;
     EXPECT_FALSE(form->isVisible()) << c.label;
-    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_FALSE(form->CountdownTimer->isActive()) << c.label;
   }
   // Nothing but the papers themselves: no temporary file stays behind.
   EXPECT_EQ(FilesUnder(Folder()).keys(), QStringList({"#2.doc", "a  b .doc", "paper.doc", "sub/b.doc", "sub/p.doc",
@@ -141,7 +142,7 @@ TEST_F(PaperDownloadTest, EmptyAnswerMarksThePaperWithoutResourceAndFetchesNothi
   EXPECT_EQ(Field(id, "F_ZT"), kNoFile);
   EXPECT_EQ(Field(id, "F_GXSJ"), QString());
   EXPECT_FALSE(form->isVisible());
-  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_FALSE(form->CountdownTimer->isActive());
   EXPECT_TRUE(FilesUnder(Folder()).isEmpty());
 }
 
@@ -193,8 +194,8 @@ TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWind
     testsupport::LoopbackServer server;
     server.Enqueue(c.answer);
     server.Enqueue({Action::Send(OkResponse(body))});
-    form = std::make_unique<TForm3>(list.get(), nullptr);
-    net::HttpClient& client = form->IdHTTP1();
+    form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+    net::HttpClient& client = form->Client();
     client.OnWorkBegin = [&, bar = client.OnWorkBegin](net::HttpClient& self, net::WorkMode mode, std::int64_t max) {
       bar(self, mode, max);
       if (max != c.deleteAtTransferOf) return;
@@ -209,13 +210,13 @@ TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWind
     form->SetContentServer(server.Url(""));
     form->show();
     fakes.clock.AdvanceMs(1500);
-    form->Timer1Timer();
+    form->OnCountdownTick();
 
     list->Refresh();
     EXPECT_EQ(list->RecordCount(), 0) << c.label;
     EXPECT_EQ(FilesUnder(Folder()), c.files) << c.label;
     EXPECT_FALSE(form->isVisible()) << c.label;
-    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_FALSE(form->CountdownTimer->isActive()) << c.label;
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
   }
 }
@@ -229,7 +230,7 @@ TEST_F(PaperDownloadTest, EmptyListRequestsNothingAndInsertsNoRow) {
   EXPECT_TRUE(server.Requests().empty());
   list->Refresh();
   EXPECT_EQ(list->RecordCount(), 0);
-  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_FALSE(form->CountdownTimer->isActive());
   EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
 }
 
@@ -263,7 +264,7 @@ TEST(DownloadTimeText, LeavesTheTimeOutOnlyAtMidnight) {
       {QTime(14, 5, 9), date + QLatin1Char(' ') + QTime(14, 5, 9).toString(ui::LongTimeFormat())},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(TForm3::DownloadTimeText(QDateTime(day, c.time)), c.expected) << c.time.toString().toStdString();
+    EXPECT_EQ(exchange::PaperDownloadWindow::DownloadTimeText(QDateTime(day, c.time)), c.expected) << c.time.toString().toStdString();
   }
 }
 
@@ -321,7 +322,7 @@ TEST_F(PaperDownloadTest, FailuresWriteNothingAndChangeNothing) {
     EXPECT_EQ(Field(id, "F_GXSJ"), QString()) << c.label;
     EXPECT_EQ(Field(id, "F_BDWJ"), QString()) << c.label;
     EXPECT_TRUE(form->isVisible()) << c.label;
-    EXPECT_FALSE(form->Timer1->isActive()) << c.label;
+    EXPECT_FALSE(form->CountdownTimer->isActive()) << c.label;
     EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << c.label;
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << c.label;
   }
@@ -340,7 +341,7 @@ TEST_F(PaperDownloadTest, ServerFailuresAreSilentToo) {
   RunDownload(gone);
   EXPECT_EQ(Field(id, "F_ZT"), kDownload);
   EXPECT_TRUE(form->isVisible());
-  EXPECT_FALSE(form->Timer1->isActive());
+  EXPECT_FALSE(form->CountdownTimer->isActive());
   EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
 }
 
@@ -351,16 +352,16 @@ TEST_F(PaperDownloadTest, ResultGoesToThePaperWhoseNumberWasSentWhileTheSelectio
   testsupport::LoopbackServer server;
   server.Enqueue({Action::Send(OkResponse("x/p.doc"))});
   server.Enqueue(testsupport::SplitAnswer(OkResponse(std::string(200000, 'p')), 50000, 5));
-  form = std::make_unique<TForm3>(list.get(), nullptr);
+  form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
   // The user picks another paper while the file streams in.
-  QObject::connect(form->ProgressBar1, &QProgressBar::valueChanged, [&](int value) {
-    if (value > 0 && form->ProgressBar1->maximum() == 200000) list->SetCurrentRow(list->RowOfId(other));
+  QObject::connect(form->ProgressBar, &QProgressBar::valueChanged, [&](int value) {
+    if (value > 0 && form->ProgressBar->maximum() == 200000) list->SetCurrentRow(list->RowOfId(other));
   });
   QSignalSpy changed(list.get(), &store::ResultSet::RowChanged);
   form->SetContentServer(server.Url(""));
   form->show();
   fakes.clock.AdvanceMs(1500);
-  form->Timer1Timer();
+  form->OnCountdownTick();
 
   EXPECT_EQ(Field(sent, "F_ZT"), kOpen);
   EXPECT_EQ(Field(sent, "F_BDWJ"), QStringLiteral("p.doc"));
@@ -375,17 +376,17 @@ TEST_F(PaperDownloadTest, FirstDownloadMakesEveryLaterWaitServeTheUi) {
   Insert(QStringLiteral("1001"));
   testsupport::LoopbackServer server;
   server.Enqueue({Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")});
-  form = std::make_unique<TForm3>(list.get(), nullptr);
-  net::AntiFreeze* policy = net::AntiFreeze::InForce();
-  ASSERT_EQ(policy, &form->IdAntiFreeze1);
+  form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+  net::PumpPolicy* policy = net::PumpPolicy::InForce();
+  ASSERT_EQ(policy, &form->Pump);
   ASSERT_TRUE(policy->OnlyWhenIdle());
   form->SetContentServer(server.Url(""));
   form->show();
   fakes.clock.AdvanceMs(1500);
-  form->Timer1Timer();
+  form->OnCountdownTick();
 
   // Even after a failed download, and for every client of the process: the policy in force is the one switched.
-  EXPECT_EQ(net::AntiFreeze::InForce(), policy);
+  EXPECT_EQ(net::PumpPolicy::InForce(), policy);
   EXPECT_FALSE(policy->OnlyWhenIdle());
 }
 

@@ -3,9 +3,9 @@
 // clean), once to the real download window, either as the file-name page or as the paper file (no file outside the
 // download folder, none truncated under a final name, the row untouched when the download fails).
 
-#include "exchange/JinDuTiaoUnit3.h"
+#include "exchange/paper_download_window.h"
 
-#include "exchange/page_limits.h"
+#include "exchange/server_pages.h"
 #include "net/cookie_store.h"
 #include "net/http_client.h"
 #include "net/http_error.h"
@@ -174,11 +174,11 @@ class HostileServerTest : public DownloadFolderTest {
     }
     QMap<QString, QByteArray> expected = FilesUnder(Root());
 
-    form = std::make_unique<TForm3>(list.get(), nullptr);
+    form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
     form->SetContentServer(server.Url(""));
     form->show();
     fakes.clock.AdvanceMs(1500);
-    form->Timer1Timer();
+    form->OnCountdownTick();
 
     QString status = kDownload;
     if (c.kind.empty() && c.role == Role::Page && c.result.empty()) {

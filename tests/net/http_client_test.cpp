@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "net/http_error.h"
 #include "net/socket_api.h"
 #include "tests/support/loopback_server.h"
@@ -68,7 +68,7 @@ HttpClientError CatchGet(HttpClient& client, const std::string& url, std::string
 
 // A pump policy and dispatcher for one test; both are process-wide, so they are undone afterwards.
 struct PumpScope {
-  AntiFreeze antiFreeze;
+  PumpPolicy antiFreeze;
   int pumps = 0;
   std::function<void()> onPump;
   explicit PumpScope(int idleTimeOut) {

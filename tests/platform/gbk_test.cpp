@@ -1,7 +1,5 @@
 #include "platform/gbk.h"
 
-#include "net/gbk.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -109,7 +107,7 @@ TEST(Gbk, EveryBytePairAgreesWithTheLeadByteTestAndRoundTrips) {
   for (int first = 0; first < kByteValues; ++first) {
     const std::u16string alone = DecodeGbk(Bytes(first, 0).substr(0, 1));
     ASSERT_EQ(alone.size(), 1u) << Hex(Bytes(first, 0).substr(0, 1));
-    const bool lead = net::IsGbkLeadByte(static_cast<unsigned char>(first));
+    const bool lead = platform::IsGbkLeadByte(static_cast<unsigned char>(first));
     if (lead) {
       EXPECT_EQ(alone, kReplacement) << "lead byte alone " << first;
     }
@@ -117,7 +115,7 @@ TEST(Gbk, EveryBytePairAgreesWithTheLeadByteTestAndRoundTrips) {
       const std::string pair = Bytes(first, second);
       const std::optional<std::u16string> strict = DecodeGbkStrict(pair);
       const std::u16string lenient = DecodeGbk(pair);
-      const bool trail = net::IsGbkTrailByte(static_cast<unsigned char>(second));
+      const bool trail = platform::IsGbkTrailByte(static_cast<unsigned char>(second));
       if (strict && strict->size() == 1) {
         ++characters;
         EXPECT_TRUE(lead && trail) << Hex(pair) << " read as one character";

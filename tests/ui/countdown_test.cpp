@@ -194,7 +194,7 @@ TEST(CountdownTrigger, ReadsTheFieldBackTrimmed) {
 struct Window {
   explicit Window(Countdown& countdown) : c(countdown) {}
 
-  void Timer1Timer() {
+  void OnCountdownTick() {
     c.trigger.Tick();
     if (c.trigger.Fires(ui::kReading28)) {
       ui::CountdownTrigger::ActionScope running(c.trigger);
@@ -234,12 +234,12 @@ TEST(CountdownTrigger, HoldsBackFiringsWhileTheWindowsActionRuns) {
     w.request28 = [&] {
       for (qint64 t : tc.nestedTicks) {
         c.At(t);
-        w.Timer1Timer();
+        w.OnCountdownTick();
       }
       c.At(tc.returnAt);
     };
     c.At(1500);
-    w.Timer1Timer();
+    w.OnCountdownTick();
     EXPECT_EQ(w.requests, tc.expected);
     EXPECT_FALSE(c.trigger.Busy());
   }

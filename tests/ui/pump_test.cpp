@@ -1,6 +1,6 @@
 #include "ui/pump.h"
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -10,7 +10,7 @@
 namespace {
 
 TEST(Pump, AWaitingRequestDeliversQueuedEvents) {
-  net::AntiFreeze antiFreeze;
+  net::PumpPolicy antiFreeze;
   ui::InstallPumpDispatcher();
   QObject receiver;
   int delivered = 0;

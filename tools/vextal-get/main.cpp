@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "net/body_sink.h"
 #include "net/http_client.h"
 #include "net/http_error.h"
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   std::setvbuf(out, nullptr, _IONBF, 0);
 
   // The program always has a pump policy in force; here the "UI" has nothing to dispatch.
-  net::AntiFreeze antiFreeze;
+  net::PumpPolicy antiFreeze;
   antiFreeze.SetOnlyWhenIdle(!options.pumpAlways);
   net::SetPumpDispatcher([](bool) {});
 

@@ -6,7 +6,7 @@
 
 // A paper comes from a server reached over plain HTTP, so it carries the mark of the Internet as a browser's download
 // would: viewers then open it in their protected mode and the shell warns before anything in it runs.
-namespace exchange {
+namespace platform {
 
 // The Zone.Identifier stream's text for a file fetched from hostUrl: zone 3 (Internet) and the address.
 std::string ZoneIdentifierText(std::string_view hostUrl);
@@ -16,4 +16,4 @@ std::string ZoneIdentifierText(std::string_view hostUrl);
 // cannot keep it, and a browser's download goes on without it there too.
 bool MarkFromInternet(const std::filesystem::path& file, std::string_view hostUrl);
 
-}  // namespace exchange
+}  // namespace platform

@@ -7,15 +7,15 @@ namespace net {
 
 // The process-wide message-pump policy: while a request waits on the network, the UI thread's event queue is served
 // through the dispatcher the application installed, so windows repaint and timers fire although every request
-// blocks its caller. The last AntiFreeze created is the one in force; destroying any leaves none in force.
-class AntiFreeze {
+// blocks its caller. The last PumpPolicy created is the one in force; destroying any leaves none in force.
+class PumpPolicy {
  public:
-  AntiFreeze();
-  ~AntiFreeze();
-  AntiFreeze(const AntiFreeze&) = delete;
-  AntiFreeze& operator=(const AntiFreeze&) = delete;
+  PumpPolicy();
+  ~PumpPolicy();
+  PumpPolicy(const PumpPolicy&) = delete;
+  PumpPolicy& operator=(const PumpPolicy&) = delete;
 
-  static AntiFreeze* InForce();
+  static PumpPolicy* InForce();
 
   // Whether the pump runs at all.
   bool Active() const { return m_active.load(); }
@@ -44,11 +44,11 @@ void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher);
 // True on the thread that installed the dispatcher.
 bool IsUiThread();
 
-// True when an AntiFreeze is in force and the caller is the UI thread: waits are then cut into IdleTimeOut slices
+// True when an PumpPolicy is in force and the caller is the UI thread: waits are then cut into IdleTimeOut slices
 // and connects run on a connect thread.
-bool AntiFreezeInForceHere();
+bool PumpPolicyInForceHere();
 
-// Runs one pump step when an AntiFreeze is in force, the caller is the UI thread, it is Active, and idle is set or
+// Runs one pump step when an PumpPolicy is in force, the caller is the UI thread, it is Active, and idle is set or
 // OnlyWhenIdle is false. Anything the dispatcher throws stays here: handlers report their own errors, and the
 // waiting request must go on.
 void PumpRequest(bool idle);

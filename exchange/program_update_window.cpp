@@ -1,13 +1,11 @@
-#include "exchange/GengXingChengXuUnit3.h"
+#include "exchange/program_update_window.h"
 
-#include "exchange/page_limits.h"
+#include "exchange/server_pages.h"
 #include "ui/seams.h"
 #include "vextal_config.h"
 
 #include <QLineEdit>
 #include <QString>
-
-TGengXinChengXun* GengXinChengXun = nullptr;
 
 namespace {
 
@@ -19,25 +17,24 @@ constexpr int kEditLeft = 488;
 constexpr int kEditTop = 16;
 constexpr int kEditWidth = 121;
 constexpr int kEditHeight = 22;
-constexpr const char* kEditInitialText = "Edit1";
+constexpr const char* kCountdownInitialText = "Edit1";
 
-constexpr const char* kVersionPage = "/vextal.asp";
 constexpr const char* kAlreadyCurrent = "系统已经是最新版本了！";
 // Found by the platform's search for programs; what it does is its own business.
 constexpr const char* kUpdater = "Upgrading.exe";
 
 }  // namespace
 
-TGengXinChengXun::TGengXinChengXun(QWidget* mainWindow)
+exchange::ProgramUpdateWindow::ProgramUpdateWindow(QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
       m_versionServer(vextal::kVersionServer) {
-  Edit1->setGeometry(kEditLeft, kEditTop, kEditWidth, kEditHeight);
-  Edit1->setText(QString::fromLatin1(kEditInitialText));
-  Edit1->raise();
-  Edit1->show();
+  CountdownText->setGeometry(kEditLeft, kEditTop, kEditWidth, kEditHeight);
+  CountdownText->setText(QString::fromLatin1(kCountdownInitialText));
+  CountdownText->raise();
+  CountdownText->show();
 }
 
-void TGengXinChengXun::Timer1Timer() {
+void exchange::ProgramUpdateWindow::OnCountdownTick() {
   Countdown().Tick();
   if (!Countdown().Fires(ui::kReading28)) {
     return;
@@ -45,10 +42,9 @@ void TGengXinChengXun::Timer1Timer() {
   // The get pumps the event queue: a tick arriving meanwhile must not start a second get on the same client. The
   // message after it counts as running too, so the menu command cannot start the check again under it.
   ui::CountdownTrigger::ActionScope running(Countdown());
-  const std::string answer = m_http.GetText(m_versionServer + kVersionPage, exchange::kMaxPageBytes);
+  const std::string answer = m_http.GetText(m_versionServer + exchange::kVersionPage, exchange::kMaxPageBytes);
   Countdown().Stop();
-  // Byte for byte, untrimmed: "3.1" with a line break after it is another version as far as the server is concerned.
-  if (answer == vextal::kVersionText) {
+  if (exchange::IsThisVersion(answer)) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kAlreadyCurrent));
     hide();
     return;

@@ -1,4 +1,4 @@
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 
 #include <memory>
 #include <mutex>
@@ -8,7 +8,7 @@ namespace net {
 
 namespace {
 
-std::atomic<AntiFreeze*> g_inForce{nullptr};
+std::atomic<PumpPolicy*> g_inForce{nullptr};
 
 using Dispatcher = std::function<void(bool)>;
 
@@ -18,11 +18,11 @@ std::atomic<std::thread::id> g_uiThread{std::thread::id()};
 
 }  // namespace
 
-AntiFreeze::AntiFreeze() { g_inForce.store(this); }
+PumpPolicy::PumpPolicy() { g_inForce.store(this); }
 
-AntiFreeze::~AntiFreeze() { g_inForce.store(nullptr); }
+PumpPolicy::~PumpPolicy() { g_inForce.store(nullptr); }
 
-AntiFreeze* AntiFreeze::InForce() { return g_inForce.load(); }
+PumpPolicy* PumpPolicy::InForce() { return g_inForce.load(); }
 
 void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher) {
   std::lock_guard<std::mutex> lock(g_dispatcherMutex);
@@ -40,10 +40,10 @@ bool IsUiThread() {
   return ui != std::thread::id() && ui == std::this_thread::get_id();
 }
 
-bool AntiFreezeInForceHere() { return AntiFreeze::InForce() != nullptr && IsUiThread(); }
+bool PumpPolicyInForceHere() { return PumpPolicy::InForce() != nullptr && IsUiThread(); }
 
 void PumpRequest(bool idle) {
-  AntiFreeze* policy = AntiFreeze::InForce();
+  PumpPolicy* policy = PumpPolicy::InForce();
   if (policy == nullptr || !IsUiThread() || !policy->Active()) return;
   if (!idle && policy->OnlyWhenIdle()) return;
   std::shared_ptr<const Dispatcher> dispatcher;

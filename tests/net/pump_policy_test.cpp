@@ -1,4 +1,4 @@
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 
 #include <gtest/gtest.h>
 
@@ -22,18 +22,18 @@ struct DispatcherLog {
   ~DispatcherLog() { SetPumpDispatcher({}); }
 };
 
-TEST(AntiFreeze, TheLastCreatedIsInForceAndDestroyingAnyLeavesNone) {
-  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
-  auto first = std::make_unique<AntiFreeze>();
-  EXPECT_EQ(AntiFreeze::InForce(), first.get());
-  auto second = std::make_unique<AntiFreeze>();
-  EXPECT_EQ(AntiFreeze::InForce(), second.get());
+TEST(PumpPolicy, TheLastCreatedIsInForceAndDestroyingAnyLeavesNone) {
+  EXPECT_EQ(PumpPolicy::InForce(), nullptr);
+  auto first = std::make_unique<PumpPolicy>();
+  EXPECT_EQ(PumpPolicy::InForce(), first.get());
+  auto second = std::make_unique<PumpPolicy>();
+  EXPECT_EQ(PumpPolicy::InForce(), second.get());
   first.reset();
-  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
+  EXPECT_EQ(PumpPolicy::InForce(), nullptr);
   second.reset();
-  EXPECT_EQ(AntiFreeze::InForce(), nullptr);
+  EXPECT_EQ(PumpPolicy::InForce(), nullptr);
 
-  AntiFreeze defaults;
+  PumpPolicy defaults;
   EXPECT_TRUE(defaults.Active());
   EXPECT_TRUE(defaults.ApplicationHasPriority());
   EXPECT_EQ(defaults.IdleTimeOut(), 250);
@@ -54,7 +54,7 @@ TEST(PumpRequest, RunsOnlyWhenThePolicyAllowsIt) {
       {"application without priority gets one event", true, true, false, true, {false}},
   };
   for (const Case& c : cases) {
-    AntiFreeze policy;
+    PumpPolicy policy;
     policy.SetActive(c.active);
     policy.SetOnlyWhenIdle(c.onlyWhenIdle);
     policy.SetApplicationHasPriority(c.priority);
@@ -68,7 +68,7 @@ TEST(PumpRequest, DoesNothingWithoutPolicyOrOffTheUiThread) {
   DispatcherLog log;
   PumpRequest(true);
   EXPECT_TRUE(log.calls.empty());
-  AntiFreeze policy;
+  PumpPolicy policy;
   std::thread other([] {
     EXPECT_FALSE(IsUiThread());
     PumpRequest(true);
@@ -79,7 +79,7 @@ TEST(PumpRequest, DoesNothingWithoutPolicyOrOffTheUiThread) {
 }
 
 TEST(PumpRequest, AnErrorEscapingTheDispatcherDoesNotReachTheRequest) {
-  AntiFreeze policy;
+  PumpPolicy policy;
   policy.SetIdleTimeOut(20);
   int calls = 0;
   SetPumpDispatcher([&](bool) {
@@ -95,7 +95,7 @@ TEST(PumpRequest, AnErrorEscapingTheDispatcherDoesNotReachTheRequest) {
 }
 
 TEST(WaitSlices, ALimitedWaitIsCutIntoIdleTimeOutSlicesWithAPumpAfterEach) {
-  AntiFreeze policy;
+  PumpPolicy policy;
   policy.SetIdleTimeOut(25);
   DispatcherLog log;
   testsupport::LoopbackServer server;

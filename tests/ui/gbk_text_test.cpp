@@ -1,4 +1,4 @@
-#include "exchange/gbk_text.h"
+#include "ui/gbk_text.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace exchange {
+namespace ui {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -49,28 +49,5 @@ TEST(EncodeGbk, WritesGbkAndRefusesWhatGbkCannotHold) {
   EXPECT_EQ(DecodeGbk(EncodeGbk(mixed)), mixed);
 }
 
-TEST(DownloadFilePath, JoinsTheDecodedNameUnderTheFolder) {
-  struct Case {
-    const char* label;
-    std::string local;
-    QString expected;
-  };
-  const QString folder = QStringLiteral("/tmp/w/DownLoad");
-  const std::vector<Case> cases = {
-      {"plain", "x.pdf", QStringLiteral("/tmp/w/DownLoad/x.pdf")},
-      {"Chinese with a blank", "\xB8\xDF\xBF\xBC \xCA\xFD.pdf", QStringLiteral("/tmp/w/DownLoad/高考 数.pdf")},
-      {"sub-folder", "sub/x.pdf", QStringLiteral("/tmp/w/DownLoad/sub/x.pdf")},
-      {"backslash is a separator", "sub\\x.pdf", QStringLiteral("/tmp/w/DownLoad/sub/x.pdf")},
-      {"second byte 0x5C stays in the name", "\xD5\\.pdf", QStringLiteral("/tmp/w/DownLoad/誠.pdf")},
-      {"parent refused", "../x.pdf", QString()},
-      {"absolute refused", "/etc/passwd", QString()},
-      {"empty refused", "", QString()},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(DownloadFilePath(c.local, folder), c.expected) << c.label;
-  }
-  EXPECT_EQ(DownloadFilePath("x.pdf", folder + QStringLiteral("/")), QStringLiteral("/tmp/w/DownLoad/x.pdf"));
-}
-
 }  // namespace
-}  // namespace exchange
+}  // namespace ui

@@ -1,13 +1,12 @@
-#include "exchange/gbk_text.h"
+#include "ui/gbk_text.h"
 
-#include "exchange/paper_path.h"
 #include "platform/gbk.h"
 
-#include <QDir>
+#include <QList>
 
 #include <optional>
 
-namespace exchange {
+namespace ui {
 namespace {
 
 // ASCII only: the error text is itself read as GBK, and the text at fault cannot be written in it.
@@ -37,7 +36,7 @@ GbkEncodeError::GbkEncodeError(const QString& text)
 
 GbkConverterMissing::GbkConverterMissing() : std::runtime_error(kConverterMissingText) {}
 
-QString DecodeGbk(const std::string& bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
+QString DecodeGbk(std::string_view bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
 
 std::string EncodeGbk(const QString& text) {
   std::optional<std::string> bytes = platform::EncodeGbk(text.toStdU16String());
@@ -45,18 +44,4 @@ std::string EncodeGbk(const QString& text) {
   return std::move(*bytes);
 }
 
-QString DefaultDownloadFolder() { return QDir::currentPath() + QLatin1Char('/') + QLatin1String(kDownloadFolderName); }
-
-QString DownloadFilePath(const std::string& localName, const QString& downloadFolder) {
-  if (!IsSafeLocalName(localName)) return {};
-  QString local = DecodeGbk(localName);
-  local.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  QString folder = downloadFolder;
-  while (folder.endsWith(QLatin1Char('/')) && folder.size() > 1) folder.chop(1);
-  const QString path = folder + QLatin1Char('/') + local;
-  // The byte check above already rules out every way out; this keeps a later change to it from opening one.
-  if (!QDir::cleanPath(path).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'))) return {};
-  return path;
-}
-
-}  // namespace exchange
+}  // namespace ui

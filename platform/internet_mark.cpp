@@ -1,4 +1,4 @@
-#include "exchange/internet_mark.h"
+#include "platform/internet_mark.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -6,7 +6,7 @@
 #include <sys/xattr.h>
 #endif
 
-namespace exchange {
+namespace platform {
 namespace {
 
 #ifdef _WIN32
@@ -41,4 +41,4 @@ bool MarkFromInternet(const std::filesystem::path& file, std::string_view hostUr
 #endif
 }
 
-}  // namespace exchange
+}  // namespace platform

@@ -4,10 +4,11 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // The one place where the network's GBK bytes meet the QString of the windows and the database, through the
-// platform's own converter (platform/gbk).
-namespace exchange {
+// platform's own converter (platform/gbk). Every window and the default error report read and write server text here.
+namespace ui {
 
 // Text that must go to the server (a paper number, say) holds a character GBK cannot write. Sending a "?" in its place
 // would ask for another paper; the handler's error report shows this instead.
@@ -23,21 +24,11 @@ class GbkConverterMissing : public std::runtime_error {
   GbkConverterMissing();
 };
 
-inline constexpr const char* kDownloadFolderName = "DownLoad";
-
 // GBK bytes as text. A broken byte sequence (a lead byte without a valid second byte, also at the very end, or a pair
 // the code page does not assign) becomes U+FFFD; nothing is dropped.
-QString DecodeGbk(const std::string& bytes);
+QString DecodeGbk(std::string_view bytes);
 
 // Text as GBK bytes; throws GbkEncodeError when the text holds a character GBK cannot write.
 std::string EncodeGbk(const QString& text);
 
-// The process's current directory followed by "/DownLoad", read now (the current directory may change).
-QString DefaultDownloadFolder();
-
-// The file-system path for a paper's local name (GBK bytes) under the download folder: the decoded name, with
-// "\\" read as a separator the way Windows reads it, joined under the folder. Empty when the name is unusable
-// (see IsSafeLocalName): the caller treats that like a file that cannot be written.
-QString DownloadFilePath(const std::string& localName, const QString& downloadFolder);
-
-}  // namespace exchange
+}  // namespace ui

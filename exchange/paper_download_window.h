@@ -16,16 +16,18 @@ namespace store {
 class ResultSet;
 }
 
+namespace exchange {
+
 // The paper download window ("进度条"): fetches the file of the main list's current paper into the download folder
 // and records the result in that row.
-class TForm3 : public ui::TaskWindow {
+class PaperDownloadWindow : public ui::TaskWindow {
   Q_OBJECT
 
  public:
-  TForm3(store::ResultSet* mainList, QWidget* mainWindow);
+  PaperDownloadWindow(store::ResultSet* mainList, QWidget* mainWindow);
 
   store::ResultSet* MainList() const { return m_mainList; }
-  net::HttpClient& IdHTTP1() { return m_http; }
+  net::HttpClient& Client() { return m_http; }
 
   // "http://host[:port]", without a trailing "/"; the build-time content server unless a test or tool points the
   // window elsewhere.
@@ -33,7 +35,7 @@ class TForm3 : public ui::TaskWindow {
   const std::string& ContentServer() const { return m_contentServer; }
 
   // Ticks the countdown and downloads at the 28 reading; public so tests and tools can drive it with a fake clock.
-  void Timer1Timer() override;
+  void OnCountdownTick() override;
 
   // What F_GXSJ records for a download finished at `when`: the short date, a blank and the long time, the time
   // left out at midnight (as the date-time text of the program's era does).
@@ -47,26 +49,9 @@ class TForm3 : public ui::TaskWindow {
   // stays in the download folder and the window hides.
   void DownloadCurrentPaper();
 
-  void IdHTTP1WorkBegin(net::WorkMode mode, std::int64_t max);
-  void IdHTTP1Work(net::WorkMode mode, std::int64_t count);
-  int BarValue(std::int64_t bytes) const;
-
   store::ResultSet* m_mainList;
   net::HttpClient m_http;
   std::string m_contentServer;
-  // A QProgressBar counts in int; byte counts of files beyond 2 GiB are shifted right by this many bits.
-  int m_barShift = 0;
 };
-
-extern TForm3* Form3;
-
-namespace exchange {
-
-// Makes the download folder when it is missing, as an installer would have, and removes from it (sub-folders
-// included) the temporary files interrupted downloads left behind. Files of any other name stay, whatever they are.
-void PrepareDownloadFolder(const QString& folder);
-
-// Whether a file name is one of the temporary names a download streams into.
-bool IsTemporaryPaperName(const QString& fileName);
 
 }  // namespace exchange

@@ -1,8 +1,8 @@
-#include "exchange/GengXingChengXuUnit3.h"
+#include "exchange/program_update_window.h"
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
-#include "net/anti_freeze.h"
+#include "net/pump_policy.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
 
@@ -42,20 +42,20 @@ class GengXinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     mainWindow.show();
-    window = std::make_unique<TGengXinChengXun>(&mainWindow);
+    window = std::make_unique<exchange::ProgramUpdateWindow>(&mainWindow);
     window->SetVersionServer(server.Url(""));
   }
 
   void ShowAndFire() {
     window->show();
     fakes.clock.AdvanceMs(1500);
-    ui::Guarded([this] { window->Timer1Timer(); });
+    ui::Guarded([this] { window->OnCountdownTick(); });
   }
 
   testsupport::InstalledFakes fakes;
   testsupport::LoopbackServer server;
   ClosingWindow mainWindow;
-  std::unique_ptr<TGengXinChengXun> window;
+  std::unique_ptr<exchange::ProgramUpdateWindow> window;
 };
 
 TEST_F(GengXinTest, OnlyTheExactVersionTextKeepsTheProgram) {
@@ -85,7 +85,7 @@ TEST_F(GengXinTest, OnlyTheExactVersionTextKeepsTheProgram) {
     const std::string request = server.Requests().back();
     EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /vextal.asp HTTP/1.1");
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
-    EXPECT_FALSE(window->Timer1->isActive());
+    EXPECT_FALSE(window->CountdownTimer->isActive());
     if (c.current) {
       EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
       EXPECT_FALSE(window->isVisible());
@@ -109,11 +109,11 @@ TEST_F(GengXinTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   EXPECT_TRUE(fakes.processes.started.isEmpty());
   EXPECT_EQ(mainWindow.closes, 0);
   EXPECT_TRUE(window->isVisible());
-  EXPECT_TRUE(window->Timer1->isActive());
+  EXPECT_TRUE(window->CountdownTimer->isActive());
 
   server.Enqueue({Action::Send(OkResponse("3.2"))});
   fakes.clock.AdvanceMs(57000);  // 58.5 s after the show
-  ui::Guarded([this] { window->Timer1Timer(); });
+  ui::Guarded([this] { window->OnCountdownTick(); });
 
   EXPECT_EQ(server.Requests().size(), 2u);
   EXPECT_EQ(fakes.processes.started, QStringList{kUpdater});
@@ -138,12 +138,12 @@ TEST_F(GengXinTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWithIt) {
   ui::InstallPumpDispatcher();
   server.Enqueue({Action::Pause(1000), Action::Send(OkResponse("3.1"))});
   QStringList readings;
-  QObject::connect(window->Edit1, &QLineEdit::textChanged, [&](const QString& text) { readings << text; });
+  QObject::connect(window->CountdownText, &QLineEdit::textChanged, [&](const QString& text) { readings << text; });
   qsizetype readingsAtMessage = -1;
   fakes.dialogs.whileOpen = [&](const QString&) { readingsAtMessage = readings.size(); };
 
   window->show();
-  window->Timer1->setInterval(20);
+  window->CountdownTimer->setInterval(20);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !fakes.dialogs.messages.isEmpty(); }, 5000));
   QTest::qWait(100);
   net::SetPumpDispatcher({});
@@ -155,7 +155,7 @@ TEST_F(GengXinTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWithIt) {
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
   // A tick still queued when the action stopped the timer writes nothing and fires nothing.
   EXPECT_EQ(readings.size(), readingsAtMessage);
-  EXPECT_FALSE(window->Timer1->isActive());
+  EXPECT_FALSE(window->CountdownTimer->isActive());
 }
 
 }  // namespace

@@ -18,14 +18,16 @@ namespace store {
 class ResultSet;
 }
 
+namespace exchange {
+
 // The catalogue update window ("更新题库"): pulls the records of newly published papers from the content server and
 // appends them to the catalogue. It keeps a result set of its own on the main window's connection, so the high-water
 // mark and the appends never move the main list's current row.
-class TAddSp : public ui::TaskWindow {
+class CatalogueUpdateWindow : public ui::TaskWindow {
   Q_OBJECT
 
  public:
-  TAddSp(QSqlDatabase database, store::ResultSet* mainList, QWidget* mainWindow);
+  CatalogueUpdateWindow(QSqlDatabase database, store::ResultSet* mainList, QWidget* mainWindow);
 
   // The highest server paper number stored, "1" for an empty catalogue (or a null number).
   QString HighestServerNumber();
@@ -35,25 +37,22 @@ class TAddSp : public ui::TaskWindow {
   const std::string& ContentServer() const { return m_contentServer; }
 
   // At the 28 reading: ask for the records above the high-water mark and import them, or say there are none.
-  void Timer1Timer() override;
+  void OnCountdownTick() override;
   // The import of the answer held in AnswerBuffer(): one catalogue row per record, a summary, the main list refreshed.
-  void Button2Click();
+  void ImportAnswer();
 
   // The last update answer, byte for byte (a NUL inside it is kept).
   const std::string& AnswerBuffer() const { return m_answer; }
   void SetAnswerBuffer(std::string answer) { m_answer = std::move(answer); }
 
-  store::ResultSet* ADOQuery1() const { return m_query; }
+  store::ResultSet* ImportList() const { return m_query; }
   store::ResultSet* MainList() const { return m_mainList; }
-  net::HttpClient& IdHTTP1() { return m_http; }
+  net::HttpClient& Client() { return m_http; }
 
   // The import's button: never shown, clicked by the update request.
-  QPushButton* const Button2;
+  QPushButton* const ImportButton;
 
  private:
-  void IdHTTP1WorkBegin(std::int64_t max);
-  void IdHTTP1Work(std::int64_t count);
-
   // Appends every record and returns how many were appended. On a database error the rows posted before the failing
   // record are stored before the error goes on to the report.
   int AppendRecords(const std::vector<exchange::Record>& records);
@@ -68,8 +67,6 @@ class TAddSp : public ui::TaskWindow {
   net::HttpClient m_http;
   std::string m_contentServer;
   std::string m_answer;
-  // QProgressBar counts in int; a transfer announced beyond that range is shown in coarser steps.
-  std::int64_t m_progressDivisor = 1;
 };
 
-extern TAddSp* AddSp;
+}  // namespace exchange

@@ -1,4 +1,4 @@
-#include "exchange/AddUnit3.h"
+#include "exchange/catalogue_update_window.h"
 
 #include "store/catalogue.h"
 #include "store/result_set.h"
@@ -58,12 +58,12 @@ class AddSpTest : public ::testing::Test {
     mainList->SetStatement(store::DefaultListStatement());
     mainList->Open();
     mainWindow = std::make_unique<QWidget>();
-    addSp = std::make_unique<TAddSp>(database, mainList.get(), mainWindow.get());
-    addSp->SetContentServer(server.Url(""));
+    catalogueUpdate = std::make_unique<exchange::CatalogueUpdateWindow>(database, mainList.get(), mainWindow.get());
+    catalogueUpdate->SetContentServer(server.Url(""));
   }
 
   void TearDown() override {
-    addSp.reset();
+    catalogueUpdate.reset();
     mainList.reset();
     database.close();
     database = QSqlDatabase();
@@ -72,9 +72,9 @@ class AddSpTest : public ::testing::Test {
 
   // Shows the window and lets the countdown reach its 28 reading, as the timer would 1.5 s after the show.
   void ShowAndFire() {
-    addSp->show();
+    catalogueUpdate->show();
     fakes.clock.AdvanceMs(1500);
-    ui::Guarded([this] { addSp->Timer1Timer(); });
+    ui::Guarded([this] { catalogueUpdate->OnCountdownTick(); });
   }
 
   void Exec(const QString& statement) {
@@ -94,14 +94,14 @@ class AddSpTest : public ::testing::Test {
     return rows;
   }
 
-  static constexpr const char* kConnection = "add_sp_test";
+  static constexpr const char* kConnection = "catalogue_update_test";
   testsupport::InstalledFakes fakes;
   testsupport::LoopbackServer server;
   QTemporaryDir m_dir;
   QSqlDatabase database;
   std::unique_ptr<store::ResultSet> mainList;
   std::unique_ptr<QWidget> mainWindow;
-  std::unique_ptr<TAddSp> addSp;
+  std::unique_ptr<exchange::CatalogueUpdateWindow> catalogueUpdate;
 };
 
 TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
@@ -140,14 +140,14 @@ TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
     ShowAndFire();
 
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('\n').toStdString();
-    EXPECT_EQ(addSp->AnswerBuffer(), c.answer);
+    EXPECT_EQ(catalogueUpdate->AnswerBuffer(), c.answer);
     EXPECT_EQ(StoredRows(), c.rows);
     EXPECT_EQ(fakes.dialogs.messages, QStringList{kSummary.arg(c.rows.size())});
     EXPECT_EQ(mainList->RecordCount(), static_cast<int>(c.rows.size())) << "main list refreshed";
-    EXPECT_FALSE(addSp->isVisible());
-    EXPECT_FALSE(addSp->Timer1->isActive());
-    EXPECT_EQ(addSp->ProgressBar1->maximum(), static_cast<int>(c.answer.size()));
-    EXPECT_EQ(addSp->ProgressBar1->value(), static_cast<int>(c.answer.size()));
+    EXPECT_FALSE(catalogueUpdate->isVisible());
+    EXPECT_FALSE(catalogueUpdate->CountdownTimer->isActive());
+    EXPECT_EQ(catalogueUpdate->ProgressBar->maximum(), static_cast<int>(c.answer.size()));
+    EXPECT_EQ(catalogueUpdate->ProgressBar->value(), static_cast<int>(c.answer.size()));
   }
 }
 
@@ -179,8 +179,8 @@ TEST_F(AddSpTest, RequestAsksFromTheHighWaterMarkAsTheServerWroteIt) {
       answer += Record(number, "t");
       rows.push_back(RecordRow(QString::fromStdString(number), QStringLiteral("t")));
     }
-    addSp->SetAnswerBuffer(answer);
-    ui::Guarded([this] { addSp->Button2Click(); });
+    catalogueUpdate->SetAnswerBuffer(answer);
+    ui::Guarded([this] { catalogueUpdate->ImportAnswer(); });
     ASSERT_EQ(StoredRows(), rows);
     const std::size_t before = server.Requests().size();
     server.Enqueue({Action::Send(OkResponse(""))});
@@ -198,8 +198,8 @@ TEST_F(AddSpTest, EmptyAnswerSaysTheCatalogueIsCurrentAndHides) {
   ShowAndFire();
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
   EXPECT_TRUE(StoredRows().empty());
-  EXPECT_FALSE(addSp->isVisible());
-  EXPECT_FALSE(addSp->Timer1->isActive());
+  EXPECT_FALSE(catalogueUpdate->isVisible());
+  EXPECT_FALSE(catalogueUpdate->CountdownTimer->isActive());
 }
 
 TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
@@ -217,8 +217,8 @@ TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
     Exec(QStringLiteral("delete from VXT_TM"));
     fakes.dialogs.errors.clear();
     fakes.dialogs.messages.clear();
-    addSp->hide();
-    addSp->SetAnswerBuffer("before");
+    catalogueUpdate->hide();
+    catalogueUpdate->SetAnswerBuffer("before");
     const std::size_t before = server.Requests().size();
     server.Enqueue(c.failure);
 
@@ -226,22 +226,22 @@ TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
 
     EXPECT_EQ(fakes.dialogs.errors.size(), 1);
     EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
-    EXPECT_EQ(addSp->AnswerBuffer(), "before");
-    EXPECT_TRUE(addSp->isVisible());
-    EXPECT_TRUE(addSp->Timer1->isActive());
+    EXPECT_EQ(catalogueUpdate->AnswerBuffer(), "before");
+    EXPECT_TRUE(catalogueUpdate->isVisible());
+    EXPECT_TRUE(catalogueUpdate->CountdownTimer->isActive());
 
     // Nothing between the readings; the repeat 58 s after the show asks again.
     fakes.clock.AdvanceMs(30000);
-    ui::Guarded([this] { addSp->Timer1Timer(); });
+    ui::Guarded([this] { catalogueUpdate->OnCountdownTick(); });
     EXPECT_EQ(server.Requests().size(), before + 1);
     server.Enqueue({Action::Send(OkResponse(Record("9", "t")))});
     fakes.clock.AdvanceMs(27000);  // 58.5 s after the show
-    ui::Guarded([this] { addSp->Timer1Timer(); });
+    ui::Guarded([this] { catalogueUpdate->OnCountdownTick(); });
 
     EXPECT_EQ(server.Requests().size(), before + 2);
     EXPECT_EQ(StoredRows(), std::vector<Row>{RecordRow("9", "t")});
     EXPECT_EQ(fakes.dialogs.messages, QStringList{kSummary.arg(1)});
-    EXPECT_FALSE(addSp->isVisible());
+    EXPECT_FALSE(catalogueUpdate->isVisible());
   }
 }
 
@@ -256,7 +256,7 @@ TEST_F(AddSpTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {
              .arg(QLatin1String(raise)));
     fakes.dialogs.errors.clear();
     fakes.dialogs.messages.clear();
-    addSp->hide();
+    catalogueUpdate->hide();
     const int listed = mainList->RecordCount();
     server.Enqueue({Action::Send(OkResponse(Record("1", "a") + Record("2", "b") + Record("3", "bad") +
                                             Record("4", "d")))});
@@ -269,12 +269,12 @@ TEST_F(AddSpTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {
     EXPECT_EQ(StoredRows(), (std::vector<Row>{RecordRow("1", "a"), RecordRow("2", "b")}));
     EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << "no summary";
     EXPECT_EQ(mainList->RecordCount(), listed) << "main list not refreshed";
-    EXPECT_TRUE(addSp->isVisible());
+    EXPECT_TRUE(catalogueUpdate->isVisible());
 
     // The connection is left usable: the next import goes through.
     Exec(QStringLiteral("drop trigger refuse"));
-    addSp->SetAnswerBuffer(Record("5", "e"));
-    ui::Guarded([this] { addSp->Button2Click(); });
+    catalogueUpdate->SetAnswerBuffer(Record("5", "e"));
+    ui::Guarded([this] { catalogueUpdate->ImportAnswer(); });
     EXPECT_EQ(StoredRows().size(), 3u);
     EXPECT_EQ(fakes.dialogs.errors.size(), 1);
   }

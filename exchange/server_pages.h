@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The pages the client asks the two servers for, and how much of each it holds in memory. The paths and query names
+// are the servers' own and stay exactly as they stand.
+namespace exchange {
+
+// Version server: its whole answer is the current program version, compared byte for byte.
+inline constexpr const char* kVersionPage = "/vextal.asp";
+// Content server, each followed by a paper number: the records above it, whether any exist, and a paper's file path.
+inline constexpr const char* kUpdatePage = "/admin/ZPR_UpCount.asp?id=";
+inline constexpr const char* kNewPaperPage = "/admin/ZPR_UpCount1.asp?id=";
+inline constexpr const char* kFileNamePage = "/admin/ZPR_BhToDown.asp?bh=";
+// Where the paper files lie: this prefix and the file-name page's answer.
+inline constexpr std::string_view kUploadPrefix = "/Upload/";
+
+// A server answering with more is refused with BodyTooLarge before anything is stored; paper files are streamed to
+// disk and have no cap. The version, new-paper and file-name pages carry a few bytes of text each.
+inline constexpr std::size_t kMaxPageBytes = 64 * 1024;
+// The update answer: a year of new papers is a few MiB of records, so this leaves ample room for a long absence.
+inline constexpr std::size_t kMaxUpdateAnswerBytes = 32 * 1024 * 1024;
+
+// Whether the version page's answer names this program's version. Byte for byte, untrimmed: "3.1" with a line break
+// after it is another version as far as the server is concerned.
+bool IsThisVersion(std::string_view versionAnswer);
+
+}  // namespace exchange
