@@ -45,7 +45,6 @@ class CatalogueUpdateWindow : public ui::TaskWindow {
   const std::string& AnswerBuffer() const { return m_answer; }
   void SetAnswerBuffer(std::string answer) { m_answer = std::move(answer); }
 
-  store::ResultSet* ImportList() const { return m_query; }
   store::ResultSet* MainList() const { return m_mainList; }
   net::HttpClient& Client() { return m_http; }
 

@@ -10,7 +10,7 @@ namespace {
 
 std::atomic<PumpPolicy*> g_inForce{nullptr};
 
-using Dispatcher = std::function<void(bool)>;
+using Dispatcher = std::function<void()>;
 
 std::mutex g_dispatcherMutex;
 std::shared_ptr<const Dispatcher> g_dispatcher;
@@ -24,7 +24,7 @@ PumpPolicy::~PumpPolicy() { g_inForce.store(nullptr); }
 
 PumpPolicy* PumpPolicy::InForce() { return g_inForce.load(); }
 
-void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher) {
+void SetPumpDispatcher(std::function<void()> dispatcher) {
   std::lock_guard<std::mutex> lock(g_dispatcherMutex);
   if (dispatcher) {
     g_dispatcher = std::make_shared<const Dispatcher>(std::move(dispatcher));
@@ -53,7 +53,7 @@ void PumpRequest(bool idle) {
   }
   if (!dispatcher) return;
   try {
-    (*dispatcher)(policy->ApplicationHasPriority());
+    (*dispatcher)();
   } catch (...) {
     // The application's dispatcher reports handler errors itself; one that slips through must not end the request.
   }

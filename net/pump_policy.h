@@ -20,9 +20,6 @@ class PumpPolicy {
   // Whether the pump runs at all.
   bool Active() const { return m_active.load(); }
   void SetActive(bool active) { m_active.store(active); }
-  // true: a pump step dispatches every waiting event; false: at most one.
-  bool ApplicationHasPriority() const { return m_applicationHasPriority.load(); }
-  void SetApplicationHasPriority(bool value) { m_applicationHasPriority.store(value); }
   // Length in ms of one wait slice while pumping.
   int IdleTimeOut() const { return m_idleTimeOut.load(); }
   void SetIdleTimeOut(int ms) { m_idleTimeOut.store(ms); }
@@ -32,19 +29,18 @@ class PumpPolicy {
 
  private:
   std::atomic<bool> m_active{true};
-  std::atomic<bool> m_applicationHasPriority{true};
   std::atomic<int> m_idleTimeOut{250};
   std::atomic<bool> m_onlyWhenIdle{true};
 };
 
-// Installs the function that serves the UI event queue (dispatchAll: every waiting event, else at most one) and
-// records the calling thread as the UI thread. An empty function removes it.
-void SetPumpDispatcher(std::function<void(bool dispatchAll)> dispatcher);
+// Installs the function that serves the UI event queue (every event already waiting) and records the calling thread
+// as the UI thread. An empty function removes it.
+void SetPumpDispatcher(std::function<void()> dispatcher);
 
 // True on the thread that installed the dispatcher.
 bool IsUiThread();
 
-// True when an PumpPolicy is in force and the caller is the UI thread: waits are then cut into IdleTimeOut slices
+// True when a PumpPolicy is in force and the caller is the UI thread: waits are then cut into IdleTimeOut slices
 // and connects run on a connect thread.
 bool PumpPolicyInForceHere();
 

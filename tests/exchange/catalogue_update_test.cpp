@@ -49,7 +49,7 @@ Row RecordRow(const QString& id, const QString& title) {
   return NewRow(id, title, QStringLiteral("k"), QStringLiteral("s"), QStringLiteral("c"), QStringLiteral("m"));
 }
 
-class AddSpTest : public ::testing::Test {
+class CatalogueUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(m_dir.isValid());
@@ -104,7 +104,7 @@ class AddSpTest : public ::testing::Test {
   std::unique_ptr<exchange::CatalogueUpdateWindow> catalogueUpdate;
 };
 
-TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
+TEST_F(CatalogueUpdateTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
   struct Case {
     const char* label;
     std::string answer;
@@ -152,7 +152,7 @@ TEST_F(AddSpTest, ImportAppendsOneDownloadRowPerRecordAndReportsTheCount) {
 }
 
 // The numbers arrive through an import of the window's own, so what is sent back is what the server once sent.
-TEST_F(AddSpTest, RequestAsksFromTheHighWaterMarkAsTheServerWroteIt) {
+TEST_F(CatalogueUpdateTest, RequestAsksFromTheHighWaterMarkAsTheServerWroteIt) {
   const std::string thirtyDigits = "123456789012345678901234567890";
   struct Case {
     const char* label;
@@ -193,7 +193,7 @@ TEST_F(AddSpTest, RequestAsksFromTheHighWaterMarkAsTheServerWroteIt) {
   }
 }
 
-TEST_F(AddSpTest, EmptyAnswerSaysTheCatalogueIsCurrentAndHides) {
+TEST_F(CatalogueUpdateTest, EmptyAnswerSaysTheCatalogueIsCurrentAndHides) {
   server.Enqueue({Action::Send(OkResponse(""))});
   ShowAndFire();
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
@@ -202,7 +202,7 @@ TEST_F(AddSpTest, EmptyAnswerSaysTheCatalogueIsCurrentAndHides) {
   EXPECT_FALSE(catalogueUpdate->CountdownTimer->isActive());
 }
 
-TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
+TEST_F(CatalogueUpdateTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   struct Case {
     const char* label;
     testsupport::Answer failure;
@@ -245,7 +245,7 @@ TEST_F(AddSpTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   }
 }
 
-TEST_F(AddSpTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {
+TEST_F(CatalogueUpdateTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {
   // An abort leaves the batch's transaction open; a rollback makes the engine throw away the rows posted before.
   for (const char* raise : {"abort", "rollback"}) {
     SCOPED_TRACE(raise);

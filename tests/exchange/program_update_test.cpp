@@ -38,7 +38,7 @@ class ClosingWindow : public QWidget {
   }
 };
 
-class GengXinTest : public ::testing::Test {
+class ProgramUpdateTest : public ::testing::Test {
  protected:
   void SetUp() override {
     mainWindow.show();
@@ -58,7 +58,7 @@ class GengXinTest : public ::testing::Test {
   std::unique_ptr<exchange::ProgramUpdateWindow> window;
 };
 
-TEST_F(GengXinTest, OnlyTheExactVersionTextKeepsTheProgram) {
+TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
   struct Case {
     const char* label;
     std::string page;
@@ -101,7 +101,7 @@ TEST_F(GengXinTest, OnlyTheExactVersionTextKeepsTheProgram) {
   }
 }
 
-TEST_F(GengXinTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
+TEST_F(ProgramUpdateTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   server.Enqueue({Action::Reset()});
   ShowAndFire();
 
@@ -132,7 +132,7 @@ class SteppingClock : public ui::Clock {
   mutable QDateTime m_now = QDateTime(QDate(2009, 3, 2), QTime(10, 0, 0));
 };
 
-TEST_F(GengXinTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWithIt) {
+TEST_F(ProgramUpdateTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWithIt) {
   SteppingClock clock;
   ui::SetClock(&clock);
   ui::InstallPumpDispatcher();

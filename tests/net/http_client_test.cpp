@@ -68,12 +68,12 @@ HttpClientError CatchGet(HttpClient& client, const std::string& url, std::string
 
 // A pump policy and dispatcher for one test; both are process-wide, so they are undone afterwards.
 struct PumpScope {
-  PumpPolicy antiFreeze;
+  PumpPolicy policy;
   int pumps = 0;
   std::function<void()> onPump;
   explicit PumpScope(int idleTimeOut) {
-    antiFreeze.SetIdleTimeOut(idleTimeOut);
-    SetPumpDispatcher([this](bool) {
+    policy.SetIdleTimeOut(idleTimeOut);
+    SetPumpDispatcher([this] {
       ++pumps;
       if (onPump) onPump();
     });
@@ -575,7 +575,7 @@ TEST_F(HttpClientTest, PumpOnlyWhenIdleLeavesASteadyStreamUnserved) {
     LoopbackServer own;
     HttpClient fresh;
     PumpScope pump(1000);
-    pump.antiFreeze.SetOnlyWhenIdle(c.onlyWhenIdle);
+    pump.policy.SetOnlyWhenIdle(c.onlyWhenIdle);
     own.Enqueue({Action::Send(OkResponse(std::string(200000, 's')))});
     // Connecting pumps on its own schedule; only the pumps during the transfer count.
     int atBegin = 0;

@@ -10,7 +10,7 @@
 namespace {
 
 TEST(Pump, AWaitingRequestDeliversQueuedEvents) {
-  net::PumpPolicy antiFreeze;
+  net::PumpPolicy policy;
   ui::InstallPumpDispatcher();
   QObject receiver;
   int delivered = 0;

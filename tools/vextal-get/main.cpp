@@ -124,9 +124,9 @@ int main(int argc, char** argv) {
   std::setvbuf(out, nullptr, _IONBF, 0);
 
   // The program always has a pump policy in force; here the "UI" has nothing to dispatch.
-  net::PumpPolicy antiFreeze;
-  antiFreeze.SetOnlyWhenIdle(!options.pumpAlways);
-  net::SetPumpDispatcher([](bool) {});
+  net::PumpPolicy policy;
+  policy.SetOnlyWhenIdle(!options.pumpAlways);
+  net::SetPumpDispatcher([] {});
 
   net::HttpClient client;
   if (options.events) {
