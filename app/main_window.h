@@ -57,7 +57,7 @@ class MainWindow : public QMainWindow {
   QSqlDatabase Database() const { return m_database; }
   store::ResultSet* MainList() const { return m_mainList; }
   ui::CountdownTrigger& Countdown() { return m_countdown; }
-  // The version text the checks compare with; held in VersionLabel as the program always did.
+  // The version text shown in the title; held in VersionLabel, under the tree.
   QString VersionText() const;
 
   // Where the background checks ask: origins such as "http://host:port", without a trailing "/". The build-time

@@ -21,7 +21,6 @@ namespace ui {
 // What the three task windows share: a borderless, always-on-top strip with a progress bar along its top, a
 // countdown timer with its text field, and one PumpPolicy created with the window. It is placed at the centre of the
 // main window when first shown and keeps that place afterwards, as the user may have dragged the main window since.
-// The controls keep the names the program's documentation gives them.
 class TaskWindow : public QWidget {
   Q_OBJECT
 
