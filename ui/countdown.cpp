@@ -14,24 +14,18 @@ namespace {
 
 constexpr qint64 kMsPerSecond = 1000;
 constexpr qint64 kMsPerDay = 24LL * 60 * 60 * kMsPerSecond;
-constexpr char kOneDigitHours[] = "H:mm:ss";
-constexpr char kTwoDigitHours[] = "HH:mm:ss";
 
 }  // namespace
 
-QString FormatReading(qint64 remainingMs, const QString& longTimeFormat) {
+int ReadingSeconds(qint64 remainingMs) {
   // Wrap to a day before taking the magnitude, so no remaining time, however far off, overflows the negation.
   const qint64 withinDay = remainingMs % kMsPerDay;
   const qint64 magnitude = withinDay < 0 ? -withinDay : withinDay;
-  const qint64 wholeSeconds = magnitude / kMsPerSecond * kMsPerSecond;
-  const QTime timeOfDay = QTime::fromMSecsSinceStartOfDay(static_cast<int>(wholeSeconds));
-  return timeOfDay.toString(longTimeFormat);
+  return static_cast<int>(magnitude / kMsPerSecond);
 }
 
-bool IsReading(const QString& trimmedText, int seconds) {
-  const QTime reading = QTime(0, 0).addSecs(seconds);
-  return trimmedText == reading.toString(QLatin1String(kOneDigitHours)) ||
-         trimmedText == reading.toString(QLatin1String(kTwoDigitHours));
+QString FormatReading(qint64 remainingMs, const QString& longTimeFormat) {
+  return QTime(0, 0).addSecs(ReadingSeconds(remainingMs)).toString(longTimeFormat);
 }
 
 CountdownTrigger::CountdownTrigger(QTimer& timer, QLineEdit& field, NowSource now, QString longTimeFormat)
@@ -45,6 +39,7 @@ CountdownTrigger::CountdownTrigger(QTimer& timer, QLineEdit& field, NowSource no
 void CountdownTrigger::Arm() {
   m_timer.stop();
   m_start = Now();
+  m_readingSeconds = -1;
   m_timer.start();
 }
 
@@ -71,6 +66,7 @@ void CountdownTrigger::Tick() {
     return;
   }
   const qint64 remainingMs = kCountdownStartMs + Now().msecsTo(m_start);
+  m_readingSeconds = ReadingSeconds(remainingMs);
   m_field.setText(FormatReading(remainingMs, m_longTimeFormat));
 }
 
@@ -80,7 +76,7 @@ QString CountdownTrigger::Reading() const {
 
 bool CountdownTrigger::Fires(int seconds) const {
   // Ticks are queued, so one may still be delivered after the action stopped the timer: it must not run the action.
-  return Running() && !m_busy && IsReading(Reading(), seconds);
+  return Running() && !m_busy && m_readingSeconds == seconds;
 }
 
 QDateTime CountdownTrigger::Now() const {

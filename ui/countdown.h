@@ -10,12 +10,14 @@ class QLineEdit;
 class QTimer;
 
 // The countdown trigger every network window uses: armed on show, ticked once a second by the window's CountdownTimer, it
-// writes the remaining time into the window's countdown field and fires the window's action when that field shows a
-// trigger reading. Windows never start network work from the show itself, and the same readings recur 55/58 s after
+// writes the remaining time into the window's countdown field in the user's long time format and fires the window's
+// action when the reading it wrote is a trigger reading. The firing is decided from the time the reading stands for,
+// never from its text, so a 12-hour clock ("12:00:28 AM") or another separator fires at the same moments. Windows never start network work from the show itself, and the same readings recur 55/58 s after
 // show and again a day later while the timer still runs.
 //
 // Wiring, for a window author:
-//   constructor:  m_countdown(CountdownTimer, CountdownText);  connect(&CountdownTimer, &QTimer::timeout, this, &exchange::CatalogueUpdateWindow::OnCountdownTick);
+//   constructor:  m_countdown(CountdownTimer, CountdownText);
+//                 connect(&CountdownTimer, &QTimer::timeout, this, &Window::OnCountdownTick);
 //   OnShown:     m_countdown.ArmOnShow(wasVisible);   // or Arm() when the show path already skips visible windows
 //   OnCountdownTick:  m_countdown.Tick();
 //                 if (m_countdown.Fires(ui::kReading28)) {
@@ -32,13 +34,11 @@ inline constexpr int kCountdownPeriodMs = 1000;
 inline constexpr int kReading28 = 28;
 inline constexpr int kReading25 = 25;
 
-// The reading for a remaining time: its magnitude as a time of day (so past zero the count goes up again, and after a
-// day it wraps), with the fraction of a second dropped, rendered with the given QTime format.
+// The reading for a remaining time, in seconds: its magnitude as a time of day (so past zero the count goes up again,
+// and after a day it wraps), with the fraction of a second dropped.
+int ReadingSeconds(qint64 remainingMs);
+// That reading rendered with the given QTime format.
 QString FormatReading(qint64 remainingMs, const QString& longTimeFormat);
-
-// True when the (already trimmed) text is the reading of `seconds`, in either of its renderings: one-digit hours
-// ("0:00:28") or two-digit hours ("00:00:28"). Any other rendering, such as one with an AM/PM suffix, never matches.
-bool IsReading(const QString& trimmedText, int seconds);
 
 class CountdownTrigger {
  public:
@@ -61,11 +61,11 @@ class CountdownTrigger {
 
   // One timer tick: writes the current reading into the countdown field (nothing once the timer is stopped).
   void Tick();
-  // The field as the window's action sees it: read back and trimmed.
+  // The field as the user sees it, trimmed.
   QString Reading() const;
-  // True when the timer runs, the field shows the reading of `seconds` and no action of this window is running. Reads
-  // the field anew on each call, so a handler that tests a second reading after its first action sees what nested
-  // ticks wrote meanwhile.
+  // True when the timer runs, the last tick's reading is `seconds` and no action of this window is running. Asked
+  // anew on each call, so a handler that tests a second reading after its first action sees what nested ticks
+  // brought meanwhile.
   bool Fires(int seconds) const;
 
   // While an action of this window runs (its request pumps the event queue, so ticks keep arriving), further firings
@@ -96,6 +96,8 @@ class CountdownTrigger {
   NowSource m_now;
   QString m_longTimeFormat;
   QDateTime m_start;
+  // The last tick's reading in seconds; none before the first tick.
+  int m_readingSeconds = -1;
   bool m_busy = false;
 };
 
