@@ -22,6 +22,8 @@ constexpr const char* kCountdownInitialText = "Edit1";
 constexpr const char* kAlreadyCurrent = "系统已经是最新版本了！";
 // Found by the platform's search for programs; what it does is its own business.
 constexpr const char* kUpdater = "Upgrading.exe";
+// The updater is a separate program that an installation may lack: ending the program then would update nothing.
+constexpr const char* kUpdaterMissing = "软件有了新版本，但没有找到升级程序 Upgrading.exe。请到 %1 下载新版本，手动安装。";
 
 }  // namespace
 
@@ -46,6 +48,11 @@ void exchange::ProgramUpdateWindow::OnCountdownTick() {
   Countdown().Stop();
   if (exchange::IsThisVersion(answer)) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kAlreadyCurrent));
+    hide();
+    return;
+  }
+  if (!ui::processes().Exists(QString::fromLatin1(kUpdater))) {
+    ui::dialogs().ShowMessage(QString::fromUtf8(kUpdaterMissing).arg(QString::fromUtf8(vextal::kPublisherUrl)));
     hide();
     return;
   }

@@ -60,6 +60,22 @@ std::string FindProgram(const std::string& name) {
 
 }  // namespace
 
+bool ProgramExists(std::u16string_view program) {
+  if (program.empty()) return false;
+#ifdef _WIN32
+  // SearchPath looks where CreateProcess looks for a bare name: the program's own folder, the current directory, the
+  // system folders, then the search path.
+  const std::wstring name = WideFromUtf16(program);
+  return SearchPathW(nullptr, name.c_str(), nullptr, 0, nullptr, nullptr) != 0;
+#else
+  try {
+    return !FindProgram(std::filesystem::path(program).string()).empty();
+  } catch (const std::exception&) {
+    return false;  // half a surrogate pair names no file
+  }
+#endif
+}
+
 bool StartHidden(std::u16string_view program) {
   if (program.empty()) return false;
 #ifdef _WIN32

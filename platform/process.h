@@ -10,4 +10,7 @@ namespace platform {
 // accepted the start; the program update does not look.
 bool StartHidden(std::u16string_view program);
 
+// Whether StartHidden's search would find a program of this name.
+bool ProgramExists(std::u16string_view program);
+
 }  // namespace platform

@@ -66,7 +66,9 @@ class RealShell : public Shell {
 
 class RealProcesses : public Processes {
  public:
-  // Whether it started is not looked at: a missing updater goes unnoticed, and the program ends all the same.
+  bool Exists(const QString& program) override { return platform::ProgramExists(program.toStdU16String()); }
+
+  // Whether it started is not looked at: the program ends all the same, so that the updater can replace it.
   void StartHidden(const QString& program) override { platform::StartHidden(program.toStdU16String()); }
 
   void EndProcess(int exitCode) override { platform::EndProcessNow(exitCode); }

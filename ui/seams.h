@@ -28,6 +28,8 @@ class Shell {
 class Processes {
  public:
   virtual ~Processes() = default;
+  // Whether a program of this bare name can be found where StartHidden looks for it.
+  virtual bool Exists(const QString& program) = 0;
   // Starts a program by its bare name with a hidden window, without waiting and without checking that it started.
   virtual void StartHidden(const QString& program) = 0;
   // Ends the own process at once, with no orderly close of anything.

@@ -5,6 +5,7 @@
 #include "net/pump_policy.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
+#include "vextal_config.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -63,6 +64,7 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
     const char* label;
     std::string page;
     bool current;
+    bool updaterMissing = false;
   };
   const std::vector<Case> cases = {
       {"same version", "3.1", true},
@@ -70,6 +72,8 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
       {"leading blank", " 3.1", false},
       {"empty page", "", false},
       {"newer version", "3.2", false},
+      // No dead end: the user learns where the new version is, and the program stays.
+      {"newer version, no updater installed", "3.2", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -77,6 +81,7 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
     fakes.processes.started.clear();
     mainWindow.closes = 0;
     mainWindow.show();
+    fakes.processes.missing = c.updaterMissing ? QStringList{kUpdater} : QStringList{};
     window->hide();
     server.Enqueue({Action::Send(OkResponse(c.page))});
 
@@ -88,6 +93,13 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
     EXPECT_FALSE(window->CountdownTimer->isActive());
     if (c.current) {
       EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
+      EXPECT_FALSE(window->isVisible());
+      EXPECT_TRUE(fakes.processes.started.isEmpty());
+      EXPECT_EQ(mainWindow.closes, 0);
+      EXPECT_TRUE(mainWindow.isVisible());
+    } else if (c.updaterMissing) {
+      EXPECT_EQ(fakes.dialogs.messages, QStringList{"软件有了新版本，但没有找到升级程序 Upgrading.exe。请到 " +
+                                                    QString::fromUtf8(vextal::kPublisherUrl) + " 下载新版本，手动安装。"});
       EXPECT_FALSE(window->isVisible());
       EXPECT_TRUE(fakes.processes.started.isEmpty());
       EXPECT_EQ(mainWindow.closes, 0);

@@ -39,10 +39,13 @@ class RecordingShell : public ui::Shell {
 
 class RecordingProcesses : public ui::Processes {
  public:
+  bool Exists(const QString& program) override { return !missing.contains(program); }
   void StartHidden(const QString& program) override;
   void EndProcess(int exitCode) override;
 
   QStringList started;
+  // Programs Exists does not find.
+  QStringList missing;
   QVector<int> endCodes;
   // Runs when the process would end (the real one never returns from it). Argument: the exit code.
   std::function<void(int)> whenEnded;
