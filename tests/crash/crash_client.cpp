@@ -3,24 +3,30 @@
 // process seams only record (a modal dialog would stop the road); the countdowns run on a fake clock ticked here.
 //
 //   crash_client import|download FOLDER ORIGIN
+//   crash_client show FOLDER
 //
-// Prints "ready" once its windows are up and "done" when the import or the download is through.
+// import and download print "ready" once the windows are up and "done" when the import or the download is through.
+// show starts as a user's start does and prints what the main window shows and what its catalogue runs with, as
+//   shown 1 list 100 newest 20500 journal delete synchronous 2
+// (newest is the F_bh of the list's first row, "-" for an empty list); a start that fails prints its error report on
+// stderr and ends with the start-up failure's exit code.
 
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "exchange/catalogue_update_window.h"
 #include "exchange/program_update_window.h"
 #include "exchange/paper_download_window.h"
+#include "store/result_set.h"
 #include "tests/support/qt_fakes.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QSqlQuery>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -40,23 +46,45 @@ void Say(const char* word) {
   std::fflush(stdout);
 }
 
+QString PragmaValue(const char* name) {
+  QSqlQuery query(app::windows().main->Database());
+  return query.exec(QStringLiteral("pragma %1").arg(QLatin1String(name))) && query.next() ? query.value(0).toString()
+                                                                                            : QStringLiteral("?");
+}
+
+int ShowList() {
+  app::windows().main->show();
+  QCoreApplication::processEvents();
+  const store::ResultSet* list = app::windows().main->MainList();
+  const QString newest = list->IsEmpty() ? QStringLiteral("-") : list->FieldAsText(0, QStringLiteral("F_bh"));
+  std::printf("shown %d list %d newest %s journal %s synchronous %s\n", app::windows().main->isVisible() ? 1 : 0,
+              list->RecordCount(), qPrintable(newest), qPrintable(PragmaValue("journal_mode")),
+              qPrintable(PragmaValue("synchronous")));
+  std::fflush(stdout);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  if (argc != 4 || (std::strcmp(argv[1], "import") != 0 && std::strcmp(argv[1], "download") != 0)) {
-    std::fprintf(stderr, "usage: crash_client import|download FOLDER ORIGIN\n");
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool show = mode == "show" && argc == 3;
+  if (!show && (argc != 4 || (mode != "import" && mode != "download"))) {
+    std::fprintf(stderr, "usage: crash_client import|download FOLDER ORIGIN\n       crash_client show FOLDER\n");
     return kUsageExitCode;
   }
-  const bool import = std::strcmp(argv[1], "import") == 0;
-  const std::string origin = argv[3];
+  const bool import = mode == "import";
   if (!QDir::setCurrent(QString::fromLocal8Bit(argv[2]))) return kUsageExitCode;
 
+  // The fakes keep the countdown still, so no background check asks a server while a list is shown.
   testsupport::InstalledFakes fakes;
   if (app::CreateWindows([](const QString& text) { std::fprintf(stderr, "%s\n", qPrintable(text)); }) != 0) {
     return app::kStartupFailureExitCode;
   }
+  if (show) return ShowList();
+  const std::string origin = argv[3];
   app::windows().main->SetServers(origin, origin);
   app::windows().catalogueUpdate->SetContentServer(origin);
   app::windows().programUpdate->SetVersionServer(origin);

@@ -1,8 +1,10 @@
-// The real client killed with SIGKILL at random moments of an import and of a download. Whatever the moment, the
-// catalogue opens and passes SQLite's integrity check, every row is whole, the import's records are all there or
-// none of them (the import posts the whole answer in one transaction, so a kill before its commit leaves the
-// catalogue as it was, and one after leaves every record), and no paper lies truncated under its final name.
-
+// The real client killed with SIGKILL at moments of an import and of a download: half of them at random over the whole
+// road, half aimed inside its write (once the catalogue's journal, or the paper's temporary file, is there). Whatever
+// the moment, the catalogue opens and passes SQLite's integrity check, every row is whole, the import's records are
+// all there or none of them (the import posts the whole answer in one transaction, so a kill before its commit leaves
+// the catalogue as it was, and one after leaves every record), and no paper lies truncated under its final name. What
+// each kill left is looked at before anything opens the catalogue, so the kills inside a write are counted, not
+// assumed; then the real client starts on the killed catalogue and must show its list.
 #include "store/catalogue.h"
 #include "tests/support/loopback_server.h"
 
@@ -10,15 +12,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <algorithm>
 #include <iostream>
 #include <random>
 #include <string>
@@ -30,6 +35,11 @@ using testsupport::Answer;
 using testsupport::OkResponse;
 
 constexpr int kKills = 50;
+// Every other kill is aimed inside the write; at least this share of those must be seen to have landed there.
+constexpr int kAimedKills = kKills / 2;
+constexpr int kAimedKillsInsideAtLeast = kAimedKills / 2;
+// The main list shows the newest papers, this many at most.
+constexpr int kListRows = 100;
 constexpr int kBaseRows = 500;
 constexpr int kRecords = 20000;
 constexpr std::size_t kPaperBytes = 4 * 1024 * 1024;
@@ -39,7 +49,14 @@ constexpr std::size_t kAnswerPiece = 64 * 1024;
 constexpr std::size_t kPaperPiece = 128 * 1024;
 constexpr int kPieceGapMs = 2;
 constexpr unsigned kSeed = 20261208;
+// The look for a write's start between waits for the client's end: a wait this long is all the delay it adds.
+constexpr int kLookEveryMs = 1;
+constexpr int kFullSync = 2;
 const char kPaperName[] = "x/p.doc";
+const QString kJournal = QStringLiteral("/data/data.mdb-journal");
+const QString kPaperFolder = QStringLiteral("/DownLoad");
+// The temporary name a paper streams into before it takes its own.
+const QString kTemporaryPaper = QStringLiteral(".vextal-*.part");
 const QString kDownload = QStringLiteral("下载");
 const QString kOpen = QStringLiteral("打开");
 
@@ -100,9 +117,27 @@ class CrashSafetyTest : public ::testing::Test {
     return folder;
   }
 
-  // Runs the client until it is done, or kills it killAfterMs after its windows are up; returns whether it finished
-  // its road. *workMs receives how long the road took after the windows were up.
-  bool RunClient(const char* mode, const QString& folder, int killAfterMs, qint64* workMs = nullptr) {
+  // Where a road writes: the import into the catalogue (its rollback journal lives for the whole transaction), the
+  // download into the paper's temporary file.
+  static bool WriteUnderWay(const char* mode, const QString& folder) {
+    if (std::string(mode) == "import") return QFileInfo(folder + kJournal).size() > 0;
+    return !QDir(folder + kPaperFolder).entryList({kTemporaryPaper}, QDir::Files | QDir::Hidden).isEmpty();
+  }
+
+  // When a run is killed: killAfterMs after its windows are up, or (aimed) after its write was seen to begin; a
+  // negative killAfterMs lets it finish.
+  struct Kill {
+    int afterMs = -1;
+    bool aimed = false;
+  };
+  // How long the road took after the windows were up, and the part of it from the write's start.
+  struct Timing {
+    qint64 workMs = 0;
+    qint64 writeMs = 0;
+  };
+
+  // Runs the client until it is done or killed; returns whether it finished its road.
+  bool RunClient(const char* mode, const QString& folder, const Kill& kill, Timing* timing = nullptr) {
     QProcess client;
     // Its warnings (the offscreen platform has a few) would bury the test's own output.
     client.setStandardErrorFile(QProcess::nullDevice());
@@ -114,8 +149,22 @@ class CrashSafetyTest : public ::testing::Test {
     EXPECT_EQ(client.readLine().trimmed(), QByteArray("ready"));
     QElapsedTimer work;
     work.start();
-    const bool finished = client.waitForFinished(killAfterMs);
-    if (workMs != nullptr) *workMs = work.elapsed();
+    bool finished = false;
+    qint64 writeBegan = -1;
+    if (kill.aimed || timing != nullptr) {
+      while (!(finished = client.waitForFinished(kLookEveryMs)) && work.elapsed() < kStartMs) {
+        if (WriteUnderWay(mode, folder)) {
+          writeBegan = work.elapsed();
+          break;
+        }
+      }
+      EXPECT_TRUE(writeBegan >= 0 || !kill.aimed) << "the write was never seen to begin";
+    }
+    if (!finished) finished = client.waitForFinished(kill.afterMs < 0 ? kStartMs : kill.afterMs);
+    if (timing != nullptr) {
+      timing->workMs = work.elapsed();
+      timing->writeMs = writeBegan < 0 ? 0 : timing->workMs - writeBegan;
+    }
     if (!finished) {
       client.kill();  // SIGKILL: nothing of the client runs after it
       client.waitForFinished(kStartMs);
@@ -123,9 +172,58 @@ class CrashSafetyTest : public ::testing::Test {
     return client.readAll().contains("done");
   }
 
+  // What a kill left beside the catalogue and the papers, seen before anything opens them: a hot journal (a
+  // transaction cut short) and a paper's temporary file.
+  struct Seen {
+    bool journal = false;
+    // The journal was synced, so the catalogue file may already hold part of the transaction: the next open must
+    // roll it back. (A journal whose header is still zero was never synced; the file is untouched and SQLite ignores
+    // it.)
+    bool hotJournal = false;
+    bool temporaryPaper = false;
+  };
+  static Seen LeftBeside(const QString& folder) {
+    Seen seen;
+    QFile journal(folder + kJournal);
+    seen.journal = journal.size() > 0;
+    char first = 0;
+    seen.hotJournal = seen.journal && journal.open(QIODevice::ReadOnly) && journal.read(&first, 1) == 1 && first != 0;
+    seen.temporaryPaper = WriteUnderWay("download", folder);
+    return seen;
+  }
+
+  // The real client started on the folder as a user's start would: it opens the catalogue (rolling back a cut-short
+  // transaction), shows the main list and reports how its connection is set up; it clears the temporary files too.
+  struct Shown {
+    int exitCode = -1;
+    bool visible = false;
+    int rows = -1;
+    QString newest;
+    QString journalMode;
+    int synchronous = -1;
+  };
+  static Shown StartClient(const QString& folder) {
+    QProcess client;
+    client.start(QStringLiteral(VEXTAL_CRASH_CLIENT_PATH), {QStringLiteral("show"), folder});
+    EXPECT_TRUE(client.waitForFinished(kStartMs));
+    Shown shown;
+    shown.exitCode = client.exitStatus() == QProcess::NormalExit ? client.exitCode() : -1;
+    const QStringList words = QString::fromUtf8(client.readAllStandardOutput()).split(QLatin1Char(' '));
+    EXPECT_EQ(shown.exitCode, 0) << client.readAllStandardError().toStdString();
+    if (words.size() == 10) {
+      shown.visible = words[1] == QStringLiteral("1");
+      shown.rows = words[3].toInt();
+      shown.newest = words[5];
+      shown.journalMode = words[7];
+      shown.synchronous = words[9].trimmed().toInt();
+    }
+    return shown;
+  }
+
   // What a killed run left behind; every expectation that holds whatever the moment of the kill.
   struct Left {
     int rows = 0;
+    QString newest;  // F_bh of the newest row
     QString paperStatus;
     bool paperFile = false;
   };
@@ -147,8 +245,10 @@ class CrashSafetyTest : public ::testing::Test {
                       "or F_KM is not 'K' or F_ZFL1 is not 'S' or F_LB is not 'C' or F_ZT is null")) &&
                   query.next());
       EXPECT_EQ(query.value(0).toInt(), 0);
-      EXPECT_TRUE(query.exec(QStringLiteral("select F_ZT from VXT_TM order by F_id desc limit 1")) && query.next());
+      EXPECT_TRUE(query.exec(QStringLiteral("select F_ZT, F_bh from VXT_TM order by F_id desc limit 1")) &&
+                  query.next());
       left.paperStatus = query.value(0).toString();
+      left.newest = query.value(1).toString();
       db.close();
     }
     QSqlDatabase::removeDatabase(connection);
@@ -161,21 +261,54 @@ class CrashSafetyTest : public ::testing::Test {
     return left;
   }
 
-  // One run to the end to learn how long the road takes, then kKills runs killed at random moments of it.
-  void KillRepeatedly(const char* mode, const std::function<void(const Left&, bool finished)>& judge) {
-    qint64 workMs = 0;
+  // The real client's start on what a run left, then the catalogue and the papers as it leaves them.
+  Left StartAndCheck(const QString& folder, int run) {
+    const Shown shown = StartClient(folder);
+    const Left left = Check(folder, run);
+    EXPECT_TRUE(shown.visible);
+    EXPECT_EQ(shown.rows, std::min(kListRows, left.rows));
+    EXPECT_EQ(shown.newest, left.newest);
+    EXPECT_EQ(shown.journalMode, QStringLiteral("delete"));
+    EXPECT_EQ(shown.synchronous, kFullSync);
+    const Seen after = LeftBeside(folder);
+    EXPECT_FALSE(after.hotJournal) << "the start did not roll back a transaction cut short";
+    EXPECT_FALSE(after.temporaryPaper) << "the start left an interrupted download's file";
+    return left;
+  }
+
+  // Judges what one run left: the catalogue and papers after the start, whether the road finished, and what the kill
+  // left beside them before anything opened them.
+  using Judge = std::function<void(const Left&, bool finished, const Seen&)>;
+
+  // One run to the end to learn how long the road and its write take, then kKills killed runs, every other one aimed
+  // inside the write. Returns how many kills were seen to land inside the write.
+  int KillRepeatedly(const char* mode, const Judge& judge) {
+    Timing timing;
     const QString calibration = NewFolder(0);
-    ASSERT_TRUE(RunClient(mode, calibration, kStartMs, &workMs));
-    judge(Check(calibration, 0), true);
+    EXPECT_TRUE(RunClient(mode, calibration, Kill{}, &timing));
+    EXPECT_GT(timing.writeMs, 0) << "the write was never seen";
+    judge(StartAndCheck(calibration, 0), true, Seen{});
     std::mt19937 random(kSeed);
     // A little past the end too: a kill after the last write must find everything in place.
-    std::uniform_int_distribution<int> moment(0, static_cast<int>(workMs + workMs / 5) + 1);
+    std::uniform_int_distribution<int> anyMoment(0, static_cast<int>(timing.workMs + timing.workMs / 5) + 1);
+    std::uniform_int_distribution<int> writeMoment(0, static_cast<int>(std::max<qint64>(timing.writeMs, 1)) - 1);
+    int inside = 0;
+    int hot = 0;
     for (int run = 1; run <= kKills; ++run) {
       SCOPED_TRACE(run);
       const QString folder = NewFolder(run);
-      const bool finished = RunClient(mode, folder, moment(random));
-      judge(Check(folder, run), finished);
+      const bool aimed = run % 2 == 0;
+      const bool finished = RunClient(mode, folder, Kill{aimed ? writeMoment(random) : anyMoment(random), aimed});
+      const Seen seen = LeftBeside(folder);
+      if (WriteUnderWay(mode, folder)) ++inside;
+      if (seen.hotJournal) ++hot;
+      judge(StartAndCheck(folder, run), finished, seen);
     }
+    std::cout << mode << ": the road took " << timing.workMs << " ms, its write " << timing.writeMs << " ms; "
+              << inside << " of " << kKills << " kills landed inside the write, " << hot
+              << " left a synced journal to roll back\n";
+    EXPECT_GE(inside, kAimedKillsInsideAtLeast) << "too few kills landed inside the write to show anything";
+    return inside;
   }
 
   testsupport::LoopbackServer m_server;
@@ -187,10 +320,14 @@ class CrashSafetyTest : public ::testing::Test {
 TEST_F(CrashSafetyTest, AKilledImportLeavesTheWholeBatchOrNoneOfIt) {
   int none = 0;
   int all = 0;
-  KillRepeatedly("import", [&](const Left& left, bool finished) {
+  KillRepeatedly("import", [&](const Left& left, bool finished, const Seen& seen) {
     EXPECT_TRUE(left.rows == kBaseRows || left.rows == kBaseRows + kRecords) << left.rows << " rows";
     if (finished) {
       EXPECT_EQ(left.rows, kBaseRows + kRecords);
+    }
+    // A transaction cut short is rolled back whole, however much of it had reached the file.
+    if (seen.journal) {
+      EXPECT_EQ(left.rows, kBaseRows);
     }
     (left.rows == kBaseRows ? none : all) += 1;
   });
@@ -201,12 +338,20 @@ TEST_F(CrashSafetyTest, AKilledImportLeavesTheWholeBatchOrNoneOfIt) {
 TEST_F(CrashSafetyTest, AKilledDownloadLeavesNoTruncatedPaper) {
   int before = 0;
   int after = 0;
-  KillRepeatedly("download", [&](const Left& left, bool finished) {
+  KillRepeatedly("download", [&](const Left& left, bool finished, const Seen& seen) {
     EXPECT_EQ(left.rows, kBaseRows);
     EXPECT_TRUE(left.paperStatus == kDownload || left.paperStatus == kOpen) << left.paperStatus.toStdString();
     // The row is marked only once the whole file is in place under its name.
     if (left.paperStatus == kOpen) {
       EXPECT_TRUE(left.paperFile);
+    }
+    // Killed while the paper streamed in: nothing under its name, the row still to download.
+    if (seen.temporaryPaper) {
+      EXPECT_FALSE(left.paperFile);
+      EXPECT_EQ(left.paperStatus, kDownload);
+    }
+    if (seen.journal) {
+      EXPECT_EQ(left.paperStatus, kDownload);
     }
     if (finished) {
       EXPECT_EQ(left.paperStatus, kOpen);
@@ -215,6 +360,60 @@ TEST_F(CrashSafetyTest, AKilledDownloadLeavesNoTruncatedPaper) {
   });
   std::cout << "download killed " << kKills << " times: " << before << " before the row was marked, " << after
             << " after\n";
+}
+
+// A catalogue another tool switched to a write-ahead log is refused today: the open's schema probe is still running
+// when it asks to leave the log, and SQLite will not leave it inside a transaction. Once the probe is finished first,
+// this turns true and the row below checks the journal put back.
+constexpr bool kOpensAWriteAheadLog = false;
+
+// The catalogue's connection runs with a rollback journal deleted at each commit and with full sync however the file
+// was left: new, as the program leaves it, or switched to a write-ahead log by another tool.
+TEST(CatalogueDurability, EveryOpenRunsWithADeletedJournalAndFullSync) {
+  struct Case {
+    const char* label;
+    bool exists;
+    const char* otherTool;  // what another tool did to the file before the open, if anything
+    bool opens = true;
+  };
+  const Case cases[] = {
+      {"new file", false, nullptr},
+      {"as the program left it", true, nullptr},
+      {"switched to a write-ahead log", true, "pragma journal_mode = wal", kOpensAWriteAheadLog},
+  };
+  for (const Case& c : cases) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("data.mdb"));
+    if (c.exists) {
+      store::OpenCatalogue(path, QStringLiteral("durability-before")).close();
+      QSqlDatabase::removeDatabase(QStringLiteral("durability-before"));
+    }
+    if (c.otherTool != nullptr) {
+      {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("durability-tool"));
+        other.setDatabaseName(path);
+        EXPECT_TRUE(other.open()) << c.label;
+        EXPECT_TRUE(QSqlQuery(other).exec(QString::fromLatin1(c.otherTool))) << c.label;
+        other.close();
+      }
+      QSqlDatabase::removeDatabase(QStringLiteral("durability-tool"));
+    }
+    if (!c.opens) {
+      EXPECT_THROW(store::OpenCatalogue(path, QStringLiteral("durability")), store::DatabaseError) << c.label;
+      QSqlDatabase::removeDatabase(QStringLiteral("durability"));
+      continue;
+    }
+    {
+      QSqlDatabase db = store::OpenCatalogue(path, QStringLiteral("durability"));
+      QSqlQuery query(db);
+      EXPECT_TRUE(query.exec(QStringLiteral("pragma journal_mode")) && query.next()) << c.label;
+      EXPECT_EQ(query.value(0).toString(), QStringLiteral("delete")) << c.label;
+      EXPECT_TRUE(query.exec(QStringLiteral("pragma synchronous")) && query.next()) << c.label;
+      EXPECT_EQ(query.value(0).toInt(), kFullSync) << c.label;
+      db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("durability"));
+  }
 }
 
 }  // namespace

@@ -100,7 +100,8 @@ TEST(SocketApi, ResetSeenByAWaitingReceiveIs10054) {
 
 TEST(SocketApi, ReadinessWaitEndsAtItsLimitOrWhenDataOrTheCloseArrives) {
   LoopbackServer server;
-  server.Enqueue({Action::Pause(100), Action::Send("x"), Action::Pause(20), Action::Close()});
+  // Nothing comes before the release, so the limited waits end at their limits however slow the machine is.
+  server.Enqueue({Action::AwaitRelease(), Action::Pause(100), Action::Send("x"), Action::Pause(20), Action::Close()});
   Client client(server.Port());
   client.SendAll("GET / HTTP/1.1\r\n\r\n");
 
@@ -109,6 +110,9 @@ TEST(SocketApi, ReadinessWaitEndsAtItsLimitOrWhenDataOrTheCloseArrives) {
   EXPECT_EQ(WaitReadable(client.handle, 30), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(25));
 
+  // The data cannot come sooner than the server's pause after the release; an unlimited wait lasts until it does.
+  start = std::chrono::steady_clock::now();
+  server.Release();
   EXPECT_EQ(WaitReadable(client.handle, -1), 1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
   char byte;

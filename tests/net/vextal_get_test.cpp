@@ -59,16 +59,36 @@ TEST(VextalGet, WritesSuccessfulBodiesAndOneLinePerEventAndFailure) {
   std::remove((base + ".err").c_str());
 }
 
-TEST(VextalGet, SocketErrorsShowTheirCodeAndLineBreaksEscaped) {
-  LoopbackServer server;
-  std::string url = server.Url("/");
-  server.Stop();
-  std::string base = ::testing::TempDir() + "vextal_get_refused_" + std::to_string(server.Port());
-  int status = std::system((std::string(VEXTAL_GET_PATH) + " " + url + " >" + base + ".out 2>" + base + ".err").c_str());
-  EXPECT_EQ(ExitCode(status), 1);
-  EXPECT_EQ(ReadFile(base + ".err"), "HttpClientError ConnectFailed 10061 Socket Error # 10061\\r\\nConnection refused.\n");
-  std::remove((base + ".out").c_str());
-  std::remove((base + ".err").c_str());
+// Each error is one whole line whatever bytes its text holds: socket errors with their code, and a server's status
+// line with its control bytes shown escaped rather than acted on or cutting the line.
+TEST(VextalGet, ErrorTextsAreShownWholeOnOneLine) {
+  struct Case {
+    const char* label;
+    std::string statusLine;  // empty: nothing listens
+    std::string line;
+  };
+  const Case cases[] = {
+      {"refused", "", "HttpClientError ConnectFailed 10061 Socket Error # 10061\\r\\nConnection refused.\n"},
+      {"NUL", std::string("HTTP/1.1 500 A\0B", 16), "HttpClientError ProtocolError 500 HTTP/1.1 500 A\\0B\n"},
+      {"escape and tab", "HTTP/1.1 404 \x1b[2J\tgone", "HttpClientError ProtocolError 404 HTTP/1.1 404 \\x1b[2J\\x09gone\n"},
+      {"delete, GBK kept", "HTTP/1.1 403 \x7f\xbd\xfb", "HttpClientError ProtocolError 403 HTTP/1.1 403 \\x7f\xbd\xfb\n"},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer server;
+    const std::string url = server.Url("/");
+    if (c.statusLine.empty()) {
+      server.Stop();
+    } else {
+      server.Enqueue({Action::Send(c.statusLine + "\r\nContent-Length: 0\r\n\r\n")});
+    }
+    const std::string base = ::testing::TempDir() + "vextal_get_error_" + std::to_string(server.Port());
+    const int status =
+        std::system((std::string(VEXTAL_GET_PATH) + " " + url + " >" + base + ".out 2>" + base + ".err").c_str());
+    EXPECT_EQ(ExitCode(status), 1) << c.label;
+    EXPECT_EQ(ReadFile(base + ".err"), c.line) << c.label;
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".err").c_str());
+  }
 }
 
 }  // namespace

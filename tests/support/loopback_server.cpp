@@ -46,6 +46,12 @@ Action Action::Hold() {
   return a;
 }
 
+Action Action::AwaitRelease() {
+  Action a;
+  a.type = Type::AwaitRelease;
+  return a;
+}
+
 Answer SplitAnswer(const std::string& bytes, std::size_t pieceSize, int pauseMs) {
   Answer answer;
   for (std::size_t pos = 0; pos < bytes.size(); pos += pieceSize) {
@@ -89,6 +95,24 @@ std::vector<std::string> LoopbackServer::Requests() const {
 bool LoopbackServer::WaitForClosedConnections(int count, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
   return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_finished.load() >= count; });
+}
+
+void LoopbackServer::Release() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_releases;
+  }
+  m_changed.notify_all();
+}
+
+bool LoopbackServer::AwaitRelease() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // Stop() does not notify; the flag is looked at every poll.
+  while (!m_changed.wait_for(lock, std::chrono::milliseconds(kPollMs), [&] { return m_releases > 0; })) {
+    if (m_stop.load()) return false;
+  }
+  --m_releases;
+  return true;
 }
 
 void LoopbackServer::Stop() {
@@ -183,6 +207,8 @@ void LoopbackServer::Serve(net::sock::Handle connection) {
         }
       } else if (action.type == Action::Type::Pause) {
         open = SleepUnlessStopped(action.ms);
+      } else if (action.type == Action::Type::AwaitRelease) {
+        open = AwaitRelease();
       } else if (action.type == Action::Type::Close) {
         open = false;
       } else if (action.type == Action::Type::Reset) {

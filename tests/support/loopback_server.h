@@ -21,6 +21,8 @@
 //   server.Enqueue({Action::Send(head), Action::Close()});             // close mid-body
 //   server.Enqueue({Action::Reset()});                                 // RST instead of an answer
 //   server.Enqueue({Action::Hold()});                                  // accept, read, never answer
+//   server.Enqueue({Action::Send(head), Action::AwaitRelease(), Action::Send(rest)});
+//   ... server.Release();                                              // the test says when the rest may go
 //   client.GetText(server.Url("/a/b.asp?x=1"));
 //   EXPECT_EQ(server.Requests()[0], "GET /a/b.asp?x=1 HTTP/1.1\r\n...\r\n\r\n");
 //   EXPECT_EQ(server.ConnectionCount(), 1);
@@ -30,7 +32,7 @@
 namespace testsupport {
 
 struct Action {
-  enum class Type { Send, Pause, Close, Reset, Hold };
+  enum class Type { Send, Pause, Close, Reset, Hold, AwaitRelease };
   Type type = Type::Send;
   std::string bytes;
   int ms = 0;
@@ -43,6 +45,9 @@ struct Action {
   static Action Reset();
   // Keeps the connection open and answers nothing more until the server stops.
   static Action Hold();
+  // Answers nothing more until the test calls Release(): for an order of events that a pause would only make likely
+  // (a busy machine can stretch any pause).
+  static Action AwaitRelease();
 };
 using Answer = std::vector<Action>;
 
@@ -72,6 +77,8 @@ class LoopbackServer {
   int ClosedConnectionCount() const { return m_finished.load(); }
   // Waits until at least count connections are finished; false when timeoutMs passed first.
   bool WaitForClosedConnections(int count, int timeoutMs);
+  // Lets one AwaitRelease go on, now or, when none waits yet, the next one to come.
+  void Release();
   // Every request head received, in order, byte for byte.
   std::vector<std::string> Requests() const;
 
@@ -85,12 +92,15 @@ class LoopbackServer {
   bool ReadRequest(net::sock::Handle connection, std::string& pending, std::string& request);
   bool NextAnswer(const std::string& request, Answer& answer);
   bool SleepUnlessStopped(int ms);
+  // Takes one release; false when the server stops first.
+  bool AwaitRelease();
 
   net::sock::Handle m_listener;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_accepted{0};
   std::atomic<int> m_finished{0};
+  int m_releases = 0;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   std::deque<Answer> m_answers;

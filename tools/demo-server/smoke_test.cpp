@@ -19,6 +19,8 @@
 namespace {
 
 const char* g_serverPath = nullptr;
+constexpr auto kStopGiveUp = std::chrono::seconds(30);
+constexpr auto kPollEvery = std::chrono::milliseconds(10);
 
 struct Reply {
   std::string head;
@@ -55,16 +57,17 @@ class DemoServerProcess {
     std::filesystem::remove_all(m_root, ignored);
   }
   int Port() const { return m_port; }
-  // SIGTERM, then the exit status, or -1 when it did not end within two seconds.
+  // SIGTERM, then the exit status, or -1 when it did not end within kStopGiveUp (a hang, not a slow machine).
   int Stop() {
     kill(m_pid, SIGTERM);
-    for (int waited = 0; waited < 200; ++waited) {
+    const auto giveUp = std::chrono::steady_clock::now() + kStopGiveUp;
+    while (std::chrono::steady_clock::now() < giveUp) {
       int status = 0;
       if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_stopped = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(kPollEvery);
     }
     return -1;
   }

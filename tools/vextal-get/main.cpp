@@ -60,19 +60,38 @@ bool ParseArguments(int argc, char** argv, Options& options) {
   return !options.urls.empty();
 }
 
-// CR and LF as \r and \n, so one error is one line.
-std::string OneLine(const std::string& text) {
+// The text whole on one line: CR and LF as \r and \n, NUL as \0, every other control byte as \xHH. A server's
+// status line can carry any byte, and one the terminal acts on (or a NUL that ends a C string) would hide the rest.
+std::string Printable(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  constexpr unsigned char kFirstPrintable = 0x20;
+  constexpr unsigned char kDelete = 0x7f;
+  constexpr int kNibbleBits = 4;
+  constexpr unsigned char kNibbleMask = 0xf;
   std::string out;
   for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
     if (c == '\r') {
       out += "\\r";
     } else if (c == '\n') {
       out += "\\n";
+    } else if (c == '\0') {
+      out += "\\0";
+    } else if (byte < kFirstPrintable || byte == kDelete) {
+      out += "\\x";
+      out += kHex[byte >> kNibbleBits];
+      out += kHex[byte & kNibbleMask];
     } else {
       out += c;
     }
   }
   return out;
+}
+
+// One line on stderr, written by its length: no byte of it can end it early.
+void PrintLine(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
 }
 
 std::int64_t Tell(std::FILE* file) {
@@ -148,10 +167,10 @@ int main(int argc, char** argv) {
       sink.Finish();
       continue;
     } catch (const net::HttpClientError& error) {
-      std::fprintf(stderr, "HttpClientError %s %d %s\n", net::ErrorKindName(error.Kind()), error.Code(),
-                   OneLine(error.Message()).c_str());
+      PrintLine(std::string("HttpClientError ") + net::ErrorKindName(error.Kind()) + " " +
+                std::to_string(error.Code()) + " " + Printable(error.Message()));
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "vextal-get: %s\n", OneLine(error.what()).c_str());
+      PrintLine("vextal-get: " + Printable(error.what()));
     }
     allSucceeded = false;
     CutBack(out, start);
