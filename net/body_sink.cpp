@@ -21,6 +21,8 @@ std::string WriteError(const std::string& path) {
 
 BodySink::~BodySink() = default;
 
+void BodySink::Begin(const ResponseHead&) {}
+
 void BodySink::Reserve(std::uint64_t) {}
 
 void BufferSink::Reserve(std::uint64_t bytes) {

@@ -8,11 +8,16 @@
 
 namespace net {
 
+struct ResponseHead;
+
 // Where a get puts the response body, piece by piece as it arrives. An exception thrown here (a full disk, say)
 // leaves the get and closes its connection.
 class BodySink {
  public:
   virtual ~BodySink();
+  // The head of the response whose body follows, before its first byte: a sink that cannot take this body (a range
+  // it did not ask for, say) throws here, and nothing of it is written.
+  virtual void Begin(const ResponseHead& head);
   // A hint that this many more bytes are announced (Content-Length); the body may still end up shorter.
   virtual void Reserve(std::uint64_t bytes);
   virtual void Append(const char* data, std::size_t size) = 0;

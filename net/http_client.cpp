@@ -132,6 +132,7 @@ void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
     throw HttpClientError(ErrorKind::ProtocolError, m_response.StatusLine, code, std::move(body));
   }
   if (!m_connection.IsOpen()) throw HttpClientError(ErrorKind::UndefinedSituation, kUndefinedSituation);
+  sink.Begin(m_response);
   if (code != kStatusNoContent) ReadBody(sink);
 }
 
@@ -158,6 +159,7 @@ std::string HttpClient::BuildRequest(const UrlParts& url) {
   if (m_basicCredentials) headers.emplace_back("Authorization", credentials);
   if (m_proxyBasicCredentials) headers.emplace_back("Proxy-Authorization", credentials);
   if (m_cookies) headers.emplace_back("Cookie", m_cookies->CookieHeaderFor(url.host, url.directory));
+  headers.insert(headers.end(), ExtraHeaders.begin(), ExtraHeaders.end());
   return BuildRequestHead(url.target, ProtocolVersion, headers);
 }
 

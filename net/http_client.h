@@ -70,6 +70,8 @@ class HttpClient {
   std::size_t RecvBufferSize = 32768;
   int Port = 80;                   // when the URL names none
   int ConnectTimeLimit = 120000;   // ms a connect may take while the UI is pumped (and ReadTimeout is 0)
+  // Sent after the standard headers with every get until changed (a download's Range and If-Range).
+  std::vector<std::pair<std::string, std::string>> ExtraHeaders;
 
   // Progress of body transfers; AWorkCount is cumulative within one transfer (a body, or one chunk).
   std::function<void(HttpClient& sender, WorkMode mode, std::int64_t max)> OnWorkBegin;
