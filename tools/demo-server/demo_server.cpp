@@ -4,12 +4,15 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
+#include <string_view>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -31,10 +34,19 @@ constexpr int kListenBacklog = 64;
 constexpr const char* kSessionCookieName = "ASPSESSIONIDQSCTRBTA";
 constexpr std::size_t kSessionIdLength = 24;
 constexpr std::string_view kUploadPrefix = "/upload/";
+constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+constexpr std::uint64_t kHugeNumber = std::numeric_limits<std::uint64_t>::max();
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::string HttpDate(std::time_t when) {
@@ -104,6 +116,89 @@ std::string ContentTypeOf(const std::filesystem::path& file) {
   return "application/octet-stream";
 }
 
+// A strong validator made from the bytes themselves: the same after a restart of the server, different after any edit
+// of the file, whatever its date says.
+std::optional<std::string> ContentTag(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::uint64_t hash = kFnvOffsetBasis;
+  std::uint64_t size = 0;
+  char block[kFileBlockBytes];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) hash = (hash ^ static_cast<unsigned char>(block[i])) * kFnvPrime;
+    size += static_cast<std::uint64_t>(in.gcount());
+  }
+  if (in.bad()) return std::nullopt;
+  char tag[48];
+  std::snprintf(tag, sizeof tag, "\"%016llx-%llx\"", static_cast<unsigned long long>(hash),
+                static_cast<unsigned long long>(size));
+  return tag;
+}
+
+// Digits only. A number past any file size saturates instead of wrapping, so it still compares as huge.
+std::optional<std::uint64_t> RangeNumber(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    value = value > (kHugeNumber - digit) / 10 ? kHugeNumber : value * 10 + digit;
+  }
+  return value;
+}
+
+enum class RangeFit { Whole, Part, Unsatisfiable };
+
+struct ByteRange {
+  RangeFit fit = RangeFit::Whole;
+  std::size_t first = 0;
+  std::size_t length = 0;
+};
+
+// The one byte range a Range field asks of a file of total bytes (RFC 9110, 14.1.2). A field that is malformed, names
+// another unit or asks for several ranges is ignored: the whole file is always a valid answer.
+ByteRange RangeOf(std::string_view field, std::size_t total) {
+  const ByteRange whole;
+  const std::size_t equals = field.find('=');
+  if (equals == std::string_view::npos || Lower(std::string(field.substr(0, equals))) != "bytes") return whole;
+  std::optional<std::string_view> only;
+  for (std::string_view set = field.substr(equals + 1);;) {
+    const std::size_t comma = set.find(',');
+    const std::string_view element = TrimBlanks(set.substr(0, comma));
+    if (!element.empty()) {
+      if (only) return whole;
+      only = element;
+    }
+    if (comma == std::string_view::npos) break;
+    set.remove_prefix(comma + 1);
+  }
+  const std::size_t dash = only ? only->find('-') : std::string_view::npos;
+  if (dash == std::string_view::npos) return whole;
+  const std::string_view firstText = only->substr(0, dash);
+  const std::string_view lastText = only->substr(dash + 1);
+  const std::optional<std::uint64_t> last = RangeNumber(lastText);
+  if (firstText.empty()) {  // the last so many bytes
+    if (!last) return whole;
+    if (*last == 0 || total == 0) return {RangeFit::Unsatisfiable};
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(*last, total));
+    return {RangeFit::Part, total - length, length};
+  }
+  const std::optional<std::uint64_t> first = RangeNumber(firstText);
+  if (!first || (!lastText.empty() && (!last || *last < *first))) return whole;
+  if (*first >= total) return {RangeFit::Unsatisfiable};
+  const std::uint64_t end = last ? std::min<std::uint64_t>(*last, total - 1) : total - 1;
+  return {RangeFit::Part, static_cast<std::size_t>(*first), static_cast<std::size_t>(end - *first + 1)};
+}
+
+// If-Range (RFC 9110, 13.1.5): the range stands only while the client's copy is still the current one. An entity tag
+// must match the current one by strong comparison, so a weak tag never does; a date must equal Last-Modified exactly.
+bool IfRangeHolds(const std::optional<std::string>& validator, const std::string& etag,
+                  const std::string& lastModified) {
+  if (!validator) return true;
+  if (validator->starts_with('"') || validator->starts_with("W/")) return *validator == etag;
+  return *validator == lastModified;
+}
+
 std::string SessionId() {
   static std::atomic<unsigned long long> counter{static_cast<unsigned long long>(std::time(nullptr))};
   unsigned long long state = counter.fetch_add(0x9E3779B97F4A7C15ull) * 6364136223846793005ull + 1;
@@ -118,9 +213,11 @@ std::string SessionId() {
 std::string StatusText(int status) {
   switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     default: return "Unknown";
   }
@@ -244,11 +341,11 @@ void DemoServer::HandleConnection(int socket) {
       WriteResponse(socket, ErrorPage(400, "Bad Request"), false, false);
       break;
     }
-    const std::string method = requestLine.substr(0, firstBlank);
-    const std::string target = requestLine.substr(firstBlank + 1, lastBlank - firstBlank - 1);
+    Request request;
+    request.method = requestLine.substr(0, firstBlank);
+    request.target = requestLine.substr(firstBlank + 1, lastBlank - firstBlank - 1);
     const std::string version = requestLine.substr(lastBlank + 1);
 
-    bool hasSessionCookie = false;
     std::string connectionHeader;
     std::size_t contentLength = 0;
     std::size_t from = lineEnd + 2;
@@ -260,8 +357,10 @@ void DemoServer::HandleConnection(int socket) {
       if (colon == std::string::npos) continue;
       const std::string name = Lower(line.substr(0, colon));
       std::string value = line.substr(colon + 1);
-      value.erase(0, value.find_first_not_of(" \t"));
-      if (name == "cookie" && value.find("ASPSESSIONID") != std::string::npos) hasSessionCookie = true;
+      value = std::string(TrimBlanks(value));
+      if (name == "cookie" && value.find("ASPSESSIONID") != std::string::npos) request.hasSessionCookie = true;
+      if (name == "range") request.range = value;
+      if (name == "if-range") request.ifRange = value;
       if (name == "connection") connectionHeader = Lower(value);
       if (name == "content-length") contentLength = static_cast<std::size_t>(std::strtoull(value.c_str(), nullptr, 10));
     }
@@ -276,23 +375,25 @@ void DemoServer::HandleConnection(int socket) {
 
     const bool http10 = version == "HTTP/1.0";
     bool keepAlive = http10 ? connectionHeader == "keep-alive" : connectionHeader != "close";
-    Response response = Answer(method, target, hasSessionCookie);
+    Response response = Answer(request);
     if (http10) response.chunked = false;  // HTTP/1.0 knows no chunks
-    if (response.status >= 400 && response.status != 404) keepAlive = false;
+    // A range past the end is an ordinary answer of known length; the connection goes on as after a 404.
+    if (response.status >= 400 && response.status != 404 && response.status != 416) keepAlive = false;
     if (!m_options.quiet) {
-      Log(method + " " + Printable(target) + " -> " + std::to_string(response.status) + " " +
-          std::to_string(response.file.empty() ? response.body.size() : response.fileSize) + " bytes");
+      Log(request.method + " " + Printable(request.target) + " -> " + std::to_string(response.status) + " " +
+          std::to_string(response.file.empty() ? response.body.size() : response.fileLength) + " bytes" +
+          (response.breakAfter ? ", broken after " + std::to_string(*response.breakAfter) : std::string()));
     }
-    if (!WriteResponse(socket, response, method == "HEAD", keepAlive) || !keepAlive) break;
+    if (!WriteResponse(socket, response, request.method == "HEAD", keepAlive) || !keepAlive) break;
   }
   close(socket);
 }
 
-Response DemoServer::Answer(const std::string& method, const std::string& target, bool hasSessionCookie) const {
-  if (method != "GET" && method != "HEAD") return ErrorPage(405, "Method Not Allowed");
-  const std::size_t question = target.find('?');
-  const std::string path = PercentDecode(target.substr(0, question));
-  const std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
+Response DemoServer::Answer(const Request& request) {
+  if (request.method != "GET" && request.method != "HEAD") return ErrorPage(405, "Method Not Allowed");
+  const std::size_t question = request.target.find('?');
+  const std::string path = PercentDecode(request.target.substr(0, question));
+  const std::string query = question == std::string::npos ? std::string() : request.target.substr(question + 1);
   const std::string page = Lower(path);  // IIS matches page names without regard to case
 
   Response response;
@@ -305,11 +406,11 @@ Response DemoServer::Answer(const std::string& method, const std::string& target
   } else if (page == "/vextal.asp") {
     response = AspPage(Convert(m_options.version, "GBK", "UTF-8").value_or(m_options.version));
   } else if (page.starts_with(kUploadPrefix)) {
-    return UploadedFile(path.substr(kUploadPrefix.size()));
+    return UploadedFile(request, path.substr(kUploadPrefix.size()));
   } else {
     return ErrorPage(404, "Not Found");
   }
-  if (response.status == 200 && !hasSessionCookie) {
+  if (response.status == 200 && !request.hasSessionCookie) {
     response.headers.emplace_back("Set-Cookie", std::string(kSessionCookieName) + "=" + SessionId() + "; path=/");
   }
   return response;
@@ -376,7 +477,7 @@ Response DemoServer::FileName(const std::string& query) const {
   return AspPage("");
 }
 
-Response DemoServer::UploadedFile(const std::string& relativeGbk) const {
+Response DemoServer::UploadedFile(const Request& request, const std::string& relativeGbk) {
   const std::filesystem::path upload = m_options.root / "Upload";
   // Names on disk are UTF-8; the client asks in GBK, a person with curl perhaps in UTF-8.
   std::vector<std::string> candidates;
@@ -397,17 +498,45 @@ Response DemoServer::UploadedFile(const std::string& relativeGbk) const {
     }
     std::error_code error;
     if (escapes || !std::filesystem::is_regular_file(file, error)) continue;
-    Response response;
-    response.file = file;
-    response.fileSize = static_cast<std::size_t>(std::filesystem::file_size(file, error));
+    const auto total = static_cast<std::size_t>(std::filesystem::file_size(file, error));
     if (error) continue;
     const auto modified = std::filesystem::last_write_time(file, error);
-    const auto systemTime = std::chrono::file_clock::to_sys(modified);
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(systemTime);
+    const std::optional<std::string> etag = ContentTag(file);
+    if (error || !etag) continue;
+    const std::string lastModified =
+        HttpDate(std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(modified)));
+    // Ranges are defined for GET alone; HEAD describes the whole file.
+    const ByteRange range = request.method == "GET" && request.range &&
+                                    IfRangeHolds(request.ifRange, *etag, lastModified)
+                                ? RangeOf(*request.range, total)
+                                : ByteRange{};
+    if (range.fit == RangeFit::Unsatisfiable) {
+      Response refusal = ErrorPage(416, "Range Not Satisfiable");
+      refusal.headers.emplace_back("Content-Range", "bytes */" + std::to_string(total));
+      return refusal;
+    }
+    Response response;
+    response.file = file;
     response.headers = {{"Content-Type", ContentTypeOf(file)},
-                        {"Last-Modified", HttpDate(seconds)},
+                        {"Last-Modified", lastModified},
                         {"Accept-Ranges", "bytes"},
-                        {"ETag", "\"" + std::to_string(seconds) + ":" + std::to_string(response.fileSize) + "\""}};
+                        {"ETag", *etag}};
+    if (range.fit == RangeFit::Part) {
+      response.status = 206;
+      response.fileOffset = range.first;
+      response.fileLength = range.length;
+      response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                                         std::to_string(range.first + range.length - 1) + "/" +
+                                                         std::to_string(total));
+      return response;
+    }
+    response.fileLength = total;
+    if (request.method == "GET" && m_options.breakShare > 0) {
+      std::lock_guard<std::mutex> lock(m_brokenMutex);
+      if (m_brokenFiles.insert(file).second) {
+        response.breakAfter = static_cast<std::size_t>(static_cast<double>(total) * m_options.breakShare);
+      }
+    }
     return response;
   }
   return ErrorPage(404, "Not Found");
@@ -429,7 +558,7 @@ bool DemoServer::WriteResponse(int socket, const Response& response, bool headOn
   head += "Server: Microsoft-IIS/6.0\r\nX-Powered-By: ASP.NET\r\nDate: " + HttpDate(std::time(nullptr)) + "\r\n";
   for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
   if (!response.file.empty()) {
-    head += "Content-Length: " + std::to_string(response.fileSize) + "\r\n";
+    head += "Content-Length: " + std::to_string(response.fileLength) + "\r\n";
   } else if (response.chunked) {
     head += "Transfer-Encoding: chunked\r\n";
   } else {
@@ -442,11 +571,14 @@ bool DemoServer::WriteResponse(int socket, const Response& response, bool headOn
 
   if (!response.file.empty()) {
     std::ifstream in(response.file, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(response.fileOffset));
+    // A broken download stops short of the length it announced and the connection drops, as a failing line would.
+    const std::size_t toSend = std::min(response.fileLength, response.breakAfter.value_or(response.fileLength));
     const auto started = std::chrono::steady_clock::now();
     std::size_t sent = 0;
     char block[kFileBlockBytes];
-    while (sent < response.fileSize && in) {
-      in.read(block, static_cast<std::streamsize>(std::min(sizeof block, response.fileSize - sent)));
+    while (sent < toSend && in) {
+      in.read(block, static_cast<std::streamsize>(std::min(sizeof block, toSend - sent)));
       const std::size_t got = static_cast<std::size_t>(in.gcount());
       if (got == 0 || m_stopping || !SendAll(socket, block, got)) return false;
       sent += got;
@@ -456,7 +588,7 @@ bool DemoServer::WriteResponse(int socket, const Response& response, bool headOn
         std::this_thread::sleep_until(due);
       }
     }
-    return sent == response.fileSize;
+    return sent == response.fileLength;
   }
   if (!response.chunked) return SendAll(socket, response.body.data(), response.body.size());
 

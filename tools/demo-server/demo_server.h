@@ -6,6 +6,8 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,7 +15,8 @@
 #include "sample_bank.h"
 
 // A loopback stand-in for both the content server and the version server: the ASP pages answer in GBK with chunked
-// bodies, files go out with a length, connections stay open as HTTP/1.1 keeps them, and a session cookie is set.
+// bodies, files go out with a length and validators and answer single byte ranges, connections stay open as HTTP/1.1
+// keeps them, and a session cookie is set.
 namespace demo {
 
 struct ServerOptions {
@@ -22,7 +25,19 @@ struct ServerOptions {
   std::size_t records = 300;
   std::string version = "3.1";
   std::size_t rateKiBPerSecond = 1024;  // file bodies only; 0 = unlimited
+  // > 0: the first whole-file answer for each paper stops after this share of its body and the connection closes,
+  // so a client's resume can be watched; every later answer is whole.
+  double breakShare = 0;
   bool quiet = false;
+};
+
+// The parts of a request the answers depend on.
+struct Request {
+  std::string method;
+  std::string target;  // raw, GBK bytes as the client sent them
+  bool hasSessionCookie = false;
+  std::optional<std::string> range;
+  std::optional<std::string> ifRange;
 };
 
 // What one request gets back, before it is written to the socket.
@@ -31,8 +46,10 @@ struct Response {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool chunked = false;
-  std::filesystem::path file;  // when set, the body is this file's content
-  std::size_t fileSize = 0;
+  std::filesystem::path file;  // when set, the body is fileLength bytes of this file from fileOffset
+  std::size_t fileOffset = 0;
+  std::size_t fileLength = 0;
+  std::optional<std::size_t> breakAfter;  // body bytes sent before the connection is dropped
 };
 
 class DemoServer {
@@ -47,8 +64,8 @@ class DemoServer {
   // Serves until stopRequested turns true, then closes every connection and waits for their threads.
   void Serve(const std::atomic<bool>& stopRequested);
 
-  // Routing, without sockets: method, raw request target (GBK bytes), and whether a session cookie came along.
-  Response Answer(const std::string& method, const std::string& target, bool hasSessionCookie) const;
+  // Routing, without sockets. Not const: a broken download is remembered, so the next one for that file is whole.
+  Response Answer(const Request& request);
 
  private:
   void HandleConnection(int socket);
@@ -61,7 +78,7 @@ class DemoServer {
   Response UpdateRecords(const std::string& query) const;
   Response NewPaperCount(const std::string& query) const;
   Response FileName(const std::string& query) const;
-  Response UploadedFile(const std::string& relativeGbk) const;
+  Response UploadedFile(const Request& request, const std::string& relativeGbk);
   void Log(const std::string& line);
 
   ServerOptions m_options;
@@ -76,6 +93,8 @@ class DemoServer {
   void ReapFinished();
 
   std::mutex m_logMutex;
+  std::mutex m_brokenMutex;
+  std::set<std::filesystem::path> m_brokenFiles;  // files whose first whole answer was already cut
   std::list<std::unique_ptr<Connection>> m_connections;  // touched by the serving thread only
   std::vector<std::string> m_recordsGbk;  // one "<tr>..." line per paper, ready for the wire
 };

@@ -19,12 +19,15 @@ void RequestStop(int) { g_stopRequested = true; }
 constexpr std::size_t kMaxRecords = 8999;  // keeps every paper number at four digits
 
 void Usage(std::ostream& out) {
-  out << "usage: vextal-demo-server [--port N] [--root DIR] [--records N] [--version TEXT] [--rate KIB] [--quiet]\n"
+  out << "usage: vextal-demo-server [--port N] [--root DIR] [--records N] [--version TEXT] [--rate KIB]\n"
+         "                          [--break SHARE] [--quiet]\n"
          "  --port N        port on 127.0.0.1 (0, the default, picks a free one)\n"
          "  --root DIR      folder for the generated paper files (default demo-server-data)\n"
          "  --records N     number of catalogue records, numbered from 1001 (default 300, at most 8999)\n"
          "  --version TEXT  answer of /vextal.asp (default 3.1)\n"
          "  --rate KIB      file download speed in KiB/s, 0 for no limit (default 1024)\n"
+         "  --break SHARE   cut each paper's first whole download after this share of it (between 0 and 1) by closing\n"
+         "                  the connection, so a client's resume can be seen; later downloads are whole\n"
          "  --quiet         no request log on stderr\n"
          "Prints \"listening on 127.0.0.1:PORT\" once ready; stops on SIGTERM or SIGINT.\n";
 }
@@ -34,6 +37,13 @@ bool ParseCount(const char* text, long long max, long long& value) {
   errno = 0;
   value = std::strtoll(text, &end, 10);
   return errno == 0 && end != text && *end == '\0' && value >= 0 && value <= max;
+}
+
+bool ParseShare(const char* text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text, &end);
+  return errno == 0 && end != text && *end == '\0' && value > 0 && value < 1;
 }
 
 }  // namespace
@@ -57,12 +67,15 @@ int main(int argc, char** argv) {
     }
     const char* value = argv[++i];
     long long number = 0;
+    double share = 0;
     if (option == "--port" && ParseCount(value, 65535, number)) {
       options.port = static_cast<int>(number);
     } else if (option == "--records" && ParseCount(value, kMaxRecords, number)) {
       options.records = static_cast<std::size_t>(number);
     } else if (option == "--rate" && ParseCount(value, 1 << 20, number)) {
       options.rateKiBPerSecond = static_cast<std::size_t>(number);
+    } else if (option == "--break" && ParseShare(value, share)) {
+      options.breakShare = share;
     } else if (option == "--root") {
       options.root = value;
     } else if (option == "--version") {

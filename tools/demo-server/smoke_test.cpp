@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +24,7 @@ namespace {
 const char* g_serverPath = nullptr;
 constexpr auto kStopGiveUp = std::chrono::seconds(30);
 constexpr auto kPollEvery = std::chrono::milliseconds(10);
+constexpr int kReadTimeoutSeconds = 20;
 
 struct Reply {
   std::string head;
@@ -29,8 +33,16 @@ struct Reply {
 
 class DemoServerProcess {
  public:
-  DemoServerProcess() {
-    m_root = std::filesystem::temp_directory_path() / ("vextal-demo-smoke-" + std::to_string(getpid()));
+  explicit DemoServerProcess(const std::vector<std::string>& moreOptions = {}) {
+    static int started = 0;
+    m_root = std::filesystem::temp_directory_path() /
+             ("vextal-demo-smoke-" + std::to_string(getpid()) + "-" + std::to_string(++started));
+    std::vector<std::string> arguments = {g_serverPath, "--port", "0",    "--root", m_root.string(),
+                                          "--records",  "40",     "--rate", "0",    "--quiet"};
+    arguments.insert(arguments.end(), moreOptions.begin(), moreOptions.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return;
     m_pid = fork();
@@ -38,8 +50,7 @@ class DemoServerProcess {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
       close(out[1]);
-      execl(g_serverPath, g_serverPath, "--port", "0", "--root", m_root.c_str(), "--records", "40", "--rate", "0",
-            "--quiet", static_cast<char*>(nullptr));
+      execv(g_serverPath, argv.data());
       _exit(127);
     }
     close(out[1]);
@@ -81,6 +92,9 @@ class DemoServerProcess {
 
 int Connect(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  // A server that stops short without closing fails the test instead of hanging it.
+  const timeval patience{kReadTimeoutSeconds, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -100,9 +114,11 @@ bool ReadMore(int fd, std::string& buffer) {
   return true;
 }
 
-// One GET on an open connection: the raw target goes onto the request line as is, GBK bytes included.
-Reply Get(int fd, const std::string& target) {
-  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n\r\n";
+// One GET on an open connection: the raw target goes onto the request line as is, GBK bytes included. A body cut
+// short by the server comes back as far as it got.
+Reply Get(int fd, const std::string& target, const std::string& moreFields = "") {
+  const std::string request =
+      "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/html, */*\r\n" + moreFields + "\r\n";
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string buffer;
   Reply reply;
@@ -133,6 +149,13 @@ Reply Get(int fd, const std::string& target) {
     rest.erase(0, lineEnd + 2 + size + 2);
     if (size == 0) return reply;
   }
+}
+
+std::string FieldValue(const std::string& head, const std::string& name) {
+  const std::size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + name.size() + 4;
+  return head.substr(from, head.find("\r\n", from) - from);
 }
 
 TEST(DemoServer, AnswersEveryPageOnOneKeptAliveConnection) {
@@ -171,6 +194,77 @@ TEST(DemoServer, AnswersEveryPageOnOneKeptAliveConnection) {
   close(fd);
 
   EXPECT_EQ(server.Stop(), 0);
+}
+
+// The retry of a download the client kept the first bytes of, and the ways it can go.
+TEST(DemoServer, AnswersOneByteRangeWhileTheValidatorHolds) {
+  DemoServerProcess server;
+  ASSERT_GT(server.Port(), 0) << "no listening line from " << g_serverPath;
+  const int fd = Connect(server.Port());
+  ASSERT_GE(fd, 0);
+  const std::string target = "/Upload/" + Get(fd, "/admin/ZPR_BhToDown.asp?bh=1001").body;
+  const Reply whole = Get(fd, target);
+  const std::string etag = FieldValue(whole.head, "ETag");
+  const std::string lastModified = FieldValue(whole.head, "Last-Modified");
+  ASSERT_EQ(etag.substr(0, 1), "\"") << "a strong tag: " << whole.head;
+  EXPECT_EQ(FieldValue(whole.head, "Accept-Ranges"), "bytes");
+  ASSERT_FALSE(lastModified.empty());
+  const std::size_t total = whole.body.size();
+  ASSERT_GT(total, 100u);
+  const std::string size = std::to_string(total);
+  const std::string from100 = "bytes 100-" + std::to_string(total - 1) + "/" + size;
+  const std::string tail = whole.body.substr(100);
+
+  struct Row {
+    std::string fields;
+    std::string status;
+    std::string contentRange;
+    std::optional<std::string> body;
+  };
+  const Row rows[] = {
+      {"Range: bytes=100-", "206", from100, tail},
+      {"Range: bytes=10-19", "206", "bytes 10-19/" + size, whole.body.substr(10, 10)},
+      {"Range: bytes=-5", "206", "bytes " + std::to_string(total - 5) + "-" + std::to_string(total - 1) + "/" + size,
+       whole.body.substr(total - 5)},
+      {"Range: bytes=100-\r\nIf-Range: " + etag, "206", from100, tail},
+      {"Range: bytes=100-\r\nIf-Range: \"0-0\"", "200", "", whole.body},
+      {"Range: bytes=100-\r\nIf-Range: W/" + etag, "200", "", whole.body},
+      {"Range: bytes=100-\r\nIf-Range: " + lastModified, "206", from100, tail},
+      {"Range: bytes=" + size + "-", "416", "bytes */" + size, std::nullopt},
+      {"Range: bytes=-0", "416", "bytes */" + size, std::nullopt},
+      {"Range: bytes=19-10", "200", "", whole.body},
+      {"Range: pages=1-", "200", "", whole.body},
+      {"Range: bytes=0-1,5-6", "200", "", whole.body},
+  };
+  for (const Row& row : rows) {
+    const Reply reply = Get(fd, target, row.fields + "\r\n");
+    EXPECT_EQ(reply.head.substr(9, 3), row.status) << row.fields;
+    EXPECT_EQ(FieldValue(reply.head, "Content-Range"), row.contentRange) << row.fields;
+    if (row.body) {
+      EXPECT_EQ(reply.body, *row.body) << row.fields;
+    }
+  }
+  close(fd);
+}
+
+TEST(DemoServer, BreakCutsOnlyTheFirstWholeDownloadOfAPaper) {
+  DemoServerProcess server({"--break", "0.5"});
+  ASSERT_GT(server.Port(), 0) << "no listening line from " << g_serverPath;
+  int fd = Connect(server.Port());
+  const std::string target = "/Upload/" + Get(fd, "/admin/ZPR_BhToDown.asp?bh=1001").body;
+  const Reply cut = Get(fd, target);
+  const std::size_t total = std::stoul(FieldValue(cut.head, "Content-Length"));
+  EXPECT_EQ(cut.body.size(), total / 2);
+  close(fd);
+
+  fd = Connect(server.Port());
+  const Reply rest = Get(fd, target, "Range: bytes=" + std::to_string(cut.body.size()) + "-\r\nIf-Range: " +
+                                         FieldValue(cut.head, "ETag") + "\r\n");
+  EXPECT_EQ(rest.head.substr(9, 3), "206");
+  const Reply again = Get(fd, target);
+  EXPECT_EQ(again.body.size(), total);
+  EXPECT_EQ(cut.body + rest.body, again.body);
+  close(fd);
 }
 
 }  // namespace
