@@ -1,6 +1,7 @@
 #include "exchange/download_folder.h"
 
 #include "exchange/paper_path.h"
+#include "exchange/resumable_download.h"
 #include "platform/gbk.h"
 
 #include <QDir>
@@ -20,10 +21,50 @@ namespace {
 // program's own debris from a user's ".part" file.
 constexpr const char* kTemporaryPrefix = ".vextal-";
 constexpr const char* kTemporarySuffix = ".part";
+constexpr const char* kRecordSuffix = ".resume";
 constexpr int kTemporaryDigits = 8;
 constexpr int kTemporaryBase = 16;
 // Stands in for a character GBK cannot write while the name is checked: neither a separator, a dot nor a control byte.
 constexpr char kPlainLetter = '_';
+
+bool IsProgramFileName(const QString& fileName, const char* suffix) {
+  const QLatin1String prefix(kTemporaryPrefix);
+  const QLatin1String end(suffix);
+  if (fileName.size() != prefix.size() + kTemporaryDigits + end.size() || !fileName.startsWith(prefix) ||
+      !fileName.endsWith(end)) {
+    return false;
+  }
+  const QString digits = fileName.mid(prefix.size(), kTemporaryDigits);
+  return std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+  });
+}
+
+// FNV-1a: a stable, well-spread number for a name, the same in every run and on every platform.
+quint32 NameHash(const QString& name) {
+  constexpr quint32 kOffsetBasis = 2166136261u;
+  constexpr quint32 kPrime = 16777619u;
+  quint32 hash = kOffsetBasis;
+  for (const char byte : name.toUtf8()) {
+    hash ^= static_cast<unsigned char>(byte);
+    hash *= kPrime;
+  }
+  return hash;
+}
+
+QByteArray ReadSmallFile(const QString& path) {
+  constexpr qint64 kMostARecordHolds = 4096;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.read(kMostARecordHolds);
+}
+
+bool IsResumable(const QFileInfo& partial, const QDateTime& now) {
+  if (partial.lastModified().daysTo(now) > kPartialPaperDays) return false;
+  const QByteArray text = ReadSmallFile(ResumeRecordPath(partial.filePath()));
+  const std::optional<ResumeRecord> record = ParseResumeRecord(std::string_view(text.constData(), text.size()));
+  return record && !record->validator.empty() && (record->total < 0 || partial.size() <= record->total);
+}
 
 // The name's GBK bytes for the safety check.
 std::string CheckableBytes(const QString& name) {
@@ -50,36 +91,40 @@ QString PaperFilePath(const QString& localName, const QString& folder) {
   return path;
 }
 
-QString TemporaryPaperName(quint32 random) {
-  return QLatin1String(kTemporaryPrefix) +
-         QStringLiteral("%1").arg(random, kTemporaryDigits, kTemporaryBase, QLatin1Char('0')) +
+QString PartialPaperPath(const QString& target) {
+  const QFileInfo info(target);
+  return info.path() + QLatin1Char('/') + QLatin1String(kTemporaryPrefix) +
+         QStringLiteral("%1").arg(NameHash(info.fileName()), kTemporaryDigits, kTemporaryBase, QLatin1Char('0')) +
          QLatin1String(kTemporarySuffix);
 }
 
-bool IsTemporaryPaperName(const QString& fileName) {
-  const QLatin1String prefix(kTemporaryPrefix);
-  const QLatin1String suffix(kTemporarySuffix);
-  if (fileName.size() != prefix.size() + kTemporaryDigits + suffix.size() || !fileName.startsWith(prefix) ||
-      !fileName.endsWith(suffix)) {
-    return false;
-  }
-  const QString digits = fileName.mid(prefix.size(), kTemporaryDigits);
-  return std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
-    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
-  });
+QString ResumeRecordPath(const QString& partialPath) {
+  QString path = partialPath;
+  path.chop(static_cast<int>(qstrlen(kTemporarySuffix)));
+  return path + QLatin1String(kRecordSuffix);
 }
 
-void PrepareDownloadFolder(const QString& folder) {
+bool IsTemporaryPaperName(const QString& fileName) { return IsProgramFileName(fileName, kTemporarySuffix); }
+
+bool IsResumeRecordName(const QString& fileName) { return IsProgramFileName(fileName, kRecordSuffix); }
+
+void PrepareDownloadFolder(const QString& folder, const QDateTime& now) {
   // Nothing to report when it cannot be made: the first download then fails silently, as it always has.
   QDir().mkpath(folder);
-  // A paper streams into its temporary file in the folder it is going to, a sub-folder too; the process can end in
-  // the middle of it (the program ends by a hard exit), leaving the file behind. Links are neither followed nor
-  // removed: the program never makes one.
+  // A paper streams into its partial file in the folder it is going to, a sub-folder too; the process can end in the
+  // middle of it (the program ends by a hard exit), leaving the file behind. Links are neither followed nor removed:
+  // the program never makes one.
   QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
   while (files.hasNext()) {
     const QFileInfo file(files.next());
-    if (!file.isSymLink() && IsTemporaryPaperName(file.fileName())) {
+    if (file.isSymLink()) continue;
+    if (IsTemporaryPaperName(file.fileName()) && !IsResumable(file, now)) {
       QFile::remove(file.filePath());
+      QFile::remove(ResumeRecordPath(file.filePath()));
+    } else if (IsResumeRecordName(file.fileName())) {
+      QString partial = file.filePath();
+      partial.chop(static_cast<int>(qstrlen(kRecordSuffix)));
+      if (!QFileInfo::exists(partial + QLatin1String(kTemporarySuffix))) QFile::remove(file.filePath());
     }
   }
 }

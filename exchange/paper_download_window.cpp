@@ -4,9 +4,12 @@
 #include "platform/internet_mark.h"
 #include "exchange/server_pages.h"
 #include "exchange/paper_path.h"
+#include "exchange/resumable_download.h"
 #include "exchange/query_value.h"
 #include "net/pump_policy.h"
 #include "net/body_sink.h"
+#include "net/http_error.h"
+#include "net/http_text.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/gbk_text.h"
@@ -16,16 +19,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QProgressBar>
-#include <QRandomGenerator>
+#include <QLabel>
+#include <QTimer>
 #include <QTime>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -37,6 +42,10 @@ namespace {
 constexpr const char* kCaption = "进度条";
 constexpr int kClientWidth = 677;
 constexpr int kClientHeight = 49;
+// Room for "1023.9 MB / 1023.9 MB  1023.9 KB/s  约 59 分钟" in the strip's font.
+constexpr int kTransferTextWidth = 300;
+constexpr int kTransferTextGap = 6;
+constexpr const char* kTransferTextName = "下载进度";
 
 // A failure of the download that the window swallows; it carries no text because nobody ever shows it.
 class DownloadFailed : public std::runtime_error {
@@ -44,36 +53,90 @@ class DownloadFailed : public std::runtime_error {
   DownloadFailed() : std::runtime_error("paper download failed") {}
 };
 
-// Streams a paper into a temporary file beside its final name and puts it in place by a rename only once the body is
-// complete: a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an
-// earlier download left there. Destroyed without Commit, it removes the temporary file.
+// The server's answer cannot continue the bytes kept (a range that starts elsewhere, another total, a range not asked
+// for, a paper of another length): what was kept goes, and the paper is asked for once more from its first byte.
+class StartAgain : public std::runtime_error {
+ public:
+  StartAgain() : std::runtime_error("paper download starts again") {}
+};
+
+constexpr int kStatusRangeNotSatisfiable = 416;
+
+// Streams a paper into its partial file beside its final name and puts it in place by a rename only once it is whole:
+// a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an earlier
+// download left there. A transfer that breaks keeps what arrived, with the record the next attempt needs to ask for
+// the rest, when the server gave a validator; otherwise, or after a failed write, the partial file goes.
 // Not QSaveFile: its commit forces the whole file to the disk (fdatasync), which for a large paper stalls the UI
 // thread for longer than the download itself took, where the program has always relied on the system's own write-back.
 class PaperFileSink : public net::BodySink {
  public:
-  explicit PaperFileSink(const QString& target) : m_target(target) {
-    const QString folder = QFileInfo(target).absolutePath();
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-      m_file.setFileName(folder + QLatin1Char('/') + exchange::TemporaryPaperName(QRandomGenerator::global()->generate()));
-      // NewOnly: never write into a file somebody else made; fails when the folder is missing, so nothing is fetched
-      // for a file that could not be kept.
-      if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) return;
-      if (!QFileInfo(folder).isDir()) break;
+  using BeginHandler = std::function<void(std::int64_t kept, std::int64_t total)>;
+
+  PaperFileSink(const QString& target, BeginHandler onBegin)
+      : m_target(target),
+        m_partial(exchange::PartialPaperPath(target)),
+        m_recordPath(exchange::ResumeRecordPath(m_partial)),
+        m_onBegin(std::move(onBegin)) {
+    // No folder, no download: nothing is fetched for a file that could not be kept.
+    if (!QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
+    QFile recordFile(m_recordPath);
+    if (recordFile.open(QIODevice::ReadOnly)) {
+      const QByteArray text = recordFile.read(kMostARecordHolds);
+      if (auto record = exchange::ParseResumeRecord(std::string_view(text.constData(), text.size()))) {
+        m_record = *record;
+      }
     }
-    throw DownloadFailed();
+    const qint64 kept = QFileInfo(m_partial).size();
+    if (!m_record.validator.empty() && kept > 0 && (m_record.total < 0 || kept < m_record.total)) m_askedFrom = kept;
   }
 
   ~PaperFileSink() override {
-    if (m_committed) return;
     m_file.close();
-    m_file.remove();
+    if (!m_committed && (m_writeFailed || m_record.validator.empty() || QFileInfo(m_partial).size() == 0)) Discard();
   }
 
   PaperFileSink(const PaperFileSink&) = delete;
   PaperFileSink& operator=(const PaperFileSink&) = delete;
 
+  exchange::HeaderList RequestHeaders() const {
+    return m_askedFrom < 0 ? exchange::HeaderList{} : exchange::ResumeHeaders(m_askedFrom, m_record);
+  }
+  bool AskedForTheRest() const { return m_askedFrom >= 0; }
+
+  void Begin(const net::ResponseHead& head) override {
+    const exchange::ResumeAnswer answer =
+        exchange::ReadResumeAnswer(m_askedFrom, m_record.total, head.Code, net::HeaderValue(head.HeaderLines, "Content-Range"));
+    if (answer == exchange::ResumeAnswer::kRestart) throw StartAgain();
+    std::int64_t kept = 0;
+    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    if (answer == exchange::ResumeAnswer::kAppend) {
+      kept = m_askedFrom;
+      mode |= QIODevice::Append;
+      if (m_record.total < 0) m_record.total = exchange::ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
+    } else {
+      mode |= QIODevice::Truncate;
+      m_record = {exchange::ValidatorOf(head.HeaderLines), head.ContentLength};
+      // Without a validator nothing of this answer can be resumed: no record, and the partial file goes if it breaks.
+      if (m_record.validator.empty()) {
+        QFile::remove(m_recordPath);
+      } else {
+        WriteRecord();
+      }
+    }
+    m_file.setFileName(m_partial);
+    if (!m_file.open(mode)) {
+      m_writeFailed = true;
+      throw DownloadFailed();
+    }
+    if (kept > 0 && m_file.size() != kept) throw StartAgain();
+    if (m_onBegin) m_onBegin(kept, m_record.total);
+  }
+
   void Append(const char* data, std::size_t size) override {
-    if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) throw DownloadFailed();
+    if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+      m_writeFailed = true;
+      throw DownloadFailed();
+    }
   }
 
   // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
@@ -82,32 +145,70 @@ class PaperFileSink : public net::BodySink {
   // of its own beside the paper, which a rename would leave behind under the temporary name).
   void Commit(std::string_view sourceUrl) {
     m_file.close();
-    if (m_file.error() != QFileDevice::NoError) throw DownloadFailed();
+    if (m_file.error() != QFileDevice::NoError) {
+      m_writeFailed = true;
+      throw DownloadFailed();
+    }
+    if (m_record.total >= 0 && QFileInfo(m_partial).size() != m_record.total) throw StartAgain();
     const std::filesystem::path target = QFileInfo(m_target).filesystemFilePath();
     std::error_code error;
-    std::filesystem::rename(QFileInfo(m_file.fileName()).filesystemFilePath(), target, error);
+    std::filesystem::rename(QFileInfo(m_partial).filesystemFilePath(), target, error);
     if (error) throw DownloadFailed();
     m_committed = true;
+    QFile::remove(m_recordPath);
     platform::MarkFromInternet(target, sourceUrl);
   }
 
+  void Discard() {
+    m_file.close();
+    QFile::remove(m_partial);
+    QFile::remove(m_recordPath);
+  }
+
  private:
-  static constexpr int kTemporaryNameAttempts = 16;
+  static constexpr qint64 kMostARecordHolds = 4096;
+
+  void WriteRecord() {
+    QFile recordFile(m_recordPath);
+    const std::string text = exchange::ResumeRecordText(m_record);
+    // A record that cannot be written only costs the resume; the download itself goes on.
+    if (recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+      recordFile.write(text.data(), static_cast<qint64>(text.size()));
+    }
+  }
 
   QString m_target;
+  QString m_partial;
+  QString m_recordPath;
+  BeginHandler m_onBegin;
+  exchange::ResumeRecord m_record;
+  std::int64_t m_askedFrom = -1;
   QFile m_file;
   bool m_committed = false;
+  bool m_writeFailed = false;
 };
+
+std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
 }  // namespace
 
-
 exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
+      m_transferText(new QLabel(this)),
       m_mainList(mainList),
       m_contentServer(vextal::kContentServer) {
-  // Both requests of a download report progress, so the bar starts over for the file.
-  FollowTransfers(m_http);
+  // The bar gives up the strip's right end to the text that says what it shows.
+  const QRect bar = ProgressBar->geometry();
+  ProgressBar->setGeometry(bar.x(), bar.y(), bar.width() - kTransferTextWidth, bar.height());
+  m_transferText->setObjectName(QStringLiteral("TransferText"));
+  m_transferText->setAccessibleName(QString::fromUtf8(kTransferTextName));
+  m_transferText->setGeometry(bar.right() - kTransferTextWidth + kTransferTextGap, bar.y(),
+                              kTransferTextWidth - kTransferTextGap, bar.height());
+  // Both requests of a download report progress, so the bar starts over for the file; a resumed file goes on from the
+  // bytes kept.
+  m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t max) { OnTransferBegin(max); };
+  m_http.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t count) { OnTransferProgress(count); };
+  m_retryPause = [this](int ms, qint64 id) { return WaitUnlessPaperGone(ms, id); };
 }
 
 void exchange::PaperDownloadWindow::OnCountdownTick() {
@@ -127,22 +228,47 @@ void exchange::PaperDownloadWindow::Download() {
   // From now on, and for every client of the process, the UI is served after every wait and every send, so a long
   // download keeps the window and the grid responsive while data streams in. Never undone.
   if (net::PumpPolicy* policy = net::PumpPolicy::InForce()) policy->SetOnlyWhenIdle(false);
-  try {
-    DownloadCurrentPaper();
-    hide();
-  } catch (...) {
-    // Deliberately silent: a failed download shows nothing and leaves the window where it is.
-  }
-}
-
-void exchange::PaperDownloadWindow::DownloadCurrentPaper() {
   // The row is remembered by its F_id, so the result lands on the paper whose number was sent even when the user
   // selects another row while the file streams in.
   const qint64 id = m_mainList->CurrentId();
   // An empty list has no paper to fetch; editing it would insert a row holding only the download's values.
   if (id < 0) return;
+  ShowTransferText(QString());
+  bool startedAgain = false;
+  for (int retry = 1;; ++retry) {
+    try {
+      DownloadPaper(id);
+      hide();
+      return;
+    } catch (const StartAgain&) {
+      // Once, and at once: the server spoke, it just cannot continue these bytes.
+      if (startedAgain) return;
+      startedAgain = true;
+      --retry;
+    } catch (const net::HttpClientError& error) {
+      if (!exchange::IsTransientFailure(error) || retry > exchange::kMaxRetries) return;
+      const std::string retryAfter = error.Kind() == net::ErrorKind::ProtocolError
+                                         ? net::HeaderValue(m_http.Response().HeaderLines, "Retry-After")
+                                         : std::string();
+      const int pauseMs = exchange::RetryPauseMs(retry, retryAfter);
+      ShowTransferText(QString::fromStdString(exchange::RetryText(retry + 1, pauseMs)));
+      if (!m_retryPause(pauseMs, id)) return;
+    } catch (...) {
+      // Deliberately silent: a failed download shows nothing more and leaves the window where it is.
+      return;
+    }
+  }
+}
+
+void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
+  m_http.ExtraHeaders.clear();
+  m_progressOffset = 0;
+  m_showsTransfer = false;
+  // The row may have gone while a retry waited.
+  const int row = m_mainList->RowOfId(id);
+  if (row < 0) return;
   const std::string number =
-      exchange::QueryValueOf(ui::EncodeGbk(m_mainList->FieldAsText(QStringLiteral("F_bh"))));
+      exchange::QueryValueOf(ui::EncodeGbk(m_mainList->FieldAsText(row, QStringLiteral("F_bh"))));
 
   const std::string answer = m_http.GetText(m_contentServer + exchange::kFileNamePage + number, exchange::kMaxPageBytes);
   if (answer.empty()) {
@@ -161,14 +287,80 @@ void exchange::PaperDownloadWindow::DownloadCurrentPaper() {
   const QString target = exchange::PaperFilePath(localText);
   if (target.isEmpty()) throw DownloadFailed();
 
-  PaperFileSink file(target);
+  PaperFileSink file(target, [this](std::int64_t kept, std::int64_t) {
+    m_progressOffset = kept;
+    m_showsTransfer = true;
+  });
   const std::string url = m_contentServer + exchange::UploadPathOf(answer);
-  m_http.Get(url, file);
-  file.Commit(url);
+  m_http.ExtraHeaders = file.RequestHeaders();
+  try {
+    m_http.Get(url, file);
+  } catch (const net::HttpClientError& error) {
+    m_http.ExtraHeaders.clear();
+    // The kept bytes are of another paper now, or beyond its end.
+    if (error.Kind() == net::ErrorKind::ProtocolError && error.Code() == kStatusRangeNotSatisfiable &&
+        file.AskedForTheRest()) {
+      file.Discard();
+      throw StartAgain();
+    }
+    throw;
+  } catch (const StartAgain&) {
+    m_http.ExtraHeaders.clear();
+    file.Discard();
+    throw;
+  }
+  m_http.ExtraHeaders.clear();
+  try {
+    file.Commit(url);
+  } catch (const StartAgain&) {
+    file.Discard();
+    throw;
+  }
 
   m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusOpen)},
                               {QStringLiteral("F_GXSJ"), DownloadTimeText(ui::clock().Now())},
                               {QStringLiteral("F_BDWJ"), localText}});
+}
+
+void exchange::PaperDownloadWindow::OnTransferBegin(std::int64_t max) {
+  const std::int64_t total = max >= 0 ? m_progressOffset + max : -1;
+  StartProgress(total);
+  ShowProgress(m_progressOffset);
+  if (!m_showsTransfer) return;
+  m_meter.Start(NowMs(), m_progressOffset, total);
+  if (const auto text = m_meter.Update(NowMs(), m_progressOffset)) ShowTransferText(QString::fromStdString(*text));
+}
+
+void exchange::PaperDownloadWindow::OnTransferProgress(std::int64_t count) {
+  ShowProgress(m_progressOffset + count);
+  if (!m_showsTransfer) return;
+  if (const auto text = m_meter.Update(NowMs(), m_progressOffset + count)) {
+    ShowTransferText(QString::fromStdString(*text));
+  }
+}
+
+void exchange::PaperDownloadWindow::ShowTransferText(const QString& text) {
+  m_transferText->setText(text);
+  // What a screen reader says of the bar, too.
+  ProgressBar->setAccessibleDescription(text);
+}
+
+QString exchange::PaperDownloadWindow::TransferText() const { return m_transferText->text(); }
+
+bool exchange::PaperDownloadWindow::WaitUnlessPaperGone(int ms, qint64 id) {
+  // The strip stays responsive while it waits, like a request's own wait; deleting the row ends the wait at once.
+  QEventLoop loop;
+  bool gone = false;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  const QMetaObject::Connection removed = connect(m_mainList, &store::ResultSet::RowRemoved, &loop, [&] {
+    if (m_mainList->RowOfId(id) < 0) {
+      gone = true;
+      loop.quit();
+    }
+  });
+  loop.exec();
+  disconnect(removed);
+  return !gone;
 }
 
 QString exchange::PaperDownloadWindow::DownloadTimeText(const QDateTime& when) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/transfer_meter.h"
 #include "net/http_client.h"
 #include "ui/task_window.h"
 
@@ -7,9 +8,11 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 
+class QLabel;
 class QWidget;
 
 namespace store {
@@ -41,17 +44,39 @@ class PaperDownloadWindow : public ui::TaskWindow {
   // left out at midnight (as the date-time text of the program's era does).
   static QString DownloadTimeText(const QDateTime& when);
 
- private:
-  // The countdown action. Every failure of the download itself is swallowed: the window then stays on screen.
-  void Download();
-  // The part whose every error is silenced; returns normally only when the window may hide. A row the user deleted
-  // while its requests waited records nothing (UpdateById finds no row) and still counts as done: the file fetched
-  // stays in the download folder and the window hides.
-  void DownloadCurrentPaper();
+  // The text beside the bar: received and total size, speed and time left, or the next try during a pause.
+  QString TransferText() const;
 
+  // Waits `ms` before another try of the paper with this F_id; false when the wait was cut short (the row went). Tests
+  // replace it to record the pauses instead of sleeping them.
+  using RetryPause = std::function<bool(int ms, qint64 id)>;
+  void SetRetryPause(RetryPause pause) { m_retryPause = std::move(pause); }
+
+ private:
+  // The countdown action: the current paper, tried again after a failure another try may mend, up to three more
+  // times with growing pauses, resuming from the bytes kept. Every failure of the download itself is swallowed: the
+  // window then stays on screen.
+  void Download();
+  // One try; returns normally only when the window may hide. A row the user deleted while its requests waited records
+  // nothing (UpdateById finds no row) and still counts as done: the file fetched stays in the download folder and the
+  // window hides.
+  void DownloadPaper(qint64 id);
+  bool WaitUnlessPaperGone(int ms, qint64 id);
+
+  void OnTransferBegin(std::int64_t max);
+  void OnTransferProgress(std::int64_t count);
+  void ShowTransferText(const QString& text);
+
+  QLabel* const m_transferText;
   store::ResultSet* m_mainList;
   net::HttpClient m_http;
   std::string m_contentServer;
+  RetryPause m_retryPause;
+  exchange::TransferMeter m_meter;
+  // Bytes of the paper kept from an earlier try, which the bar and the text count on from.
+  std::int64_t m_progressOffset = 0;
+  // Whether the transfer under way is the paper's file (not the page that names it).
+  bool m_showsTransfer = false;
 };
 
 }  // namespace exchange

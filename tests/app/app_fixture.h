@@ -40,6 +40,8 @@ class MainWindowTest : public InScratchDirectory {
     programUpdate = std::make_unique<exchange::ProgramUpdateWindow>(form.get());
     paperDownload = std::make_unique<exchange::PaperDownloadWindow>(form->MainList(), form.get());
     form->SetTaskWindows(catalogueUpdate.get(), programUpdate.get(), paperDownload.get());
+    // The commands are what these tests follow; the download's own retries have tests of their own.
+    paperDownload->SetRetryPause([](int, qint64) { return false; });
   }
 
   void TearDown() override {

@@ -67,10 +67,18 @@ class PaperDownloadTest : public DownloadFolderTest {
   void RunDownload(const testsupport::LoopbackServer& server) {
     form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
     form->SetContentServer(server.Url(""));
+    // Pauses before another try are recorded, never slept; without retries a test sees each failure once.
+    form->SetRetryPause([this](int ms, qint64) {
+      pauses.push_back(ms);
+      return retries;
+    });
     form->show();
     fakes.clock.AdvanceMs(1500);
     form->OnCountdownTick();
   }
+
+  std::vector<int> pauses;
+  bool retries = false;
 
 };
 
@@ -195,6 +203,7 @@ TEST_F(PaperDownloadTest, APaperDeletedDuringItsDownloadRecordsNothingAndTheWind
     server.Enqueue(c.answer);
     server.Enqueue({Action::Send(OkResponse(body))});
     form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+    form->SetRetryPause([](int, qint64) { return false; });
     net::HttpClient& client = form->Client();
     client.OnWorkBegin = [&, bar = client.OnWorkBegin](net::HttpClient& self, net::WorkMode mode, std::int64_t max) {
       bar(self, mode, max);
@@ -353,6 +362,7 @@ TEST_F(PaperDownloadTest, ResultGoesToThePaperWhoseNumberWasSentWhileTheSelectio
   server.Enqueue({Action::Send(OkResponse("x/p.doc"))});
   server.Enqueue(testsupport::SplitAnswer(OkResponse(std::string(200000, 'p')), 50000, 5));
   form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+  form->SetRetryPause([](int, qint64) { return false; });
   // The user picks another paper while the file streams in.
   QObject::connect(form->ProgressBar, &QProgressBar::valueChanged, [&](int value) {
     if (value > 0 && form->ProgressBar->maximum() == 200000) list->SetCurrentRow(list->RowOfId(other));
@@ -377,6 +387,7 @@ TEST_F(PaperDownloadTest, FirstDownloadMakesEveryLaterWaitServeTheUi) {
   testsupport::LoopbackServer server;
   server.Enqueue({Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")});
   form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+  form->SetRetryPause([](int, qint64) { return false; });
   net::PumpPolicy* policy = net::PumpPolicy::InForce();
   ASSERT_EQ(policy, &form->Pump);
   ASSERT_TRUE(policy->OnlyWhenIdle());
