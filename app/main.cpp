@@ -4,14 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 int main(int argc, char** argv) {
   ui::GuardedApplication application(argc, argv);
   // The program's title is its file name without extension; message boxes use it as their caption.
   QCoreApplication::setApplicationName(QString::fromLatin1(app::kApplicationName));
 
-  if (const int failure = app::CreateWindows(app::ShowApplicationErrorBox); failure != 0) {
-    return failure;
+  if (const std::optional<int> exitCode = app::Start(app::ShowApplicationErrorBox)) {
+    return *exitCode;
   }
-  app::windows().main->show();
   return QApplication::exec();
 }

@@ -5,16 +5,18 @@
 #include "exchange/download_folder.h"
 #include "exchange/program_update_window.h"
 #include "exchange/paper_download_window.h"
-#include "ui/gbk_text.h"
 #include "platform/desktop.h"
+#include "platform/folder_lock.h"
 #include "ui/error_report.h"
 #include "ui/gbk_text.h"
 #include "ui/pump.h"
+#include "ui/seams.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <filesystem>
 #include <memory>
 #include <typeinfo>
 
@@ -40,6 +42,19 @@ QString DemangledTypeName(const std::type_info& type) {
   }
 #endif
   return QString::fromLatin1(type.name());
+}
+
+// Held from the first start's claim until the process ends; the OS lets go of it however the process ends.
+platform::FolderLock& FolderClaim() {
+  static platform::FolderLock claim;
+  return claim;
+}
+
+void HandOverToRunningProgram(const std::filesystem::path& lockFile) {
+  // Nothing is recorded while the running program is still creating its windows.
+  const std::optional<platform::RecordedWindow> running = platform::ReadRecordedWindow(lockFile);
+  if (running && platform::BringToFront(*running)) return;
+  ui::dialogs().ShowMessage(QString::fromUtf8(kAlreadyRunningText));
 }
 
 }  // namespace
@@ -103,6 +118,24 @@ int CreateWindows(const ApplicationErrorBox& errorBox, const QString& databasePa
   }
 }
 
+std::optional<int> Start(const ApplicationErrorBox& errorBox) {
+  const std::filesystem::path lockFile(kFolderLockFile);
+  switch (FolderClaim().Acquire(lockFile)) {
+    case platform::FolderLock::Outcome::kHeldElsewhere:
+      HandOverToRunningProgram(lockFile);
+      return kAlreadyRunningExitCode;
+    // A folder the lock cannot be taken in (read-only, or on a file system without locks) does not keep the program
+    // from starting; the catalogue reports a folder it cannot write on its own.
+    case platform::FolderLock::Outcome::kUnavailable:
+    case platform::FolderLock::Outcome::kHeld:
+      break;
+  }
+  if (const int failure = CreateWindows(errorBox); failure != 0) return failure;
+  windows().main->show();
+  FolderClaim().RecordWindow(reinterpret_cast<platform::WindowHandle>(windows().main->winId()));
+  return std::nullopt;
+}
+
 void DestroyWindows() {
   Windows& made = windows();
   delete made.paperDownload;
@@ -110,6 +143,7 @@ void DestroyWindows() {
   delete made.catalogueUpdate;
   delete made.main;
   made = Windows{};
+  FolderClaim().Release();
 }
 
 }  // namespace app

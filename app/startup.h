@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 namespace exchange {
 class CatalogueUpdateWindow;
@@ -21,6 +22,10 @@ class MainWindow;
 inline constexpr const char* kApplicationName = "vextal";
 inline constexpr const char* kApplicationErrorCaption = "Application Error";
 inline constexpr int kStartupFailureExitCode = 1;
+// One program per working folder: the running one holds this file, beside the catalogue it keeps open.
+inline constexpr const char* kFolderLockFile = "data/vextal.lock";
+inline constexpr const char* kAlreadyRunningText = "题库程序已经在这个文件夹中运行。";
+inline constexpr int kAlreadyRunningExitCode = 0;
 
 // Shows the run-time error box (task-modal, stop icon, caption "Application Error") with a finished text.
 using ApplicationErrorBox = std::function<void(const QString& text)>;
@@ -51,8 +56,16 @@ int CreateWindows(const ApplicationErrorBox& errorBox,
                 const QString& databasePath = QString::fromLatin1(store::kCatalogueFile),
                 bool (*gbkConverterAvailable)() = platform::GbkConverterAvailable);
 
-// Deletes the windows CreateWindows made, newest first, and clears windows(). The program itself never calls it (the
-// process ends without an orderly close); tests that start the client more than once do.
+// The program's start: takes the working folder (kFolderLockFile), creates the windows with CreateWindows, shows the
+// main window and records it for later starts in the folder; returns nothing, and the caller runs the event loop.
+// While another program holds the folder it opens nothing: it brings that program's window to the front, or where
+// that cannot be done shows kAlreadyRunningText, and returns kAlreadyRunningExitCode. When CreateWindows fails,
+// returns its exit code.
+std::optional<int> Start(const ApplicationErrorBox& errorBox);
+
+// Deletes the windows CreateWindows made, newest first, clears windows() and lets go of the working folder. The
+// program itself never calls it (the process ends without an orderly close); tests that start the client more than
+// once do.
 void DestroyWindows();
 
 }  // namespace app

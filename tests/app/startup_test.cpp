@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
 #include "net/pump_policy.h"
+#include "platform/folder_lock.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/folder_holder.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,6 +14,8 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <optional>
 
 namespace {
 
@@ -153,6 +157,52 @@ TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris)
   ASSERT_EQ(app::CreateWindows(recorder), 0);
   for (const Case& c : cases) {
     EXPECT_EQ(QFileInfo::exists(QStringLiteral("DownLoad/") + QString::fromLatin1(c.file)), c.kept) << c.file;
+  }
+}
+
+TEST_F(StartupTest, ASecondStartInTheFolderOpensNothingWhileTheFirstRuns) {
+  enum class Other { kNone, kRunning, kKilled };
+  struct Case {
+    const char* label;
+    Other other;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"first start in the folder", Other::kNone, true},
+      // Its recorded window is no window here, so the user is told instead.
+      {"another program runs in the folder", Other::kRunning, false},
+      {"the program there was killed", Other::kKilled, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    fakes.dialogs.messages.clear();
+    const QString folder = m_dir.filePath(QString::fromLatin1(c.label));
+    ASSERT_TRUE(QDir().mkpath(folder) && QDir::setCurrent(folder));
+    std::optional<testsupport::FolderHolder> other;
+    if (c.other != Other::kNone) {
+      other.emplace(QDir(folder).filePath(QString::fromLatin1(app::kFolderLockFile)).toStdString());
+      ASSERT_TRUE(other->Holds());
+      if (c.other == Other::kKilled) other->Kill();
+    }
+
+    const std::optional<int> exitCode = app::Start(recorder);
+
+    EXPECT_EQ(exitCode, c.opens ? std::nullopt : std::optional<int>(app::kAlreadyRunningExitCode));
+    EXPECT_EQ(fakes.dialogs.messages,
+              c.opens ? QStringList() : QStringList{QString::fromUtf8(app::kAlreadyRunningText)});
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(QFileInfo::exists("data/data.mdb"), c.opens);
+    EXPECT_EQ(QFileInfo::exists("DownLoad"), c.opens);
+    ASSERT_EQ(app::windows().main != nullptr, c.opens);
+    if (c.opens) {
+      EXPECT_TRUE(app::windows().main->isVisible());
+      // What the next start in the folder brings to the front.
+      const std::optional<platform::RecordedWindow> recorded = platform::ReadRecordedWindow(app::kFolderLockFile);
+      ASSERT_TRUE(recorded.has_value());
+      EXPECT_EQ(recorded->process, static_cast<std::uint64_t>(QCoreApplication::applicationPid()));
+      EXPECT_EQ(recorded->window, app::windows().main->winId());
+    }
+    app::DestroyWindows();
   }
 }
 
