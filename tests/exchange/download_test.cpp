@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -399,6 +400,186 @@ TEST_F(PaperDownloadTest, FirstDownloadMakesEveryLaterWaitServeTheUi) {
   // Even after a failed download, and for every client of the process: the policy in force is the one switched.
   EXPECT_EQ(net::PumpPolicy::InForce(), policy);
   EXPECT_FALSE(policy->OnlyWhenIdle());
+}
+
+}  // namespace
+
+namespace {
+
+// A paper of 1000 bytes whose first answer breaks after 900, and what the next try asks and gets.
+const std::string kPaper = [] {
+  std::string bytes(1000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+  return bytes;
+}();
+const std::string kOtherPaper(1000, 'z');
+const std::string kStrong = "ETag: \"v1\"\r\n";
+const std::string kDate = "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\n";
+
+std::string Head(const std::string& status, std::size_t length, const std::string& headers) {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) + "\r\n" + headers + "\r\n";
+}
+std::string Partial(const std::string& range, std::size_t from, const std::string& headers = kStrong) {
+  return Head("206 Partial Content", kPaper.size() - from, headers + "Content-Range: " + range + "\r\n") +
+         kPaper.substr(from);
+}
+testsupport::Answer Broken(const std::string& headers, std::size_t sent = 900) {
+  return {Action::Send(Head("200 OK", kPaper.size(), headers) + kPaper.substr(0, sent)), Action::Close()};
+}
+
+// "Range" and "If-Range" of a file request as sent, "-" for none.
+std::string RangeHeaders(const std::string& request) {
+  std::string found;
+  for (const char* name : {"\r\nRange: ", "\r\nIf-Range: "}) {
+    const std::size_t at = request.find(name);
+    const std::size_t start = at + std::strlen(name);
+    found += (found.empty() ? "" : " | ") +
+             (at == std::string::npos ? std::string("-") : request.substr(start, request.find("\r\n", start) - start));
+  }
+  return found;
+}
+
+using PaperDownloadResumeTest = PaperDownloadTest;
+
+// A transfer that breaks keeps what arrived; the next try asks for the rest and takes whatever the server's answer
+// allows: the rest, the whole paper again, or, when the answer cannot continue the kept bytes, once more from the start.
+TEST_F(PaperDownloadResumeTest, TheNextTryAsksForTheRestAndKeepsOnlyWhatTheAnswerAllows) {
+  struct Case {
+    const char* label;
+    std::vector<testsupport::Answer> fileAnswers;
+    std::vector<std::string> rangesSent;  // per file request: "Range | If-Range"
+    std::string result;
+    std::vector<int> pauses;
+  };
+  const std::string whole = OkResponse(kPaper, kStrong);
+  const std::vector<Case> cases = {
+      {"match", {Broken(kStrong), {Action::Send(Partial("bytes 900-999/1000", 900))}},
+       {"- | -", "bytes=900- | \"v1\""}, kPaper, {1000}},
+      {"date as validator", {Broken(kDate), {Action::Send(Partial("bytes 900-999/1000", 900, kDate))}},
+       {"- | -", "bytes=900- | Tue, 01 Dec 2026 10:00:00 GMT"}, kPaper, {1000}},
+      {"validator changed: 200", {Broken(kStrong), {Action::Send(OkResponse(kOtherPaper, "ETag: \"v2\"\r\n"))}},
+       {"- | -", "bytes=900- | \"v1\""}, kOtherPaper, {1000}},
+      {"no validator: starts over", {Broken(""), {Action::Send(OkResponse(kPaper))}}, {"- | -", "- | -"}, kPaper, {1000}},
+      {"weak ETag: starts over", {Broken("ETag: W/\"v1\"\r\n"), {Action::Send(whole)}}, {"- | -", "- | -"}, kPaper,
+       {1000}},
+      {"416", {Broken(kStrong), {Action::Send(Head("416 Range Not Satisfiable", 0, "Content-Range: bytes */1000\r\n"))},
+        {Action::Send(whole)}},
+       {"- | -", "bytes=900- | \"v1\"", "- | -"}, kPaper, {1000}},
+      {"wrong start", {Broken(kStrong), {Action::Send(Partial("bytes 0-999/1000", 0))}, {Action::Send(whole)}},
+       {"- | -", "bytes=900- | \"v1\"", "- | -"}, kPaper, {1000}},
+      {"wrong total",
+       {Broken(kStrong), {Action::Send(Head("206 Partial Content", 300, kStrong + "Content-Range: bytes 900-1199/1200\r\n") +
+                                       std::string(300, 'x'))},
+        {Action::Send(whole)}},
+       {"- | -", "bytes=900- | \"v1\"", "- | -"}, kPaper, {1000}},
+      {"206 not asked for", {{Action::Send(Partial("bytes 0-999/1000", 0))}, {Action::Send(whole)}}, {"- | -", "- | -"},
+       kPaper, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    QDir(Folder()).removeRecursively();
+    QDir().mkpath(Folder());
+    pauses.clear();
+    retries = true;
+    testsupport::LoopbackServer server;
+    for (const testsupport::Answer& answer : c.fileAnswers) {
+      server.Enqueue({Action::Send(OkResponse("2024/paper.pdf"))});
+      server.Enqueue(answer);
+    }
+    const qint64 id = Insert("7");
+    RunDownload(server);
+
+    std::vector<std::string> sent;
+    for (const std::string& request : server.Requests()) {
+      if (request.rfind("GET /Upload/", 0) == 0) sent.push_back(RangeHeaders(request));
+    }
+    EXPECT_EQ(sent, c.rangesSent);
+    EXPECT_EQ(FilesUnder(Folder()).keys(), QStringList{"paper.pdf"});
+    EXPECT_EQ(FilesUnder(Folder()).value("paper.pdf").toStdString(), c.result);
+    EXPECT_EQ(Field(id, "F_ZT"), kOpen);
+    EXPECT_EQ(pauses, c.pauses);
+    EXPECT_FALSE(form->isVisible());
+  }
+}
+
+// Which failures the window tries again by itself, how often, and after which pauses; after the last try the strip
+// stays as after any failure. A restart of the program between a break and the next try resumes as well.
+TEST_F(PaperDownloadResumeTest, TriesAgainWhatAnotherTryMayMendWithGrowingPauses) {
+  struct Case {
+    const char* label;
+    std::string failure;  // the file request's answer on every try
+    std::vector<int> pauses;
+    int fileRequests;
+  };
+  const std::string busy = Head("503 Service Unavailable", 0, "");
+  const std::vector<Case> cases = {
+      {"503 four times", busy, {1000, 2000, 4000}, 4},
+      {"503 asking for 7 s", Head("503 Service Unavailable", 0, "Retry-After: 7\r\n"), {7000, 7000, 7000}, 4},
+      {"503 asking for two minutes", Head("503 Service Unavailable", 0, "Retry-After: 120\r\n"), {1000, 2000, 4000}, 4},
+      {"500", Head("500 Internal Server Error", 0, ""), {1000, 2000, 4000}, 4},
+      {"408", Head("408 Request Timeout", 0, ""), {1000, 2000, 4000}, 4},
+      {"429", Head("429 Too Many Requests", 0, ""), {1000, 2000, 4000}, 4},
+      {"404 is final", Head("404 Not Found", 0, ""), {}, 1},
+      {"403 is final", Head("403 Forbidden", 0, ""), {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    pauses.clear();
+    retries = true;
+    testsupport::LoopbackServer server;
+    server.SetHandler([&](const std::string& request) -> testsupport::Answer {
+      if (request.rfind("GET /Upload/", 0) == 0) return {Action::Send(c.failure)};
+      return {Action::Send(OkResponse("2024/paper.pdf"))};
+    });
+    const qint64 id = Insert("7");
+    RunDownload(server);
+    int fileRequests = 0;
+    for (const std::string& request : server.Requests()) fileRequests += request.rfind("GET /Upload/", 0) == 0;
+    EXPECT_EQ(fileRequests, c.fileRequests);
+    EXPECT_EQ(pauses, c.pauses);
+    EXPECT_EQ(Field(id, "F_ZT"), kDownload);
+    EXPECT_TRUE(form->isVisible());
+  }
+
+  // The strip says which try comes next while it waits.
+  testsupport::LoopbackServer server;
+  server.SetHandler([&](const std::string& request) -> testsupport::Answer {
+    if (request.rfind("GET /Upload/", 0) == 0) return {Action::Send(busy)};
+    return {Action::Send(OkResponse("2024/paper.pdf"))};
+  });
+  Insert("8");
+  QStringList shown;
+  form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+  form->SetContentServer(server.Url(""));
+  form->SetRetryPause([&](int, qint64) {
+    shown << form->TransferText();
+    return shown.size() < 2;
+  });
+  form->show();
+  fakes.clock.AdvanceMs(1500);
+  form->OnCountdownTick();
+  EXPECT_EQ(shown, QStringList({"第 2 次尝试，1 秒后开始", "第 3 次尝试，2 秒后开始"}));
+
+  // A break, the program ends before the next try, and the next start's try resumes.
+  QDir(Folder()).removeRecursively();
+  QDir().mkpath(Folder());
+  testsupport::LoopbackServer resuming;
+  resuming.Enqueue({Action::Send(OkResponse("2024/paper.pdf"))});
+  resuming.Enqueue(Broken(kStrong));
+  const qint64 id = Insert("9");
+  retries = false;
+  RunDownload(resuming);
+  EXPECT_EQ(FilesUnder(Folder()).size(), 2) << "the partial paper and its record stay for the next try";
+  form.reset();
+  exchange::PrepareDownloadFolder(Folder());
+  EXPECT_EQ(FilesUnder(Folder()).size(), 2) << "a partial paper that can be resumed survives the start-up";
+  resuming.Enqueue({Action::Send(OkResponse("2024/paper.pdf"))});
+  resuming.Enqueue({Action::Send(Partial("bytes 900-999/1000", 900))});
+  RunDownload(resuming);
+  EXPECT_EQ(RangeHeaders(resuming.Requests().back()), "bytes=900- | \"v1\"");
+  EXPECT_EQ(FilesUnder(Folder()).keys(), QStringList{"paper.pdf"});
+  EXPECT_EQ(FilesUnder(Folder()).value("paper.pdf").toStdString(), kPaper);
+  EXPECT_EQ(Field(id, "F_ZT"), kOpen);
 }
 
 }  // namespace
