@@ -17,6 +17,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -64,6 +65,7 @@ constexpr const char* kNewPapersMessage = "有新试卷了，请注意更新，�
 // Shown instead of opening a "paper" whose file type runs code (an earlier version downloaded whatever it was sent).
 constexpr const char* kRunnableNotOpenedMessage = "没有打开“%1”：这种文件会运行程序，可能不安全。";
 // Shown instead of opening a name that points out of the download folder (a catalogue edited or copied from elsewhere).
+constexpr const char* kMissingPaperQuestion = "试卷文件“%1”不在下载文件夹中，是否重新下载？";
 constexpr const char* kOutsideFolderNotOpenedMessage = "没有打开“%1”：这个文件名指向下载文件夹以外。";
 // The process ends right after the close animation; nobody reads its exit code.
 constexpr int kCloseExitCode = 0;
@@ -530,6 +532,17 @@ void MainWindow::OpenSelectedPaper() {
   const QString path = exchange::PaperFilePath(file);
   if (path.isEmpty()) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kOutsideFolderNotOpenedMessage).arg(file));
+    return;
+  }
+  // Moved or deleted since it was downloaded: the shell would only show an error of its own, and the row would go on
+  // claiming the paper is here.
+  if (!QFileInfo(path).isFile()) {
+    const qint64 id = m_mainList->CurrentId();
+    if (ui::dialogs().Ask(QString::fromUtf8(kMissingPaperQuestion).arg(file))) {
+      DownloadSelectedPaper();
+    } else {
+      m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusToDownload)}});
+    }
     return;
   }
   ui::shell().Open(path);

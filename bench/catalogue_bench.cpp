@@ -44,6 +44,7 @@ class QuietDialogs : public ui::Dialogs {
   void ShowMessage(const QString&) override {}
   void ShowError(const QString& text) override { std::cerr << "error: " << text.toStdString() << "\n"; }
   bool Confirm(const QString&) override { return false; }
+  bool Ask(const QString&) override { return false; }
 };
 
 // Peak resident memory of the process so far (VmHWM), in MiB; 0 where /proc is missing.

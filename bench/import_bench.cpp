@@ -39,6 +39,7 @@ class QuietDialogs : public ui::Dialogs {
   void ShowMessage(const QString& text) override { last = text; }
   void ShowError(const QString& text) override { last = text; }
   bool Confirm(const QString&) override { return true; }
+  bool Ask(const QString&) override { return false; }
 
   QString last;
 };

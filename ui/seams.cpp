@@ -18,6 +18,8 @@ namespace {
 constexpr const char* kConfirmCaption = "Confirm";
 constexpr const char* kOkText = "OK";
 constexpr const char* kCancelText = "Cancel";
+constexpr const char* kYesText = "是";
+constexpr const char* kNoText = "否";
 
 // Targets with a scheme ("http://...") are web addresses; everything else is a path in the file system.
 bool IsWebAddress(const QString& target) { return target.contains(QStringLiteral("://")); }
@@ -45,6 +47,16 @@ class RealDialogs : public Dialogs {
     box.setDefaultButton(ok);
     box.exec();
     return box.clickedButton() == ok;
+  }
+
+  bool Ask(const QString& text) override {
+    QMessageBox box(QMessageBox::Question, QCoreApplication::applicationName(), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    QPushButton* yes = box.addButton(QString::fromUtf8(kYesText), QMessageBox::YesRole);
+    box.addButton(QString::fromUtf8(kNoText), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() == yes;
   }
 };
 

@@ -16,6 +16,8 @@ class Dialogs {
   virtual void ShowError(const QString& text) = 0;
   // The grid's delete question: caption "Confirm", buttons "OK" and "Cancel"; true for OK.
   virtual bool Confirm(const QString& text) = 0;
+  // A question the program asks the user: the application's title as caption, buttons "是" and "否"; true for yes.
+  virtual bool Ask(const QString& text) = 0;
 };
 
 class Shell {

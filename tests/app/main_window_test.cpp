@@ -6,6 +6,9 @@
 #include "ui/data_grid.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -195,12 +198,15 @@ TEST_F(MainWindowTest, ExamWithoutPapersEmptiesTheGridAndCountsZero) {
 }
 
 TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
+  enum class Paper { kPresent, kMissingAnswerYes, kMissingAnswerNo };
   struct Case {
     QString status;
     QString file;
     bool downloads;
     QStringList opened;
     QStringList messages;
+    Paper paper = Paper::kPresent;
+    QString statusAfter = {};  // empty: as before
   };
   const QString folder = QDir::currentPath() + "/DownLoad/";
   // A catalogue or folder from an earlier version may hold a program under an "打开" row: it is never run.
@@ -221,6 +227,9 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
       {"打开", "../../etc/passwd", false, {}, outside("../../etc/passwd")},
       {"打开", "sub\\..\\..\\x.pdf", false, {}, outside("sub\\..\\..\\x.pdf")},
       {"打开", "/tmp/x.pdf", false, {}, outside("/tmp/x.pdf")},
+      // A paper moved or deleted since: the user is asked, and the shell never sees a missing file.
+      {"打开", "gone.pdf", true, {}, {}, Paper::kMissingAnswerYes, "打开"},
+      {"打开", "gone.pdf", false, {}, {}, Paper::kMissingAnswerNo, "下载"},
       {"暂无资源", "", false, {}, {}},
       {"", "", false, {}, {}},
   };
@@ -231,6 +240,12 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     paperDownload->hide();
     fakes.shell.opened.clear();
     fakes.dialogs.messages.clear();
+    fakes.dialogs.questions.clear();
+    fakes.dialogs.confirmAnswers = {c.paper == Paper::kMissingAnswerYes};
+    for (const QString& path : c.opened) {
+      QDir().mkpath(QFileInfo(path).path());
+      QFile(path).open(QIODevice::WriteOnly);
+    }
 
     const QRect cell = form->PaperGrid->visualRect(form->PaperGrid->Model()->index(0, 1));
     form->show();
@@ -238,6 +253,13 @@ TEST_F(MainWindowTest, DoubleClickDownloadsOrOpensByStatusWord) {
     EXPECT_EQ(paperDownload->isVisible(), c.downloads) << c.status.toStdString();
     EXPECT_EQ(fakes.shell.opened, c.opened) << c.file.toStdString();
     EXPECT_EQ(fakes.dialogs.messages, c.messages) << c.file.toStdString();
+    EXPECT_EQ(fakes.dialogs.questions,
+              c.paper == Paper::kPresent ? QStringList{}
+                                         : QStringList{"试卷文件“" + c.file + "”不在下载文件夹中，是否重新下载？"})
+        << c.file.toStdString();
+    // The time and the file name stay as they were either way.
+    EXPECT_EQ(form->MainList()->FieldAsText("F_ZT"), c.statusAfter.isEmpty() ? c.status : c.statusAfter);
+    EXPECT_EQ(form->MainList()->FieldAsText("F_BDWJ"), c.file);
   }
 }
 

@@ -101,6 +101,11 @@ void RoadTest::StartClient() {
   app::windows().catalogueUpdate->SetContentServer(origin);
   app::windows().programUpdate->SetVersionServer(origin);
   app::windows().paperDownload->SetContentServer(origin);
+  // The road's pauses before another try of a download are recorded, not slept.
+  app::windows().paperDownload->SetRetryPause([this](int ms, qint64) {
+    downloadPauses.push_back(ms);
+    return true;
+  });
   app::windows().main->SetHideAnimationMs(0);
   app::windows().main->show();
 }

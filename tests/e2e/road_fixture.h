@@ -12,6 +12,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 class QTimer;
 
@@ -58,6 +59,8 @@ class RoadTest : public ::testing::Test {
   testsupport::InstalledFakes fakes;
   DemoServerProcess server;
   QTemporaryDir folder;
+  // The pauses the download window took before trying again.
+  std::vector<int> downloadPauses;
 
  private:
   static std::unique_ptr<QTemporaryDir> s_serverRoot;

@@ -16,6 +16,13 @@ void RecordingDialogs::ShowError(const QString& text) {
   }
 }
 
+bool RecordingDialogs::Ask(const QString& text) {
+  questions << text;
+  const bool answer = Confirm(text);
+  confirmations.removeLast();
+  return answer;
+}
+
 bool RecordingDialogs::Confirm(const QString& text) {
   confirmations << text;
   if (whileOpen) {

@@ -18,10 +18,13 @@ class RecordingDialogs : public ui::Dialogs {
   void ShowMessage(const QString& text) override;
   void ShowError(const QString& text) override;
   bool Confirm(const QString& text) override;
+  // Recorded in questions, answered like Confirm.
+  bool Ask(const QString& text) override;
 
   QStringList messages;
   QStringList errors;
   QStringList confirmations;
+  QStringList questions;
   // Answers for the coming Confirm calls, in order; when none is left, confirmDefault answers.
   std::deque<bool> confirmAnswers;
   bool confirmDefault = false;
