@@ -12,6 +12,7 @@
 #include "ui/locale_format.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
 #include <QProgressBar>
@@ -559,6 +560,23 @@ TEST_F(PaperDownloadResumeTest, TriesAgainWhatAnotherTryMayMendWithGrowingPauses
   fakes.clock.AdvanceMs(1500);
   form->OnCountdownTick();
   EXPECT_EQ(shown, QStringList({"第 2 次尝试，1 秒后开始", "第 3 次尝试，2 秒后开始"}));
+
+  // Deleting the row ends the real wait at once, however long the server asked for.
+  server.SetHandler([&](const std::string& request) -> testsupport::Answer {
+    if (request.rfind("GET /Upload/", 0) == 0) return {Action::Send(Head("503 Service Unavailable", 0, "Retry-After: 60\r\n"))};
+    return {Action::Send(OkResponse("2024/paper.pdf"))};
+  });
+  const qint64 deleted = Insert("10");
+  form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
+  form->SetContentServer(server.Url(""));
+  QTimer::singleShot(50, form.get(), [&] { list->DeleteById(deleted); });
+  QElapsedTimer waited;
+  waited.start();
+  form->show();
+  fakes.clock.AdvanceMs(1500);
+  form->OnCountdownTick();
+  EXPECT_LT(waited.elapsed(), 30000);
+  EXPECT_EQ(list->RowOfId(deleted), -1);
 
   // A break, the program ends before the next try, and the next start's try resumes.
   QDir(Folder()).removeRecursively();
