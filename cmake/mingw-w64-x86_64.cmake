@@ -1,5 +1,8 @@
-# Cross build for 64-bit Windows with mingw-w64, e.g.
+# Cross build for 64-bit Windows with mingw-w64, e.g. the toolkit-free core:
 #   cmake -S . -B build-win -DVEXTAL_CORE_ONLY=ON -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+# or the whole client against a Qt kit from scripts/windows-kit:
+#   cmake -S . -B build-win-qt -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_PREFIX_PATH=<kit> \
+#         -DQT_HOST_PATH=/usr
 # The -posix compilers carry the winpthreads thread model; the -win32 ones have no std::thread, which the connect
 # thread and the loopback test server need.
 set(CMAKE_SYSTEM_NAME Windows)
@@ -10,15 +13,13 @@ set(CMAKE_C_COMPILER ${VEXTAL_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VEXTAL_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${VEXTAL_MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${VEXTAL_MINGW_TRIPLE})
+# A Qt kit named in CMAKE_PREFIX_PATH is a root of its own beside the mingw sysroot, so find_package(Qt6) finds the
+# Windows Qt there and never the host's Linux one.
+set(CMAKE_FIND_ROOT_PATH /usr/${VEXTAL_MINGW_TRIPLE} ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Everything the runtime needs goes into each .exe (libgcc, libstdc++, winpthread), so the executables run on a bare
-# Windows or Wine prefix without copying the cross compiler's DLLs next to them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 # Lets ctest and gtest_discover_tests start the .exe files on Linux. WINEDEBUG and WINEPREFIX come from the
 # environment (scripts/windows-tests sets them).
