@@ -96,7 +96,7 @@ int ListReader::RowOf(qint64 id) {
   const bool found = query.next() && query.value(1).toInt() == 1;
   const int newestRank = found ? query.value(0).toInt() - 1 : -1;
   query.finish();
-  if (newestRank < 0 || (m_list.limit > 0 && newestRank >= m_list.limit) || newestRank >= RowCount()) {
+  if (newestRank < 0 || newestRank >= RowCount()) {
     return -1;
   }
   return ShowsNewestFirst(m_list) ? newestRank : RowCount() - 1 - newestRank;

@@ -93,7 +93,7 @@ class ResultSet : public QObject {
   int ListRows() const;
 
   // Declared first, so it outlives the reader, whose kept order drops its table through it at the end.
-  mutable PreparedStatements m_statements;
+  PreparedStatements m_statements;
   mutable ListReader m_reader;
   mutable PageCache m_pages;
   ListQuery m_list;
