@@ -24,8 +24,8 @@ int KeptOrder::Fill(const Statement& ids) {
     m_table = table;
   }
   // The table is empty here (new, or emptied by Clear), so the ids are numbered from 1 as they arrive.
-  QSqlQuery& fill = m_statements.Run({QStringLiteral("insert into temp.%1 (F_id) %2").arg(m_table, ids.text),
-                                      ids.bindings});
+  QSqlQuery& fill =
+      m_statements.Run({QStringLiteral("insert into temp.%1 (F_id) %2").arg(m_table, ids.text), ids.bindings});
   const int rows = fill.numRowsAffected();
   fill.finish();
   m_removed.clear();
@@ -63,12 +63,11 @@ Rows KeptOrder::ReadRows(int first, int count, int columns) {
   const int from = NumberOf(first);
   const int to = NumberOf(first + count - 1);
   // Every id from `from` to `to` is still in the table, so the i-th row read carries the number from + i.
-  Rows read = m_statements.RunForRows(
-      {QStringLiteral("select t.* from temp.%1 o left join VXT_TM t on t.F_id = o.F_id "
-                      "where o.rowid between ? and ? order by o.rowid")
-           .arg(m_table),
-       {from + 1, to + 1}},
-      columns);
+  Rows read = m_statements.RunForRows({QStringLiteral("select t.* from temp.%1 o left join VXT_TM t on t.F_id = o.F_id "
+                                                      "where o.rowid between ? and ? order by o.rowid")
+                                           .arg(m_table),
+                                       {from + 1, to + 1}},
+                                      columns);
   Rows rows;
   rows.reserve(count);
   for (int i = 0; i < read.size(); ++i) {

@@ -67,30 +67,42 @@ QString OrderText(const Order& order, bool reversed) {
   return terms.join(QStringLiteral(", "));
 }
 
-// The conditions on a row of the list, with their bindings, the ceiling first.
-Statement Where(const ListQuery& list, qint64 ceiling) {
-  Statement where{QStringLiteral("F_id <= ?"), {ceiling}};
+// The conditions the list puts on a row, with their bindings; empty text when it takes every row.
+Statement Filter(const ListQuery& list) {
+  Statement filter;
   switch (list.rows) {
     case ListQuery::Rows::All:
       break;
     case ListQuery::Rows::Exam:
-      where.text += QStringLiteral(" and F_KM = ?");
-      where.bindings << list.exam;
+      filter = {QStringLiteral("F_KM = ?"), {list.exam}};
       break;
     case ListQuery::Rows::TitleSearch:
       // The exam is compared without its index ("+"): reading every row once costs less than looking up most rows
       // of a big exam one by one, and a search reads every title anyway. instr matches the text as it stands: no
       // character of it is a wildcard, so nothing needs escaping.
       if (!list.exam.isEmpty()) {
-        where.text += QStringLiteral(" and +F_KM = ?");
-        where.bindings << list.exam;
+        filter = {QStringLiteral("+F_KM = ? and "), {list.exam}};
       }
-      where.text += QStringLiteral(" and instr(F_SJMC, ?) > 0");
-      where.bindings << list.text;
+      filter.text += QStringLiteral("instr(F_SJMC, ?) > 0");
+      filter.bindings << list.text;
       break;
     case ListQuery::Rows::WholeServerNumbers:
-      where.text += QStringLiteral(" and F_bh glob '[0-9]*' and F_bh not glob '*[^0-9]*'");
+      filter.text = QStringLiteral("F_bh glob '[0-9]*' and F_bh not glob '*[^0-9]*'");
       break;
+  }
+  return filter;
+}
+
+// The list's rows in the table: the filter, and the ceiling, then one more condition if given.
+Statement Where(const ListQuery& list, qint64 ceiling, const QString& condition = {}) {
+  const Statement filter = Filter(list);
+  Statement where{QStringLiteral("F_id <= ?"), {ceiling}};
+  if (!filter.text.isEmpty()) {
+    where.text += QStringLiteral(" and ") + filter.text;
+    where.bindings << filter.bindings;
+  }
+  if (!condition.isEmpty()) {
+    where.text += QStringLiteral(" and ") + condition;
   }
   return where;
 }
@@ -98,14 +110,12 @@ Statement Where(const ListQuery& list, qint64 ceiling) {
 // The list's rows as a source to select from, with one more condition if given: the table itself, or, under a
 // limit, the rows the limit picks.
 Statement Source(const ListQuery& list, qint64 ceiling, const QString& condition = {}) {
-  Statement where = Where(list, ceiling);
   const QString table = QString::fromLatin1(kTableName);
   if (list.limit <= 0) {
-    if (!condition.isEmpty()) {
-      where.text += QStringLiteral(" and ") + condition;
-    }
+    Statement where = Where(list, ceiling, condition);
     return {QStringLiteral("%1 where %2").arg(table, where.text), where.bindings};
   }
+  Statement where = Where(list, ceiling);
   QString source = QStringLiteral("(select * from %1 where %2 order by %3 limit %4)")
                        .arg(table, where.text, OrderText(BaseOrder(list), false))
                        .arg(list.limit);
@@ -117,8 +127,8 @@ Statement Source(const ListQuery& list, qint64 ceiling, const QString& condition
 
 Statement Select(const ListQuery& list, qint64 ceiling, const QString& columns, bool reversed) {
   Statement source = Source(list, ceiling);
-  source.text = QStringLiteral("select %1 from %2 order by %3")
-                    .arg(columns, source.text, OrderText(ShownOrder(list), reversed));
+  source.text =
+      QStringLiteral("select %1 from %2 order by %3").arg(columns, source.text, OrderText(ShownOrder(list), reversed));
   return source;
 }
 
@@ -190,10 +200,21 @@ bool KeepsOrder(const ListQuery& list) {
 bool ShowsNewestFirst(const ListQuery& list) { return ShownOrder(list).front().descending; }
 
 Statement CountStatement(const ListQuery& list, qint64 ceiling) {
-  // Without an order the count of an exam comes from the exam's index alone.
-  Statement source = Source(list, ceiling);
-  source.text = QStringLiteral("select count(*) from %1").arg(source.text);
-  return source;
+  if (list.limit > 0) {
+    Statement source = Source(list, ceiling);
+    source.text = QStringLiteral("select count(*) from %1").arg(source.text);
+    return source;
+  }
+  // The rows the filter takes, less those above the ceiling: the first part is the plain count an exam's index
+  // gives fastest, the second a short walk over the newest ids. A ceiling in the first would cost every row a test.
+  const Statement filter = Filter(list);
+  const QString table = QString::fromLatin1(kTableName);
+  const QString all = filter.text.isEmpty() ? table : QStringLiteral("%1 where %2").arg(table, filter.text);
+  const QString above =
+      filter.text.isEmpty() ? QStringLiteral("F_id > ?") : filter.text + QStringLiteral(" and F_id > ?");
+  return {
+      QStringLiteral("select (select count(*) from %1) - (select count(*) from %2 where %3)").arg(all, table, above),
+      filter.bindings + filter.bindings + QVariantList{ceiling}};
 }
 
 Statement PageStatement(const ListQuery& list, qint64 ceiling, bool reversed) {
