@@ -93,7 +93,7 @@ Statement Filter(const ListQuery& list) {
   return filter;
 }
 
-// The list's rows in the table: the filter, and the ceiling, then one more condition if given.
+// The list's rows in the table: the ceiling, the filter, then one more condition if given.
 Statement Where(const ListQuery& list, qint64 ceiling, const QString& condition = {}) {
   const Statement filter = Filter(list);
   Statement where{QStringLiteral("F_id <= ?"), {ceiling}};
