@@ -1,5 +1,7 @@
 #include "store/statements.h"
 
+#include "store/catalogue.h"
+
 #include <QStringList>
 #include <QVector>
 
@@ -9,9 +11,6 @@ namespace {
 constexpr int kDefaultListRows = 100;
 constexpr const char* kIdColumn = "F_id";
 constexpr const char* kExamColumn = "F_KM";
-// Columns a list may be sorted by: those of the table, whatever their case in the caller.
-constexpr const char* kSortableColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM",   "F_ZFL1", "F_LB",
-                                            "F_MS", "F_ZT", "F_BZ",   "F_GXSJ", "F_BDWJ"};
 // F_bh holds the server's number as text; it sorts as a number.
 constexpr const char* kNumericTextColumn = "F_bh";
 
@@ -23,7 +22,8 @@ struct OrderTerm {
 using Order = QVector<OrderTerm>;
 
 QString SortableColumn(const QString& column) {
-  for (const char* known : kSortableColumns) {
+  // Any column of the table, whatever its case in the caller.
+  for (const char* known : kCatalogueColumns) {
     if (column.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) {
       return QString::fromLatin1(known);
     }
