@@ -456,12 +456,12 @@ void MainWindow::SearchAfterPause() {
 void MainWindow::ReopenMainList(bool keepSelection) {
   const qint64 selected = keepSelection ? m_mainList->CurrentId() : -1;
   // No search and no order: exactly the described lists, the newest 100 or the exam's papers.
-  store::Statement statement = store::SearchStatement(m_exam, m_searchText);
+  store::ListQuery list = store::SearchStatement(m_exam, m_searchText);
   if (!m_sortField.isEmpty()) {
-    statement = store::SortedStatement(statement, m_sortField, m_sortOrder);
+    list = store::SortedStatement(list, m_sortField, m_sortOrder);
   }
   m_mainList->Close();
-  m_mainList->SetStatement(statement);
+  m_mainList->SetStatement(list);
   m_mainList->Open();
   if (selected >= 0) {
     m_mainList->SetCurrentRow(m_mainList->RowOfId(selected));

@@ -20,10 +20,6 @@ constexpr const char* kCreateTable =
     "F_id integer primary key autoincrement, "
     "F_bh text, F_SJMC text, F_KM text, F_ZFL1 text, F_LB text, F_MS text, "
     "F_ZT text, F_BZ text, F_GXSJ text, F_BDWJ text)";
-// Every column some window reads or writes. A catalogue without one of them is refused at the start rather than
-// failing later in whichever handler first touches it (the grid's painting, a download's post).
-constexpr const char* kColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM", "F_ZFL1", "F_LB",
-                                    "F_MS", "F_ZT", "F_BZ", "F_GXSJ", "F_BDWJ"};
 // A rollback journal, deleted at each commit, keeps the whole catalogue in the one file users copy and back up (a
 // write-ahead log would keep recent rows in a file beside it until a checkpoint, and the program ends without
 // closing the connection). FULL synchronous puts each commit on the disk before the post returns, so a killed process
@@ -38,11 +34,11 @@ constexpr const char* kCreateIndexes[] = {
     "create index VXT_TM_F_KM on VXT_TM (F_KM)",
 };
 
-// The columns of kColumns the table lacks, compared without regard to case as every field access is.
+// The columns of kCatalogueColumns the table lacks, compared without regard to case as every field access is.
 QStringList MissingColumns(const QSqlDatabase& db) {
   const QSqlRecord record = db.record(QString::fromLatin1(kTableName));
   QStringList missing;
-  for (const char* column : kColumns) {
+  for (const char* column : kCatalogueColumns) {
     if (record.indexOf(QString::fromLatin1(column)) < 0) {
       missing << QString::fromLatin1(column);
     }
@@ -103,6 +99,8 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
     throw DatabaseError(
         QStringLiteral("The table VXT_TM in %1 lacks the column %2").arg(path, missing.join(QStringLiteral(", "))));
   }
+  // The probe's statement must be finished first: SQLite leaves a write-ahead log only outside any statement.
+  probe.finish();
   ApplyDurability(db);
   return db;
 }

@@ -1,25 +1,34 @@
 #pragma once
 
+#include "store/list_reader.h"
+#include "store/page_cache.h"
+#include "store/pending_row.h"
+#include "store/prepared_statements.h"
 #include "store/statements.h"
 
-#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
-#include <QVariant>
-#include <QVector>
 
 namespace store {
 
-// A result set over VXT_TM with a current row, in the terms the windows rely on: close, replace the statement, open,
-// row count, field of the current row by name (case-insensitive, null reads as empty), append/edit/post, delete.
-// Rows are read from the database on demand, a page at a time around the rows asked for, and only a few pages are
-// held, so an exam of a million papers opens as fast and in as little memory as one of ten. The row count comes from
-// the database. Rows appended through this result set after it opened follow the statement's rows, as they would in
-// a dataset that held everything. Posts write through to the database at once.
+// A list of VXT_TM with a current row, in the terms the windows rely on: close, replace the list, open, row count,
+// field by name (case-insensitive, null reads as empty), append and post, update or delete a row by its F_id.
+//
+// Rows are read on demand, a page at a time (PageCache), in the way that suits the list (ListReader), so an exam of a
+// million papers opens as fast and in as little memory as one of ten. Rows appended through this result set after it
+// opened follow the list's rows, as they would in a dataset that held everything. Every change writes through to the
+// database at once.
+//
+// While a list is shown its rows keep their places, whatever kind of list it is, until the next Open or Refresh:
+// - a row updated stays where it is with its new values, even where they would sort it elsewhere or out of the list
+//   (a download turning 下载 into 打开 in a list sorted by F_ZT);
+// - a row deleted through the list leaves its place, the rows after it move up by one and the count follows;
+// - rows stored after the opening by anyone else (the catalogue update's import) join the list at the next opening.
+// Another program writing the shared file meanwhile is outside this: its change shows at the next opening, or where
+// a page happens to be read again before it.
 class ResultSet : public QObject {
   Q_OBJECT
 
@@ -27,56 +36,41 @@ class ResultSet : public QObject {
   explicit ResultSet(QSqlDatabase database, QObject* parent = nullptr);
   ~ResultSet() override;
 
-  // How long a page in the middle of a list may take to read before the list keeps its order in a temporary table;
-  // tests set 0 to read every list that way, a negative value restores the default.
-  static void SetSlowPageMs(qint64 ms);
-
   void Close();
-  void SetStatement(const Statement& statement);
-  const Statement& CurrentStatement() const { return m_statement; }
-  // Runs the statement; the first row becomes current (none when empty). Throws DatabaseError.
+  void SetStatement(const ListQuery& list);
+  // Reads the list; the first row becomes current (none when empty). Throws DatabaseError.
   void Open();
-  // Close followed by Open with whatever statement the result set holds now.
+  // Close followed by Open with whatever list the result set holds now.
   void Refresh();
-  bool IsOpen() const { return m_open; }
 
   int RecordCount() const;
-  bool IsEmpty() const { return RecordCount() == 0; }
-  const QStringList& FieldNames() const { return m_columns; }
 
   // -1 when there is no current row.
   int CurrentRow() const { return m_current; }
   void SetCurrentRow(int row);
 
-  // Fields of the current row; an empty result reads every field as empty text.
+  // Fields of the current row; an empty result reads every field as empty text. An unknown field throws
+  // DatabaseError.
   QString FieldAsText(const QString& name) const;
   QString FieldAsText(int row, const QString& name) const;
-  QString FieldAsText(int row, int column) const;
   // F_id of the current row, -1 when there is none.
   qint64 CurrentId() const;
-  // The row of the result holding this F_id, -1 when none does. Rows held are looked at first; otherwise the
-  // database finds the position.
+  // The row of the list holding this F_id, -1 when none does. Rows held are looked at first; otherwise the database
+  // finds the position.
   int RowOfId(qint64 id) const;
 
-  // Starts a new row; Post inserts it, appends it to the rows held and makes it current.
+  // Starts a new row; Post inserts it, appends it to the list and makes it current.
   void Append();
-  // Edits the current row; on an empty result this starts a new row instead, so the post inserts.
-  void Edit();
   void SetField(const QString& name, const QString& value);
-  // Writes the pending row. Throws DatabaseError and stays in edit mode when the database refuses it.
+  // Writes the pending row. Throws DatabaseError, keeping the pending values, when the database refuses it.
   void Post();
-  void Cancel();
-  bool IsEditing() const { return m_mode != Mode::Browse; }
 
-  // Updates the stored row with this F_id, whether or not it is among the rows held or current; the rows held and the
-  // current row are left where they are. False, with nothing changed, when no row has this F_id any more (no values
-  // change nothing and count as done). Throws DatabaseError.
+  // Updates the stored row with this F_id, wherever it stands in the list or when it is not in it; the current row
+  // stays. False, with nothing changed, when no row has this F_id any more (no values change nothing and count as
+  // done). Throws DatabaseError.
   bool UpdateById(qint64 id, const QMap<QString, QString>& values);
-
-  // Deletes the current row from the table; the row after it (or the new last row) becomes current.
-  void Delete();
-  // Deletes the stored row with this F_id, wherever it stands among the rows held, or when it is not held at all. The
-  // current row stays the same row unless it is the one deleted (then as Delete). False when no row had this F_id.
+  // Deletes the stored row with this F_id. The current row stays the same row unless it is the one deleted; then the
+  // row after it (or the new last row) becomes current. False when no row had this F_id.
   bool DeleteById(qint64 id);
 
  signals:
@@ -87,54 +81,28 @@ class ResultSet : public QObject {
   void CurrentRowChanged(int row);
 
  private:
-  enum class Mode { Browse, Editing, Inserting };
-  using Row = QVector<QVariant>;
-
   int ColumnOf(const QString& name) const;
   int RequireColumn(const QString& name) const;
   void EnsureColumns();
-  // Prepares a statement text once per result set and runs it with the bindings; throws DatabaseError.
-  QSqlQuery& Run(const QString& text, const QVariantList& bindings) const;
-  // Rows of a statement text (the result's own, or its reverse) from `first` on, at most `count`.
-  QVector<Row> ReadRows(const QString& sqliteText, int first, int count) const;
-  QVector<Row> ReadPage(int page) const;
-  // The rows of an executed select, in its order; the columns are taken from the first one read.
-  QVector<Row> TakeRows(QSqlQuery& query) const;
-  // Keeps the statement's order as ids in a temporary table; false when the engine refused.
-  bool KeepOrder() const;
-  void DropOrder() const;
-  // The row, read with its page when that page is not held; nullptr outside the result.
+  // The row, read with its page when that page is not held; nullptr outside the list.
   const Row* RowAt(int row) const;
-  // The row when it is held (no read), for writing the values a post stored.
+  // The row when it is held (no read), for writing the values an update stored.
   Row* HeldRow(int row);
   int HeldRowOfId(qint64 id) const;
-  // Rows the statement yields: 0 while closed; counted in the database when first needed.
-  int StatementRows() const;
-  int StatementRowCount() const;
-  void ForgetPages();
+  // Rows of the list itself, before those appended: 0 while closed.
+  int ListRows() const;
 
-  QSqlDatabase m_database;
-  Statement m_statement;
-  QString m_sqliteText;
+  // Declared first, so it outlives the reader, whose kept order drops its table through it at the end.
+  PreparedStatements m_statements;
+  mutable ListReader m_reader;
+  mutable PageCache m_pages;
+  ListQuery m_list;
   bool m_open = false;
-  mutable QStringList m_columns;
-  // Pages of the statement's rows by page number, and the order they were last used in (most recent last).
-  mutable QHash<int, QVector<Row>> m_pages;
-  mutable QVector<int> m_pageUse;
-  // -1 until asked for.
-  mutable int m_statementRows = -1;
-  // The temporary table that holds the statement's ids in its order once reading by offset proved slow (named when
-  // first needed), and whether it holds them now.
-  mutable QString m_orderTable;
-  mutable bool m_orderKept = false;
-  // How long the first page took to read at the open.
-  qint64 m_firstPageMs = 0;
-  // Rows posted by Append since the open, after the statement's rows.
-  QVector<Row> m_appended;
+  QStringList m_columns;
+  // Rows posted by Append since the opening, after the list's rows.
+  Rows m_appended;
+  PendingRow m_pending;
   int m_current = -1;
-  Mode m_mode = Mode::Browse;
-  QMap<int, QString> m_pending;
-  mutable QHash<QString, QSqlQuery> m_prepared;
 };
 
 }  // namespace store

@@ -1,121 +1,242 @@
 #include "store/statements.h"
 
-#include <QRegularExpression>
+#include "store/catalogue.h"
+
+#include <QStringList>
+#include <QVector>
 
 namespace store {
 namespace {
 
-// instr matches the text as it stands: no character of it is a wildcard, so nothing needs escaping. The exam is
-// compared without its index ("+"): reading every row once costs less than looking up most rows of a big exam one
-// by one, and a search reads every title anyway.
-constexpr const char* kSearchAll = "select * from VXT_TM where instr(F_SJMC, ?) > 0 order by f_id desc";
-constexpr const char* kSearchExam =
-    "select * from VXT_TM where +F_KM = ? and instr(F_SJMC, ?) > 0 order by f_id desc";
-// Columns a list may be ordered by: those of the table, whatever their case in the caller.
-constexpr const char* kSortableColumns[] = {"F_id", "F_bh", "F_SJMC", "F_KM",   "F_ZFL1", "F_LB",
-                                            "F_MS", "F_ZT", "F_BZ",   "F_GXSJ", "F_BDWJ"};
+constexpr int kDefaultListRows = 100;
+constexpr const char* kIdColumn = "F_id";
+constexpr const char* kExamColumn = "F_KM";
 // F_bh holds the server's number as text; it sorts as a number.
 constexpr const char* kNumericTextColumn = "F_bh";
 
-// A trailing "order by ..." with no row limit after it: it changes the order of the rows, never which rows.
-const QRegularExpression& TrailingOrder() {
-  static const QRegularExpression order(QStringLiteral(R"(^(.*\S)\s+order\s+by\s+(?:(?!\blimit\b)[^()'?])*$)"),
-                                        QRegularExpression::CaseInsensitiveOption |
-                                            QRegularExpression::DotMatchesEverythingOption);
-  return order;
+// One key of an order; the list's order ends on F_id, unique, so it has an exact mirror image.
+struct OrderTerm {
+  QString key;
+  bool descending;
+};
+using Order = QVector<OrderTerm>;
+
+QString SortableColumn(const QString& column) {
+  // Any column of the table, whatever its case in the caller.
+  for (const char* known : kCatalogueColumns) {
+    if (column.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) {
+      return QString::fromLatin1(known);
+    }
+  }
+  return {};
+}
+
+// Every row of the list shares one exam, so a sort by the exam is the newest-first order.
+bool OfOneExam(const ListQuery& list) {
+  return list.rows == ListQuery::Rows::Exam || (list.rows == ListQuery::Rows::TitleSearch && !list.exam.isEmpty());
+}
+
+Order BaseOrder(const ListQuery& list) {
+  const OrderTerm newest{QString::fromLatin1(kIdColumn), true};
+  if (list.order == ListQuery::Order::HighestServerNumber) {
+    return {{QStringLiteral("length(ltrim(F_bh, '0'))"), true}, {QStringLiteral("ltrim(F_bh, '0')"), true}, newest};
+  }
+  return {newest};
+}
+
+// The order the rows are shown in.
+Order ShownOrder(const ListQuery& list) {
+  const QString column = SortableColumn(list.sortColumn);
+  if (column.isEmpty()) {
+    return BaseOrder(list);
+  }
+  const bool descending = list.sortOrder == Qt::DescendingOrder;
+  if (column == QLatin1String(kIdColumn)) {
+    return {{column, descending}};
+  }
+  const QString key =
+      column == QLatin1String(kNumericTextColumn) ? QStringLiteral("cast(%1 as integer)").arg(column) : column;
+  return {{key, descending}, {QString::fromLatin1(kIdColumn), true}};
+}
+
+QString OrderText(const Order& order, bool reversed) {
+  QStringList terms;
+  for (const OrderTerm& term : order) {
+    terms << term.key + (term.descending != reversed ? QStringLiteral(" desc") : QStringLiteral(" asc"));
+  }
+  return terms.join(QStringLiteral(", "));
+}
+
+// The conditions the list puts on a row, with their bindings; empty text when it takes every row.
+Statement Filter(const ListQuery& list) {
+  Statement filter;
+  switch (list.rows) {
+    case ListQuery::Rows::All:
+      break;
+    case ListQuery::Rows::Exam:
+      filter = {QStringLiteral("F_KM = ?"), {list.exam}};
+      break;
+    case ListQuery::Rows::TitleSearch:
+      // The exam is compared without its index ("+"): reading every row once costs less than looking up most rows
+      // of a big exam one by one, and a search reads every title anyway. instr matches the text as it stands: no
+      // character of it is a wildcard, so nothing needs escaping.
+      if (!list.exam.isEmpty()) {
+        filter = {QStringLiteral("+F_KM = ? and "), {list.exam}};
+      }
+      filter.text += QStringLiteral("instr(F_SJMC, ?) > 0");
+      filter.bindings << list.text;
+      break;
+    case ListQuery::Rows::WholeServerNumbers:
+      filter.text = QStringLiteral("F_bh glob '[0-9]*' and F_bh not glob '*[^0-9]*'");
+      break;
+  }
+  return filter;
+}
+
+// The list's rows in the table: the ceiling, the filter, then one more condition if given.
+Statement Where(const ListQuery& list, qint64 ceiling, const QString& condition = {}) {
+  const Statement filter = Filter(list);
+  Statement where{QStringLiteral("F_id <= ?"), {ceiling}};
+  if (!filter.text.isEmpty()) {
+    where.text += QStringLiteral(" and ") + filter.text;
+    where.bindings << filter.bindings;
+  }
+  if (!condition.isEmpty()) {
+    where.text += QStringLiteral(" and ") + condition;
+  }
+  return where;
+}
+
+// The list's rows as a source to select from, with one more condition if given: the table itself, or, under a
+// limit, the rows the limit picks.
+Statement Source(const ListQuery& list, qint64 ceiling, const QString& condition = {}) {
+  const QString table = QString::fromLatin1(kTableName);
+  if (list.limit <= 0) {
+    Statement where = Where(list, ceiling, condition);
+    return {QStringLiteral("%1 where %2").arg(table, where.text), where.bindings};
+  }
+  Statement where = Where(list, ceiling);
+  QString source = QStringLiteral("(select * from %1 where %2 order by %3 limit %4)")
+                       .arg(table, where.text, OrderText(BaseOrder(list), false))
+                       .arg(list.limit);
+  if (!condition.isEmpty()) {
+    source += QStringLiteral(" where ") + condition;
+  }
+  return {source, where.bindings};
+}
+
+Statement Select(const ListQuery& list, qint64 ceiling, const QString& columns, bool reversed) {
+  Statement source = Source(list, ceiling);
+  source.text =
+      QStringLiteral("select %1 from %2 order by %3").arg(columns, source.text, OrderText(ShownOrder(list), reversed));
+  return source;
 }
 
 }  // namespace
 
-Statement DefaultListStatement() { return {kDefaultListStatement, {}}; }
+ListQuery DefaultListStatement() {
+  ListQuery list;
+  list.limit = kDefaultListRows;
+  return list;
+}
 
-Statement ExamFilterStatement(const QString& examName) { return {kExamFilterStatement, {examName}}; }
+ListQuery ExamFilterStatement(const QString& examName) {
+  ListQuery list;
+  list.rows = ListQuery::Rows::Exam;
+  list.exam = examName;
+  return list;
+}
 
-Statement HighWaterMarkStatement() { return {kHighWaterMarkStatement, {}}; }
+ListQuery HighWaterMarkStatement() {
+  ListQuery list;
+  list.rows = ListQuery::Rows::WholeServerNumbers;
+  list.order = ListQuery::Order::HighestServerNumber;
+  list.limit = 1;
+  return list;
+}
 
-Statement AppendTargetStatement() { return {kAppendTargetStatement, {}}; }
+ListQuery AppendTargetStatement() {
+  ListQuery list;
+  list.limit = 1;
+  return list;
+}
 
-Statement SearchStatement(const QString& examName, const QString& text) {
+ListQuery SearchStatement(const QString& examName, const QString& text) {
   if (text.isEmpty()) {
     return examName.isEmpty() ? DefaultListStatement() : ExamFilterStatement(examName);
   }
-  if (examName.isEmpty()) {
-    return {QString::fromLatin1(kSearchAll), {text}};
-  }
-  return {QString::fromLatin1(kSearchExam), {examName, text}};
+  ListQuery list;
+  list.rows = ListQuery::Rows::TitleSearch;
+  list.exam = examName;
+  list.text = text;
+  return list;
 }
 
-Statement SortedStatement(const Statement& statement, const QString& column, Qt::SortOrder order) {
-  QString name;
-  for (const char* known : kSortableColumns) {
-    if (column.compare(QLatin1String(known), Qt::CaseInsensitive) == 0) {
-      name = QString::fromLatin1(known);
-    }
-  }
+ListQuery SortedStatement(const ListQuery& list, const QString& column, Qt::SortOrder order) {
+  const QString name = SortableColumn(column);
   if (name.isEmpty()) {
-    return statement;
+    return list;
   }
-  const QString key =
-      name == QLatin1String(kNumericTextColumn) ? QStringLiteral("cast(%1 as integer)").arg(name) : name;
-  const QString direction = order == Qt::AscendingOrder ? QStringLiteral("asc") : QStringLiteral("desc");
-  const QString orderBy = QStringLiteral(" order by %1 %2, F_id desc").arg(key, direction);
-  const QString text = ToSqliteDialect(statement.text);
-  const QRegularExpressionMatch match = TrailingOrder().match(text);
-  if (match.hasMatch()) {
-    return {match.captured(1) + orderBy, statement.bindings};
+  ListQuery sorted = list;
+  sorted.sortColumn = name;
+  sorted.sortOrder = order;
+  // An order that is the list's own is no sort at all: the list reads and keeps its rows as it did before.
+  const bool newestFirst = list.order == ListQuery::Order::Newest;
+  if ((name == QLatin1String(kExamColumn) && OfOneExam(list) && newestFirst) ||
+      (name == QLatin1String(kIdColumn) && order == Qt::DescendingOrder && newestFirst)) {
+    sorted.sortColumn.clear();
   }
-  return {QStringLiteral("select * from (%1)").arg(text) + orderBy, statement.bindings};
+  return sorted;
 }
 
-QString PageStatementText(const QString& sqliteText) {
-  return QStringLiteral("select * from (%1) limit ? offset ?").arg(sqliteText);
+bool KeepsOrder(const ListQuery& list) {
+  if (list.rows == ListQuery::Rows::TitleSearch) {
+    return true;
+  }
+  const Order shown = ShownOrder(list);
+  return shown.size() != 1 || shown.front().key != QLatin1String(kIdColumn);
 }
 
-QString CountStatementText(const QString& sqliteText) {
-  // Without its order the count of an exam comes from the exam's index alone, several times faster.
-  const QRegularExpressionMatch match = TrailingOrder().match(sqliteText);
-  return QStringLiteral("select count(*) from (%1)").arg(match.hasMatch() ? match.captured(1) : sqliteText);
+bool ShowsNewestFirst(const ListQuery& list) { return ShownOrder(list).front().descending; }
+
+Statement CountStatement(const ListQuery& list, qint64 ceiling) {
+  if (list.limit > 0) {
+    Statement source = Source(list, ceiling);
+    source.text = QStringLiteral("select count(*) from %1").arg(source.text);
+    return source;
+  }
+  // The rows the filter takes, less those above the ceiling: the first part is the plain count an exam's index
+  // gives fastest, the second a short walk over the newest ids. A ceiling in the first would cost every row a test.
+  const Statement filter = Filter(list);
+  const QString table = QString::fromLatin1(kTableName);
+  const QString all = filter.text.isEmpty() ? table : QStringLiteral("%1 where %2").arg(table, filter.text);
+  const QString above =
+      filter.text.isEmpty() ? QStringLiteral("F_id > ?") : filter.text + QStringLiteral(" and F_id > ?");
+  return {
+      QStringLiteral("select (select count(*) from %1) - (select count(*) from %2 where %3)").arg(all, table, above),
+      filter.bindings + filter.bindings + QVariantList{ceiling}};
 }
 
-QString ReversedStatementText(const QString& sqliteText) {
-  const QRegularExpressionMatch match = TrailingOrder().match(sqliteText);
-  if (!match.hasMatch()) {
-    return {};
-  }
-  static const QRegularExpression orderBy(QStringLiteral(R"(\s+order\s+by\s+)"),
-                                          QRegularExpression::CaseInsensitiveOption);
-  const QString tail = sqliteText.mid(match.capturedEnd(1));
-  const QString terms = tail.mid(orderBy.match(tail).capturedEnd());
-  QStringList reversed;
-  for (QString term : terms.split(QLatin1Char(','))) {
-    term = term.trimmed();
-    const QStringList words = term.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (words.isEmpty()) {
-      return {};
-    }
-    const bool descending = words.last().compare(QLatin1String("desc"), Qt::CaseInsensitive) == 0;
-    const bool ascending = words.last().compare(QLatin1String("asc"), Qt::CaseInsensitive) == 0;
-    const QString key = descending || ascending ? words.mid(0, words.size() - 1).join(QLatin1Char(' ')) : term;
-    reversed << key + (descending ? QStringLiteral(" asc") : QStringLiteral(" desc"));
-  }
-  // Only an order that ends on the row's unique number has a mirror image: ties would come out in any order.
-  if (!reversed.last().startsWith(QLatin1String("F_id "), Qt::CaseInsensitive)) {
-    return {};
-  }
-  return match.captured(1) + QStringLiteral(" order by ") + reversed.join(QStringLiteral(", "));
+Statement PageStatement(const ListQuery& list, qint64 ceiling, bool reversed) {
+  Statement page = Select(list, ceiling, QStringLiteral("*"), reversed);
+  page.text += QStringLiteral(" limit ? offset ?");
+  return page;
 }
 
-QString IdStatementText(const QString& sqliteText) { return QStringLiteral("select F_id from (%1)").arg(sqliteText); }
+Statement IdStatement(const ListQuery& list, qint64 ceiling) {
+  return Select(list, ceiling, QString::fromLatin1(kIdColumn), false);
+}
 
-QString ToSqliteDialect(const QString& statement) {
-  static const QRegularExpression top(QStringLiteral(R"(^\s*select\s+top\s+(\d+)\s+(.*)$)"),
-                                      QRegularExpression::CaseInsensitiveOption |
-                                          QRegularExpression::DotMatchesEverythingOption);
-  const QRegularExpressionMatch match = top.match(statement);
-  if (!match.hasMatch()) {
-    return statement;
-  }
-  return QStringLiteral("select %1 limit %2").arg(match.captured(2).trimmed(), match.captured(1));
+Statement NewestRankStatement(const ListQuery& list, qint64 ceiling, qint64 id) {
+  Statement source = Source(list, ceiling, QStringLiteral("F_id >= ?"));
+  source.text = QStringLiteral("select count(*), coalesce(max(F_id = ?), 0) from %1").arg(source.text);
+  source.bindings.prepend(id);
+  source.bindings << id;
+  return source;
+}
+
+Statement CeilingStatement() {
+  return {QStringLiteral("select coalesce(max(F_id), 0) from %1").arg(QString::fromLatin1(kTableName)), {}};
 }
 
 }  // namespace store

@@ -4,8 +4,8 @@
 #include <QVariantList>
 #include <Qt>
 
-// The fixed statements every window runs against the catalogue. Their texts are written in the dialect the program
-// has always used (row limits as "top N"); ToSqliteDialect translates them for the engine in one place.
+// The lists every window opens on the catalogue, described by what they show rather than by statement text, and the
+// statements a result set reads them with, all built here from the description.
 namespace store {
 
 inline constexpr const char* kTableName = "VXT_TM";
@@ -15,50 +15,76 @@ inline constexpr const char* kStatusToDownload = "下载";  // listed; a double-
 inline constexpr const char* kStatusOpen = "打开";        // downloaded; a double-click opens the file
 inline constexpr const char* kStatusNoFile = "暂无资源";  // the server has no file for this paper
 
-// The 100 most recently inserted rows, newest first (the doubled blank is part of the historic text).
-inline constexpr const char* kDefaultListStatement = "select top 100 * from VXT_TM  order by f_id desc";
-// Papers of one exam, newest first, no limit. The exam name is bound to the placeholder, never spliced in.
-inline constexpr const char* kExamFilterStatement = "select * from VXT_TM where F_KM =? order by f_id desc";
-// The row holding the highest server paper number among those that are whole decimal numbers (digits only), compared
-// as numbers of any length: more significant digits first, then digit by digit. A number the server garbled ("abc",
-// "-5", "3.5", empty) never becomes the mark, or every later update would ask from it for good. Catalogues whose F_bh
-// column is numeric hold their numbers as integers, which read as their digits here too.
-inline constexpr const char* kHighWaterMarkStatement =
-    "select top 1 * from VXT_TM where F_bh glob '[0-9]*' and F_bh not glob '*[^0-9]*' "
-    "order by length(ltrim(F_bh, '0')) desc, ltrim(F_bh, '0') desc, f_id desc";
-// Opened only so that new rows can be appended through it.
-inline constexpr const char* kAppendTargetStatement = "select top 1 * from VXT_TM";
-
 // A statement text with the values bound to its placeholders.
 struct Statement {
   QString text;
   QVariantList bindings;
 };
 
-Statement DefaultListStatement();
-Statement ExamFilterStatement(const QString& examName);
-Statement HighWaterMarkStatement();
-Statement AppendTargetStatement();
+// What a list of the catalogue shows. Values the user typed (an exam, a search text) are bound, never spliced in.
+struct ListQuery {
+  enum class Rows {
+    All,
+    Exam,         // papers of `exam`
+    TitleSearch,  // papers whose title contains `text` (every character matching itself), of `exam` unless empty
+    // Rows whose F_bh is a whole decimal number (digits only). A number the server garbled ("abc", "-5", "3.5",
+    // empty) never becomes the high-water mark, or every later update would ask from it for good.
+    WholeServerNumbers,
+  };
+  enum class Order {
+    Newest,  // F_id descending: insertion order, newest first
+    // The highest server number first, compared as numbers of any length: more significant digits first, then digit
+    // by digit. Catalogues whose F_bh column is numeric hold their numbers as integers, which read as digits too.
+    HighestServerNumber,
+  };
 
-// "select top N <rest>" becomes "select <rest> limit N"; any other text is returned unchanged.
-QString ToSqliteDialect(const QString& statement);
+  Rows rows = Rows::All;
+  QString exam;
+  QString text;
+  Order order = Order::Newest;
+  // Only the first `limit` rows in `order`; 0 for all of them.
+  int limit = 0;
+  // A column the user sorted by: the same rows (the limit still picks them by `order`) in this column's order, ties
+  // newest first. Empty for `order` itself.
+  QString sortColumn;
+  Qt::SortOrder sortOrder = Qt::AscendingOrder;
+};
 
-// Papers whose title (F_SJMC) contains the text, newest first: of the whole catalogue when the exam is empty, of that
-// exam otherwise. Both are bound, and every character of the text matches itself ("%" and "_" included, letters with
-// their case). An empty text gives back the list without a search: the default list, or the exam filter.
-Statement SearchStatement(const QString& examName, const QString& text);
+// The 100 most recently inserted rows, newest first: the main list before any exam is chosen.
+ListQuery DefaultListStatement();
+// Papers of one exam, newest first, no limit.
+ListQuery ExamFilterStatement(const QString& examName);
+// The one row holding the highest server paper number: where the next catalogue update asks from.
+ListQuery HighWaterMarkStatement();
+// Opened only so that new rows can be appended through it.
+ListQuery AppendTargetStatement();
+// Papers whose title contains the text, newest first: of the whole catalogue when the exam is empty, of that exam
+// otherwise. An empty text gives back the list without a search: the default list, or the exam filter.
+ListQuery SearchStatement(const QString& examName, const QString& text);
+// The same rows ordered by one column of the table (any case), ties newest first. An unknown column leaves the list
+// as it was.
+ListQuery SortedStatement(const ListQuery& list, const QString& column, Qt::SortOrder order);
 
-// The same rows ordered by one column (ties newest first), in the database. A statement without a row limit gets its
-// order replaced; one with a limit is sorted as the rows it yields, so the newest 100 stay the newest 100.
-Statement SortedStatement(const Statement& statement, const QString& column, Qt::SortOrder order);
+// Whether a list keeps its order as ids while it is shown: exactly when no index walk yields its rows in order. A
+// sort by a column other than F_id makes the engine sort the whole list again for every page, and a search reads
+// every title it passes, so a page far down would cost the whole list each time; lists in F_id order walk the table
+// or the exam's index and reach any page by counting along it.
+bool KeepsOrder(const ListQuery& list);
 
-// The texts the result set derives from a statement's text (already in SQLite's dialect) to read it a page at a time:
-// a page (two more placeholders: the row count and the offset), the row count, and the ids in the statement's order.
-QString PageStatementText(const QString& sqliteText);
-QString CountStatementText(const QString& sqliteText);
-QString IdStatementText(const QString& sqliteText);
-// The same rows in exactly the opposite order, so the end of a long list is read from its own first rows; empty when
-// the order cannot be turned round exactly (a row limit, or an order that does not end on F_id).
-QString ReversedStatementText(const QString& sqliteText);
+// The statements a list is read with. `ceiling` is the highest F_id when the list was opened: rows inserted after
+// that belong to the list from its next opening on, so its rows and the count stay as they were meanwhile.
+Statement CountStatement(const ListQuery& list, qint64 ceiling);
+// Rows of the list from an offset on; two more placeholders, the row count and the offset. Reversed, the offset and
+// the rows count from the list's end, so its last rows are read first and cheaply.
+Statement PageStatement(const ListQuery& list, qint64 ceiling, bool reversed);
+// The ids of the list's rows in its order.
+Statement IdStatement(const ListQuery& list, qint64 ceiling);
+// For a list that does not keep its order: how many of its rows, in newest-first order, come no later than the row
+// with this F_id (the count), and whether that row is one of them (1 or 0).
+Statement NewestRankStatement(const ListQuery& list, qint64 ceiling, qint64 id);
+// Whether a list that does not keep its order shows its rows newest first (otherwise oldest first).
+bool ShowsNewestFirst(const ListQuery& list);
+// The highest F_id stored now: the ceiling of a list opened now.
+Statement CeilingStatement();
 
 }  // namespace store

@@ -56,7 +56,7 @@ int ShowList() {
   app::windows().main->show();
   QCoreApplication::processEvents();
   const store::ResultSet* list = app::windows().main->MainList();
-  const QString newest = list->IsEmpty() ? QStringLiteral("-") : list->FieldAsText(0, QStringLiteral("F_bh"));
+  const QString newest = list->RecordCount() == 0 ? QStringLiteral("-") : list->FieldAsText(0, QStringLiteral("F_bh"));
   std::printf("shown %d list %d newest %s journal %s synchronous %s\n", app::windows().main->isVisible() ? 1 : 0,
               list->RecordCount(), qPrintable(newest), qPrintable(PragmaValue("journal_mode")),
               qPrintable(PragmaValue("synchronous")));

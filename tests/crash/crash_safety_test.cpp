@@ -362,10 +362,8 @@ TEST_F(CrashSafetyTest, AKilledDownloadLeavesNoTruncatedPaper) {
             << " after\n";
 }
 
-// A catalogue another tool switched to a write-ahead log is refused today: the open's schema probe is still running
-// when it asks to leave the log, and SQLite will not leave it inside a transaction. Once the probe is finished first,
-// this turns true and the row below checks the journal put back.
-constexpr bool kOpensAWriteAheadLog = false;
+// A catalogue another tool switched to a write-ahead log opens, with its journal put back.
+constexpr bool kOpensAWriteAheadLog = true;
 
 // The catalogue's connection runs with a rollback journal deleted at each commit and with full sync however the file
 // was left: new, as the program leaves it, or switched to a write-ahead log by another tool.

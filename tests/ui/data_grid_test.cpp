@@ -99,7 +99,7 @@ TEST_F(DataGridTest, CurrentRowFollowsTheResultSetAndTheGridBothWays) {
   EXPECT_FALSE(m_grid->currentIndex().isValid());
 }
 
-TEST_F(DataGridTest, ShowsAnAppendedRowAndAnEditedRowWithoutAReopen) {
+TEST_F(DataGridTest, ShowsAnAppendedRowAndAnUpdatedRowWithoutAReopen) {
   m_rows->Append();
   m_rows->SetField("F_SJMC", "新试卷");
   m_rows->Post();
@@ -108,9 +108,7 @@ TEST_F(DataGridTest, ShowsAnAppendedRowAndAnEditedRowWithoutAReopen) {
   EXPECT_EQ(m_grid->Model()->index(m_rows->CurrentRow(), 1).data().toString(), "新试卷");
 
   m_rows->SetCurrentRow(0);
-  m_rows->Edit();
-  m_rows->SetField("F_ZT", "打开");
-  m_rows->Post();
+  m_rows->UpdateById(m_rows->CurrentId(), {{"F_ZT", "打开"}});
   EXPECT_EQ(m_grid->Model()->index(0, 2).data().toString(), "打开");
 }
 
@@ -145,7 +143,7 @@ TEST_F(DataGridTest, KeepsTheCurrentRowAndSelectionWhilePagesComeAndGo) {
   QSqlQuery fill(m_db);
   ASSERT_TRUE(fill.exec(QStringLiteral("with recursive n(i) as (select 4 union all select i + 1 from n where i < 6000) "
                                        "insert into VXT_TM (F_bh, F_SJMC, F_ZT) select i, '试卷' || i, '下载' from n")));
-  m_rows->SetStatement({QStringLiteral("select * from VXT_TM order by f_id desc"), {}});
+  m_rows->SetStatement(store::ListQuery{});
   m_rows->Open();
   ASSERT_EQ(m_grid->Model()->rowCount(), 6000);
   m_rows->SetCurrentRow(1500);
