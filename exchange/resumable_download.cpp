@@ -13,7 +13,6 @@ constexpr int kFirstPauseMs = 1000;
 constexpr int kLongestRetryAfterSeconds = 60;
 constexpr int kMsPerSecond = 1000;
 
-constexpr int kStatusOk = 200;
 constexpr int kStatusPartialContent = 206;
 
 // Statuses a server gives when it is busy or failing for a moment.
