@@ -11,6 +11,18 @@ namespace {
 
 #ifdef _WIN32
 constexpr const wchar_t* kZoneIdentifierStream = L":Zone.Identifier";
+
+// FAT and some network shares have no streams, and Wine's folders do not either: there a "name:Zone.Identifier"
+// would become a second file beside the paper, so the volume is asked first.
+bool VolumeKeepsStreams(const std::filesystem::path& file) {
+  HANDLE handle = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  DWORD flags = 0;
+  const BOOL ok = GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+  CloseHandle(handle);
+  return ok && (flags & FILE_NAMED_STREAMS) != 0;
+}
 #else
 // The freedesktop.org name for where a file was downloaded from; file managers show it.
 constexpr const char* kOriginAttribute = "user.xdg.origin.url";
@@ -28,6 +40,7 @@ std::string ZoneIdentifierText(std::string_view hostUrl) {
 
 bool MarkFromInternet(const std::filesystem::path& file, std::string_view hostUrl) {
 #ifdef _WIN32
+  if (!VolumeKeepsStreams(file)) return false;
   const std::wstring stream = file.native() + kZoneIdentifierStream;
   HANDLE handle = CreateFileW(stream.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;

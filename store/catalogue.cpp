@@ -59,6 +59,24 @@ void ApplyDurability(QSqlDatabase& db) {
   }
 }
 
+// Only reads: a refused file is left exactly as it was (switching its journal back would write to it).
+void CheckCatalogue(QSqlDatabase& db, const QString& path) {
+  // SQLite opens any file lazily; reading the schema is what reveals a file that is not a database.
+  QSqlQuery probe(db);
+  if (!probe.exec(QStringLiteral("select count(*) from sqlite_master where type = 'table' and name = 'VXT_TM'"))) {
+    throw DatabaseError(probe.lastError().text());
+  }
+  if (!probe.next() || probe.value(0).toInt() == 0) {
+    throw DatabaseError(QStringLiteral("The table VXT_TM does not exist in %1").arg(path));
+  }
+  if (const QStringList missing = MissingColumns(db); !missing.isEmpty()) {
+    throw DatabaseError(
+        QStringLiteral("The table VXT_TM in %1 lacks the column %2").arg(path, missing.join(QStringLiteral(", "))));
+  }
+  // The probe goes with this function, before the journal is switched: SQLite leaves a write-ahead log only outside
+  // any statement.
+}
+
 }  // namespace
 
 DatabaseError::DatabaseError(const QString& message) : std::runtime_error(message.toStdString()) {}
@@ -74,34 +92,26 @@ QSqlDatabase OpenCatalogue(const QString& path, const QString& connectionName) {
 
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
   db.setDatabaseName(file.absoluteFilePath());
-  if (!db.open()) {
-    throw DatabaseError(db.lastError().text());
-  }
-  if (!existed) {
-    ApplyDurability(db);
-    Exec(db, kCreateTable);
-    for (const char* index : kCreateIndexes) {
-      Exec(db, index);
+  try {
+    if (!db.open()) {
+      throw DatabaseError(db.lastError().text());
     }
-    return db;
+    if (existed) {
+      CheckCatalogue(db, path);
+    } else {
+      Exec(db, kCreateTable);
+      for (const char* index : kCreateIndexes) {
+        Exec(db, index);
+      }
+    }
+    ApplyDurability(db);
+  } catch (...) {
+    // A refused file is let go at once: on Windows an open file can be neither replaced nor deleted.
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
+    throw;
   }
-
-  // SQLite opens any file lazily; reading the schema is what reveals a file that is not a database.
-  QSqlQuery probe(db);
-  if (!probe.exec(QStringLiteral("select count(*) from sqlite_master where type = 'table' and name = 'VXT_TM'"))) {
-    throw DatabaseError(probe.lastError().text());
-  }
-  if (!probe.next() || probe.value(0).toInt() == 0) {
-    throw DatabaseError(QStringLiteral("The table VXT_TM does not exist in %1").arg(path));
-  }
-  // Only read so far: a refused file is left exactly as it was (switching its journal back would write to it).
-  if (const QStringList missing = MissingColumns(db); !missing.isEmpty()) {
-    throw DatabaseError(
-        QStringLiteral("The table VXT_TM in %1 lacks the column %2").arg(path, missing.join(QStringLiteral(", "))));
-  }
-  // The probe's statement must be finished first: SQLite leaves a write-ahead log only outside any statement.
-  probe.finish();
-  ApplyDurability(db);
   return db;
 }
 

@@ -144,7 +144,7 @@ TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris)
       {"paper.pdf", true},
       {"paper.part", true},
       {".vextal-notes.part", true},
-      {".vextal-0123ABCD.part", true},
+      {".vextal-4567CDEF.part", true},
       {".vextal-0123abc.part", true},
       {".vextal-0123abcd.part.pdf", true},
   };

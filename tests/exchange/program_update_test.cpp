@@ -4,12 +4,14 @@
 #include "tests/support/qt_fakes.h"
 #include "net/pump_policy.h"
 #include "ui/error_report.h"
+#include "ui/locale_format.h"
 #include "ui/pump.h"
 #include "vextal_config.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QTest>
+#include <QTime>
 #include <QTimer>
 #include <QWidget>
 
@@ -162,7 +164,7 @@ TEST_F(ProgramUpdateTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWith
   ui::SetClock(&fakes.clock);
 
   // Ticks kept coming while the request waited; they found the action busy and asked nothing more.
-  EXPECT_TRUE(readings.contains(QStringLiteral("0:00:27"))) << readings.join(' ').toStdString();
+  EXPECT_TRUE(readings.contains(QTime(0, 0, 27).toString(ui::LongTimeFormat()))) << readings.join(' ').toStdString();
   EXPECT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
   // A tick still queued when the action stopped the timer writes nothing and fires nothing.

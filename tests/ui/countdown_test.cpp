@@ -180,7 +180,8 @@ TEST(CountdownTrigger, DefaultsToTheClockSeam) {
   fake.now = fake.now.addMSecs(4500);
   trigger.Tick();
   ui::SetClock(nullptr);
-  EXPECT_EQ(trigger.Reading(), QStringLiteral("0:00:25"));
+  // In the user's own long time format: "12:00:25 AM" on an English Windows.
+  EXPECT_EQ(trigger.Reading(), QTime(0, 0, 25).toString(ui::LongTimeFormat()));
   EXPECT_EQ(trigger.LongTimeFormatInUse(), ui::LongTimeFormat());
 }
 
