@@ -23,7 +23,6 @@ constexpr int kClientWidth = 744;
 constexpr int kClientHeight = 49;
 // What the update protocol asks from when the catalogue holds no server number yet.
 constexpr const char* kFirstServerNumber = "1";
-constexpr const char* kAlreadyCurrent = "系统已经是最新版本了！";
 constexpr const char* kSummaryBefore = "系统已升级完成，共下载";
 constexpr const char* kSummaryAfter = "套试卷";
 
@@ -67,7 +66,7 @@ void exchange::CatalogueUpdateWindow::OnCountdownTick() {
     ImportAnswer();
     return;
   }
-  ui::dialogs().ShowMessage(QString::fromUtf8(kAlreadyCurrent));
+  ui::dialogs().ShowMessage(QString::fromUtf8(kNothingNewerText));
   hide();
 }
 

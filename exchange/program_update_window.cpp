@@ -19,7 +19,6 @@ constexpr int kEditWidth = 121;
 constexpr int kEditHeight = 22;
 constexpr const char* kCountdownInitialText = "Edit1";
 
-constexpr const char* kAlreadyCurrent = "系统已经是最新版本了！";
 // Found by the platform's search for programs; what it does is its own business.
 constexpr const char* kUpdater = "Upgrading.exe";
 // The updater is a separate program that an installation may lack: ending the program then would update nothing.
@@ -47,7 +46,7 @@ void exchange::ProgramUpdateWindow::OnCountdownTick() {
   const std::string answer = m_http.GetText(m_versionServer + exchange::kVersionPage, exchange::kMaxPageBytes);
   Countdown().Stop();
   if (exchange::IsThisVersion(answer)) {
-    ui::dialogs().ShowMessage(QString::fromUtf8(kAlreadyCurrent));
+    ui::dialogs().ShowMessage(QString::fromUtf8(kNothingNewerText));
     hide();
     return;
   }

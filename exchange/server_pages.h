@@ -26,4 +26,7 @@ inline constexpr std::size_t kMaxUpdateAnswerBytes = 32 * 1024 * 1024;
 // after it is another version as far as the server is concerned.
 bool IsThisVersion(std::string_view versionAnswer);
 
+// What both updates say when the server has nothing newer: no other program version, or no paper above the highest.
+inline constexpr const char* kNothingNewerText = "系统已经是最新版本了！";
+
 }  // namespace exchange
