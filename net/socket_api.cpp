@@ -342,4 +342,13 @@ void SetNoDelay(Handle handle) {
   setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+void SetSendTimeout(Handle handle, int timeoutMs) {
+#ifdef _WIN32
+  const DWORD limit = static_cast<DWORD>(timeoutMs);
+#else
+  const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+#endif
+  setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+}
+
 }  // namespace net::sock

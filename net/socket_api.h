@@ -65,5 +65,7 @@ Handle ListenLoopback(int backlog);
 int LocalPort(Handle handle);
 Handle Accept(Handle listener);
 void SetNoDelay(Handle handle);
+// A blocking send that cannot go on for this long fails instead of waiting for a peer that may never read again.
+void SetSendTimeout(Handle handle, int timeoutMs);
 
 }  // namespace net::sock
