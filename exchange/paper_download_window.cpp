@@ -1,6 +1,7 @@
 #include "exchange/paper_download_window.h"
 
 #include "exchange/download_folder.h"
+#include "exchange/paper_file.h"
 #include "platform/internet_mark.h"
 #include "exchange/server_pages.h"
 #include "exchange/paper_path.h"
@@ -47,146 +48,7 @@ constexpr int kTransferTextWidth = 300;
 constexpr int kTransferTextGap = 6;
 constexpr const char* kTransferTextName = "下载进度";
 
-// A failure of the download that the window swallows; it carries no text because nobody ever shows it.
-class DownloadFailed : public std::runtime_error {
- public:
-  DownloadFailed() : std::runtime_error("paper download failed") {}
-};
-
-// The server's answer cannot continue the bytes kept (a range that starts elsewhere, another total, a range not asked
-// for, a paper of another length): what was kept goes, and the paper is asked for once more from its first byte.
-class StartAgain : public std::runtime_error {
- public:
-  StartAgain() : std::runtime_error("paper download starts again") {}
-};
-
 constexpr int kStatusRangeNotSatisfiable = 416;
-
-// Streams a paper into its partial file beside its final name and puts it in place by a rename only once it is whole:
-// a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an earlier
-// download left there. A transfer that breaks keeps what arrived, with the record the next attempt needs to ask for
-// the rest, when the server gave a validator; otherwise, or after a failed write, the partial file goes.
-// Not QSaveFile: its commit forces the whole file to the disk (fdatasync), which for a large paper stalls the UI
-// thread for longer than the download itself took, where the program has always relied on the system's own write-back.
-class PaperFileSink : public net::BodySink {
- public:
-  using BeginHandler = std::function<void(std::int64_t kept, std::int64_t total)>;
-
-  PaperFileSink(const QString& target, BeginHandler onBegin)
-      : m_target(target),
-        m_partial(exchange::PartialPaperPath(target)),
-        m_recordPath(exchange::ResumeRecordPath(m_partial)),
-        m_onBegin(std::move(onBegin)) {
-    // No folder, no download: nothing is fetched for a file that could not be kept.
-    if (!QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
-    QFile recordFile(m_recordPath);
-    if (recordFile.open(QIODevice::ReadOnly)) {
-      const QByteArray text = recordFile.read(kMostARecordHolds);
-      if (auto record = exchange::ParseResumeRecord(std::string_view(text.constData(), text.size()))) {
-        m_record = *record;
-      }
-    }
-    const qint64 kept = QFileInfo(m_partial).size();
-    if (!m_record.validator.empty() && kept > 0 && (m_record.total < 0 || kept < m_record.total)) m_askedFrom = kept;
-  }
-
-  ~PaperFileSink() override {
-    m_file.close();
-    if (!m_committed && (m_writeFailed || m_record.validator.empty() || QFileInfo(m_partial).size() == 0)) Discard();
-  }
-
-  PaperFileSink(const PaperFileSink&) = delete;
-  PaperFileSink& operator=(const PaperFileSink&) = delete;
-
-  exchange::HeaderList RequestHeaders() const {
-    return m_askedFrom < 0 ? exchange::HeaderList{} : exchange::ResumeHeaders(m_askedFrom, m_record);
-  }
-  bool AskedForTheRest() const { return m_askedFrom >= 0; }
-
-  void Begin(const net::ResponseHead& head) override {
-    const exchange::ResumeAnswer answer =
-        exchange::ReadResumeAnswer(m_askedFrom, m_record.total, head.Code, net::HeaderValue(head.HeaderLines, "Content-Range"));
-    if (answer == exchange::ResumeAnswer::kRestart) throw StartAgain();
-    std::int64_t kept = 0;
-    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    if (answer == exchange::ResumeAnswer::kAppend) {
-      kept = m_askedFrom;
-      mode |= QIODevice::Append;
-      if (m_record.total < 0) m_record.total = exchange::ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
-    } else {
-      mode |= QIODevice::Truncate;
-      m_record = {exchange::ValidatorOf(head.HeaderLines), head.ContentLength};
-      // Without a validator nothing of this answer can be resumed: no record, and the partial file goes if it breaks.
-      if (m_record.validator.empty()) {
-        QFile::remove(m_recordPath);
-      } else {
-        WriteRecord();
-      }
-    }
-    m_file.setFileName(m_partial);
-    if (!m_file.open(mode)) {
-      m_writeFailed = true;
-      throw DownloadFailed();
-    }
-    if (kept > 0 && m_file.size() != kept) throw StartAgain();
-    if (m_onBegin) m_onBegin(kept, m_record.total);
-  }
-
-  void Append(const char* data, std::size_t size) override {
-    if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
-      m_writeFailed = true;
-      throw DownloadFailed();
-    }
-  }
-
-  // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
-  // (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows), so there is no moment without a paper under that name.
-  // The mark of the Internet goes on under the final name, before the row turns "打开" (Wine keeps a stream as a file
-  // of its own beside the paper, which a rename would leave behind under the temporary name).
-  void Commit(std::string_view sourceUrl) {
-    m_file.close();
-    if (m_file.error() != QFileDevice::NoError) {
-      m_writeFailed = true;
-      throw DownloadFailed();
-    }
-    if (m_record.total >= 0 && QFileInfo(m_partial).size() != m_record.total) throw StartAgain();
-    const std::filesystem::path target = QFileInfo(m_target).filesystemFilePath();
-    std::error_code error;
-    std::filesystem::rename(QFileInfo(m_partial).filesystemFilePath(), target, error);
-    if (error) throw DownloadFailed();
-    m_committed = true;
-    QFile::remove(m_recordPath);
-    platform::MarkFromInternet(target, sourceUrl);
-  }
-
-  void Discard() {
-    m_file.close();
-    QFile::remove(m_partial);
-    QFile::remove(m_recordPath);
-  }
-
- private:
-  static constexpr qint64 kMostARecordHolds = 4096;
-
-  void WriteRecord() {
-    QFile recordFile(m_recordPath);
-    const std::string text = exchange::ResumeRecordText(m_record);
-    // A record that cannot be written only costs the resume; the download itself goes on.
-    if (recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      recordFile.write(text.data(), static_cast<qint64>(text.size()));
-    }
-  }
-
-  QString m_target;
-  QString m_partial;
-  QString m_recordPath;
-  BeginHandler m_onBegin;
-  exchange::ResumeRecord m_record;
-  std::int64_t m_askedFrom = -1;
-  QFile m_file;
-  bool m_committed = false;
-  bool m_writeFailed = false;
-};
 
 std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 

@@ -1,0 +1,116 @@
+#include "exchange/paper_file.h"
+
+#include "exchange/download_folder.h"
+#include "net/http_client.h"
+#include "net/http_text.h"
+#include "platform/internet_mark.h"
+
+#include <QFileInfo>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace exchange {
+namespace {
+
+constexpr qint64 kMostARecordHolds = 4096;
+
+}  // namespace
+
+PaperFileSink::PaperFileSink(const QString& target, BeginHandler onBegin)
+    : m_target(target),
+      m_partial(PartialPaperPath(target)),
+      m_recordPath(ResumeRecordPath(m_partial)),
+      m_onBegin(std::move(onBegin)) {
+  if (!QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
+  QFile recordFile(m_recordPath);
+  if (recordFile.open(QIODevice::ReadOnly)) {
+    const QByteArray text = recordFile.read(kMostARecordHolds);
+    if (auto record = ParseResumeRecord(std::string_view(text.constData(), text.size()))) m_record = *record;
+  }
+  const qint64 kept = QFileInfo(m_partial).size();
+  if (!m_record.validator.empty() && kept > 0 && (m_record.total < 0 || kept < m_record.total)) m_askedFrom = kept;
+}
+
+PaperFileSink::~PaperFileSink() {
+  m_file.close();
+  if (!m_committed && (m_writeFailed || m_record.validator.empty() || QFileInfo(m_partial).size() == 0)) Discard();
+}
+
+HeaderList PaperFileSink::RequestHeaders() const {
+  return m_askedFrom < 0 ? HeaderList{} : ResumeHeaders(m_askedFrom, m_record);
+}
+
+void PaperFileSink::Begin(const net::ResponseHead& head) {
+  const ResumeAnswer answer =
+      ReadResumeAnswer(m_askedFrom, m_record.total, head.Code, net::HeaderValue(head.HeaderLines, "Content-Range"));
+  if (answer == ResumeAnswer::kRestart) throw StartAgain();
+  std::int64_t kept = 0;
+  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+  if (answer == ResumeAnswer::kAppend) {
+    kept = m_askedFrom;
+    mode |= QIODevice::Append;
+    if (m_record.total < 0) m_record.total = ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
+  } else {
+    mode |= QIODevice::Truncate;
+    m_record = {ValidatorOf(head.HeaderLines), head.ContentLength};
+    // Without a validator nothing of this answer can be resumed: no record, and the partial file goes if it breaks.
+    if (m_record.validator.empty()) {
+      QFile::remove(m_recordPath);
+    } else {
+      WriteRecord();
+    }
+  }
+  m_file.setFileName(m_partial);
+  if (!m_file.open(mode)) {
+    m_writeFailed = true;
+    throw DownloadFailed();
+  }
+  if (kept > 0 && m_file.size() != kept) throw StartAgain();
+  if (m_onBegin) m_onBegin(kept, m_record.total);
+}
+
+void PaperFileSink::Append(const char* data, std::size_t size) {
+  if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+    m_writeFailed = true;
+    throw DownloadFailed();
+  }
+}
+
+// Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
+// (MoveFileEx with MOVEFILE_REPLACE_EXISTING on Windows), so there is no moment without a paper under that name.
+// The mark of the Internet goes on under the final name, before the row turns "打开" (Wine keeps a stream as a file
+// of its own beside the paper, which a rename would leave behind under the temporary name).
+void PaperFileSink::Commit(std::string_view sourceUrl) {
+  m_file.close();
+  if (m_file.error() != QFileDevice::NoError) {
+    m_writeFailed = true;
+    throw DownloadFailed();
+  }
+  if (m_record.total >= 0 && QFileInfo(m_partial).size() != m_record.total) throw StartAgain();
+  const std::filesystem::path target = QFileInfo(m_target).filesystemFilePath();
+  std::error_code error;
+  std::filesystem::rename(QFileInfo(m_partial).filesystemFilePath(), target, error);
+  if (error) throw DownloadFailed();
+  m_committed = true;
+  QFile::remove(m_recordPath);
+  platform::MarkFromInternet(target, sourceUrl);
+}
+
+void PaperFileSink::Discard() {
+  m_file.close();
+  QFile::remove(m_partial);
+  QFile::remove(m_recordPath);
+}
+
+void PaperFileSink::WriteRecord() {
+  QFile recordFile(m_recordPath);
+  const std::string text = ResumeRecordText(m_record);
+  // A record that cannot be written only costs the resume; the download itself goes on.
+  if (recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    recordFile.write(text.data(), static_cast<qint64>(text.size()));
+  }
+}
+
+}  // namespace exchange
