@@ -7,13 +7,49 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace ui {
 namespace {
 
 constexpr qint64 kMsPerSecond = 1000;
-constexpr qint64 kMsPerDay = 24LL * 60 * 60 * kMsPerSecond;
+constexpr qint64 kSecondsPerDay = 24LL * 60 * 60;
+constexpr qint64 kMsPerDay = kSecondsPerDay * kMsPerSecond;
+
+// Whether [from, to) holds a time that falls on `timeOfDayMs` modulo a day. The width is taken unsigned, so even a
+// clock that jumped by centuries cannot overflow it.
+bool HoldsTimeOfDay(qint64 from, qint64 to, qint64 timeOfDayMs) {
+  const quint64 width = static_cast<quint64>(to) - static_cast<quint64>(from);
+  if (width >= static_cast<quint64>(kMsPerDay)) {
+    return true;
+  }
+  qint64 offset = (timeOfDayMs - from % kMsPerDay) % kMsPerDay;
+  if (offset < 0) {
+    offset += kMsPerDay;
+  }
+  return static_cast<quint64>(offset) < width;
+}
+
+// Whether the count entered the reading `seconds` while its remaining time went from `fromMs` to `toMs`, the reading
+// at `fromMs` itself excluded. Counting down, a reading begins at its last millisecond (28 999 ms already reads 28);
+// past zero the count goes up and a reading begins at its first (-28 000 ms). The 0 reading spans zero: one entry.
+bool Entered(int seconds, qint64 fromMs, qint64 toMs) {
+  if (seconds < 0 || seconds >= kSecondsPerDay) {
+    return false;
+  }
+  if (toMs > fromMs) {
+    // The clock was set back: a reading the count lands on anew fires, one it only stepped back over does not.
+    return ReadingSeconds(toMs) == seconds && ReadingSeconds(fromMs) != seconds;
+  }
+  const qint64 readingMs = seconds * kMsPerSecond;
+  const qint64 countingDownFrom = std::max<qint64>(toMs, 1);
+  if (countingDownFrom < fromMs && HoldsTimeOfDay(countingDownFrom, fromMs, readingMs + kMsPerSecond - 1)) {
+    return true;
+  }
+  const qint64 countingUpTo = std::min<qint64>(fromMs, seconds == 0 ? 0 : 1);
+  return toMs < countingUpTo && HoldsTimeOfDay(toMs, countingUpTo, -readingMs);
+}
 
 }  // namespace
 
@@ -39,7 +75,9 @@ CountdownTrigger::CountdownTrigger(QTimer& timer, QLineEdit& field, NowSource no
 void CountdownTrigger::Arm() {
   m_timer.stop();
   m_start = Now();
-  m_readingSeconds = -1;
+  m_remainingMs = kCountdownStartMs;
+  m_ticked = false;
+  m_fired.clear();
   m_timer.start();
 }
 
@@ -65,18 +103,27 @@ void CountdownTrigger::Tick() {
   if (!m_start.isValid() || !Running()) {
     return;
   }
-  const qint64 remainingMs = kCountdownStartMs + Now().msecsTo(m_start);
-  m_readingSeconds = ReadingSeconds(remainingMs);
-  m_field.setText(FormatReading(remainingMs, m_longTimeFormat));
+  m_previousRemainingMs = m_remainingMs;
+  m_remainingMs = kCountdownStartMs + Now().msecsTo(m_start);
+  m_ticked = true;
+  m_fired.clear();
+  m_field.setText(FormatReading(m_remainingMs, m_longTimeFormat));
 }
 
 QString CountdownTrigger::Reading() const {
   return m_field.text().trimmed();
 }
 
-bool CountdownTrigger::Fires(int seconds) const {
+bool CountdownTrigger::Fires(int seconds) {
   // Ticks are queued, so one may still be delivered after the action stopped the timer: it must not run the action.
-  return Running() && !m_busy && m_readingSeconds == seconds;
+  if (!Running() || m_busy || !m_ticked || std::ranges::find(m_fired, seconds) != m_fired.end()) {
+    return false;
+  }
+  if (!Entered(seconds, m_previousRemainingMs, m_remainingMs)) {
+    return false;
+  }
+  m_fired.push_back(seconds);
+  return true;
 }
 
 QDateTime CountdownTrigger::Now() const {

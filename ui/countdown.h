@@ -5,15 +5,24 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <vector>
 
 class QLineEdit;
 class QTimer;
 
-// The countdown trigger every network window uses: armed on show, ticked once a second by the window's CountdownTimer, it
-// writes the remaining time into the window's countdown field in the user's long time format and fires the window's
-// action when the reading it wrote is a trigger reading. The firing is decided from the time the reading stands for,
-// never from its text, so a 12-hour clock ("12:00:28 AM") or another separator fires at the same moments. Windows never start network work from the show itself, and the same readings recur 55/58 s after
-// show and again a day later while the timer still runs.
+// The countdown trigger every network window uses: armed on show, ticked once a second by the window's CountdownTimer,
+// it writes the remaining time into the window's countdown field in the user's long time format and fires the window's
+// action at trigger readings. The firing is decided from the time a reading stands for, never from its text, so a
+// 12-hour clock ("12:00:28 AM") or another separator fires at the same moments. Windows never start network work from
+// the show itself, and the same readings recur 55/58 s after show and again a day later while the timer still runs.
+//
+// A reading holds for one second and the ticks are queued timer events, so a busy machine (Wine starting up under load)
+// can deliver the one tick meant for a reading after the reading is over. Firing only when a tick lands inside the
+// reading would then postpone the main window's checks, or a task window's action, by some 50 s to the repeat. So a
+// tick fires every trigger reading the count entered since the previous tick (or since the arming), and each entry
+// fires at most once: a second tick inside the same reading, or a second look from another code path, finds it spent.
+// A reading entered while the window's action runs may still fire once the action has returned, but only until the next
+// tick: firings are never saved up, or an action that outlasted its repeat would run again after it.
 //
 // Wiring, for a window author:
 //   constructor:  m_countdown(CountdownTimer, CountdownText);
@@ -63,10 +72,11 @@ class CountdownTrigger {
   void Tick();
   // The field as the user sees it, trimmed.
   QString Reading() const;
-  // True when the timer runs, the last tick's reading is `seconds` and no action of this window is running. Asked
-  // anew on each call, so a handler that tests a second reading after its first action sees what nested ticks
-  // brought meanwhile.
-  bool Fires(int seconds) const;
+  // True when the timer runs, no action of this window is running and the last tick entered the reading `seconds`
+  // (landed in it, or passed it since the tick before) without that entry having fired yet. A true answer spends the
+  // entry. Asked anew on each call, so a handler that tests a second reading after its first action sees what nested
+  // ticks brought meanwhile.
+  bool Fires(int seconds);
 
   // While an action of this window runs (its request pumps the event queue, so ticks keep arriving), further firings
   // are skipped rather than starting a second request on the window's one HTTP client. Scope the request, not a
@@ -96,8 +106,13 @@ class CountdownTrigger {
   NowSource m_now;
   QString m_longTimeFormat;
   QDateTime m_start;
-  // The last tick's reading in seconds; none before the first tick.
-  int m_readingSeconds = -1;
+  // The remaining time at the tick before the last (at the arming for the first tick) and at the last tick; the
+  // readings entered between them are the ones the last tick may fire.
+  qint64 m_previousRemainingMs = kCountdownStartMs;
+  qint64 m_remainingMs = kCountdownStartMs;
+  bool m_ticked = false;
+  // The readings the last tick has fired already.
+  std::vector<int> m_fired;
   bool m_busy = false;
 };
 

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace platform {
@@ -15,17 +19,44 @@ using Outcome = FolderLock::Outcome;
 
 constexpr std::uintptr_t kOwnWindow = 77;
 
-fs::path FreshFolder(const std::string& name) {
-  const fs::path folder = fs::temp_directory_path() / name;
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  return folder;
-}
+constexpr int kScratchNameTries = 100;
+
+// A folder of the test's own under the temp folder, removed with it: two runs at once, or what a crashed run left,
+// never share one. create_directory makes it only where nothing stood, so a taken name is passed over, not reused.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device entropy;
+    // Mixed with the clock: some toolchains' random_device repeats its sequence from run to run.
+    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::mt19937_64 names(entropy() ^ ticks);
+    for (int attempt = 0; attempt < kScratchNameTries && m_path.empty(); ++attempt) {
+      const fs::path candidate = fs::temp_directory_path() / ("vextal-folder-lock-" + std::to_string(names()));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) {
+        m_path = candidate;
+      }
+    }
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    if (!m_path.empty()) fs::remove_all(m_path, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  // Empty when no folder could be made.
+  const fs::path& Path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
 
 TEST(FolderLock, OneProgramHoldsTheFolderAndAKilledOneLeavesItFree) {
-  const fs::path folder = FreshFolder("vextal-folder-lock");
+  const ScratchFolder scratch;
+  ASSERT_FALSE(scratch.Path().empty());
   // Its folder does not exist yet, as on a first start.
-  const fs::path file = folder / "data" / "vextal.lock";
+  const fs::path file = scratch.Path() / "data" / "vextal.lock";
   testsupport::FolderHolder holder(file);
   ASSERT_TRUE(holder.Holds());
 
@@ -55,8 +86,6 @@ TEST(FolderLock, OneProgramHoldsTheFolderAndAKilledOneLeavesItFree) {
 
   // A file where its folder should be: the lock cannot be had at all, which is not somebody else holding it.
   EXPECT_EQ(third.Acquire(file / "vextal.lock"), Outcome::kUnavailable);
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
 }
 
 TEST(FolderLock, OnlyAWholeRecordNamesAWindow) {
@@ -72,9 +101,9 @@ TEST(FolderLock, OnlyAWholeRecordNamesAWindow) {
       {"123\n", false},
       {"123 456 7\n", false},
   };
-  const fs::path folder = FreshFolder("vextal-folder-record");
-  fs::create_directories(folder);
-  const fs::path file = folder / "vextal.lock";
+  const ScratchFolder scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const fs::path file = scratch.Path() / "vextal.lock";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     std::ofstream(file, std::ios::binary | std::ios::trunc) << c.text;
@@ -85,8 +114,6 @@ TEST(FolderLock, OnlyAWholeRecordNamesAWindow) {
       EXPECT_EQ(recorded->window, 456U);
     }
   }
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
 }
 
 }  // namespace

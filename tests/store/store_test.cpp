@@ -469,30 +469,34 @@ TEST_F(CatalogueTest, ListsKeepTheirOrderExactlyWhereNoIndexWalkServesIt) {
   const store::ListQuery all;
   const store::ListQuery exam = store::ExamFilterStatement(QStringLiteral("高考"));
   const store::ListQuery search = store::SearchStatement(QStringLiteral("高考"), QStringLiteral("申论"));
+  // The key of the walk: the exam's index or the ids themselves, which the engine names "INTEGER PRIMARY KEY".
+  const char* const byExam = "VXT_TM_F_KM";
+  const char* const byId = "PRIMARY KEY";
   struct Case {
     const char* label;
     store::ListQuery list;
     bool keeps;
+    const char* walk;  // for a list not kept: what its page walks along
   };
   const Case cases[] = {
-      {"default list", store::DefaultListStatement(), false},
-      {"append target", store::AppendTargetStatement(), false},
-      {"whole catalogue", all, false},
-      {"exam", exam, false},
-      {"exam, oldest first", store::SortedStatement(exam, "f_id", Qt::AscendingOrder), false},
-      {"exam, newest first", store::SortedStatement(exam, "F_ID", Qt::DescendingOrder), false},
-      {"exam by its exam", store::SortedStatement(exam, "F_KM", Qt::DescendingOrder), false},
+      {"default list", store::DefaultListStatement(), false, byId},
+      {"append target", store::AppendTargetStatement(), false, byId},
+      {"whole catalogue", all, false, byId},
+      {"exam", exam, false, byExam},
+      {"exam, oldest first", store::SortedStatement(exam, "f_id", Qt::AscendingOrder), false, byExam},
+      {"exam, newest first", store::SortedStatement(exam, "F_ID", Qt::DescendingOrder), false, byExam},
+      {"exam by its exam", store::SortedStatement(exam, "F_KM", Qt::DescendingOrder), false, byExam},
       {"newest 100, oldest first", store::SortedStatement(store::DefaultListStatement(), "F_id", Qt::AscendingOrder),
-       false},
-      {"search", store::SearchStatement({}, QStringLiteral("申论")), true},
-      {"search in an exam", search, true},
-      {"search, oldest first", store::SortedStatement(search, "F_id", Qt::AscendingOrder), true},
-      {"exam by status", store::SortedStatement(exam, "F_ZT", Qt::AscendingOrder), true},
-      {"exam by server number", store::SortedStatement(exam, "F_bh", Qt::DescendingOrder), true},
-      {"whole catalogue by exam", store::SortedStatement(all, "F_KM", Qt::AscendingOrder), true},
+       false, byId},
+      {"search", store::SearchStatement({}, QStringLiteral("申论")), true, ""},
+      {"search in an exam", search, true, ""},
+      {"search, oldest first", store::SortedStatement(search, "F_id", Qt::AscendingOrder), true, ""},
+      {"exam by status", store::SortedStatement(exam, "F_ZT", Qt::AscendingOrder), true, ""},
+      {"exam by server number", store::SortedStatement(exam, "F_bh", Qt::DescendingOrder), true, ""},
+      {"whole catalogue by exam", store::SortedStatement(all, "F_KM", Qt::AscendingOrder), true, ""},
       {"newest 100 by title", store::SortedStatement(store::DefaultListStatement(), "F_SJMC", Qt::AscendingOrder),
-       true},
-      {"high-water mark", store::HighWaterMarkStatement(), true},
+       true, ""},
+      {"high-water mark", store::HighWaterMarkStatement(), true, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(store::KeepsOrder(c.list), c.keeps) << c.label;
@@ -506,10 +510,14 @@ TEST_F(CatalogueTest, ListsKeepTheirOrderExactlyWhereNoIndexWalkServesIt) {
       ASSERT_TRUE(plan.exec()) << c.label;
       QString steps;
       while (plan.next()) steps += plan.value(3).toString() + QLatin1Char('\n');
+      // The plan's wording moves between engine versions ("SCAN TABLE t" became "SCAN t"; a partial sort reads "RIGHT
+      // PART OF ORDER BY" in one and "LAST TERM OF ORDER BY" in another), so only what every version says is
+      // matched: a sort's temporary b-tree, and the name of the index or key a walk goes along.
       const bool searches = c.list.rows == store::ListQuery::Rows::TitleSearch;
-      EXPECT_EQ(steps.contains("TEMP B-TREE"), c.keeps && !searches)
+      EXPECT_EQ(steps.contains(QLatin1String("TEMP B-TREE"), Qt::CaseInsensitive), c.keeps && !searches)
           << c.label << (reversed ? ", reversed: " : ": ") << steps.toStdString();
-      EXPECT_TRUE(c.keeps || !steps.contains("SCAN")) << c.label << ": " << steps.toStdString();
+      EXPECT_TRUE(c.keeps || steps.contains(QLatin1String(c.walk), Qt::CaseInsensitive))
+          << c.label << (reversed ? ", reversed: " : ": ") << steps.toStdString();
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace {
@@ -36,102 +37,120 @@ struct Countdown {
   ui::CountdownTrigger trigger;
 };
 
-// Which trigger reading a tick at each elapsed time lands on, in a one-digit-hour and a two-digit-hour format.
-TEST(CountdownTrigger, FiresOnlyWhileATriggerReadingHolds) {
+// One tick after another, each landing at its elapsed time: what the field shows and which trigger reading fires.
+TEST(CountdownTrigger, FiresEachTriggerReadingOnceAsTheCountEntersIt) {
   struct Case {
     qint64 elapsedMs;
     int fires;  // 28, 25 or 0
     const char* oneDigit;
+    const char* twelveHour;
   };
   const Case cases[] = {
-      {0, 0, "0:00:30"},
-      {1000, 0, "0:00:29"},
-      {1001, 28, "0:00:28"},
-      {1500, 28, "0:00:28"},
-      {2000, 28, "0:00:28"},
-      {2001, 0, "0:00:27"},
-      {4000, 0, "0:00:26"},
-      {4001, 25, "0:00:25"},
-      {5000, 25, "0:00:25"},
-      {5001, 0, "0:00:24"},
-      {30000, 0, "0:00:00"},
-      {32000, 0, "0:00:02"},
-      {54999, 0, "0:00:24"},
-      {55000, 25, "0:00:25"},
-      {55999, 25, "0:00:25"},
-      {56000, 0, "0:00:26"},
-      {57999, 0, "0:00:27"},
-      {58000, 28, "0:00:28"},
-      {58999, 28, "0:00:28"},
-      {59000, 0, "0:00:29"},
-      {60 * 60 * 1000, 0, "0:59:30"},
-      {kDayMs - 1, 0, "23:59:29"},
-      {kDayMs + 2000, 0, "23:59:32"},
-      {kDayMs + 5000, 0, "23:59:35"},
-      {kDayMs + 55500, 25, "0:00:25"},
-      {kDayMs + 58500, 28, "0:00:28"},
+      {0, 0, "0:00:30", "12:00:30 AM"},
+      {1000, 0, "0:00:29", "12:00:29 AM"},
+      {1001, 28, "0:00:28", "12:00:28 AM"},
+      {1500, 0, "0:00:28", "12:00:28 AM"},  // the same reading again: spent
+      {2000, 0, "0:00:28", "12:00:28 AM"},
+      {2001, 0, "0:00:27", "12:00:27 AM"},
+      {4000, 0, "0:00:26", "12:00:26 AM"},
+      {4001, 25, "0:00:25", "12:00:25 AM"},
+      {5000, 0, "0:00:25", "12:00:25 AM"},
+      {5001, 0, "0:00:24", "12:00:24 AM"},
+      {30000, 0, "0:00:00", "12:00:00 AM"},
+      {32000, 0, "0:00:02", "12:00:02 AM"},
+      {54999, 0, "0:00:24", "12:00:24 AM"},
+      {55000, 25, "0:00:25", "12:00:25 AM"},
+      {55999, 0, "0:00:25", "12:00:25 AM"},
+      {56000, 0, "0:00:26", "12:00:26 AM"},
+      {57999, 0, "0:00:27", "12:00:27 AM"},
+      {58000, 28, "0:00:28", "12:00:28 AM"},
+      {58999, 0, "0:00:28", "12:00:28 AM"},
+      {59000, 0, "0:00:29", "12:00:29 AM"},
+      {60 * 60 * 1000, 0, "0:59:30", "12:59:30 AM"},
+      {kDayMs - 1, 0, "23:59:29", "11:59:29 PM"},
+      {kDayMs + 2000, 0, "23:59:32", "11:59:32 PM"},
+      {kDayMs + 5000, 0, "23:59:35", "11:59:35 PM"},
+      {kDayMs + 55500, 25, "0:00:25", "12:00:25 AM"},
+      {kDayMs + 58500, 28, "0:00:28", "12:00:28 AM"},
   };
-  // The user's long time format only decides what the field shows: "h:mm:ss tt" (English Windows), "tt hh:mm:ss"
-  // (zh-TW) and "H.mm.ss" read differently, and fire at the same moments.
-  for (const char* format : {"H:mm:ss", "HH:mm:ss", "h:mm:ss AP", "AP hh:mm:ss", "H.mm.ss"}) {
-    Countdown c{QString::fromLatin1(format)};
+  // The user's long time format only decides what the field shows: a 12-hour clock fires at the same moments.
+  struct Format {
+    const char* format;
+    const char* Case::*expected;
+  };
+  for (const Format& f : {Format{"H:mm:ss", &Case::oneDigit}, Format{"h:mm:ss AP", &Case::twelveHour}}) {
+    Countdown c{QString::fromLatin1(f.format)};
     c.Show();
     for (const Case& tc : cases) {
-      SCOPED_TRACE(testing::Message() << format << " at " << tc.elapsedMs << " ms");
+      SCOPED_TRACE(testing::Message() << f.format << " at " << tc.elapsedMs << " ms");
       c.At(tc.elapsedMs);
       c.trigger.Tick();
-      const QTime reading = QTime::fromString(QString::fromLatin1(tc.oneDigit), QStringLiteral("H:mm:ss"));
-      EXPECT_EQ(c.field.text(), reading.toString(QString::fromLatin1(format)));
+      EXPECT_EQ(c.field.text(), QString::fromLatin1(tc.*f.expected));
       EXPECT_EQ(c.trigger.Fires(ui::kReading28), tc.fires == 28);
       EXPECT_EQ(c.trigger.Fires(ui::kReading25), tc.fires == 25);
     }
   }
 }
 
-// The elapsed times at which a window's handler would act, for a series of ticks.
-std::vector<qint64> Firings(Countdown& c, const std::vector<qint64>& ticks, int reading) {
-  std::vector<qint64> fired;
+// What a window's handler would act on for a series of ticks, as "reading@ms". Every tick asks each reading twice, as
+// two code paths of one handler may: an entry fires once.
+std::vector<std::string> Firings(Countdown& c, const std::vector<qint64>& ticks) {
+  std::vector<std::string> fired;
   for (qint64 t : ticks) {
     c.At(t);
     c.trigger.Tick();
-    if (c.trigger.Fires(reading)) {
-      fired.push_back(t);
+    for (int reading : {ui::kReading28, ui::kReading28, ui::kReading25, ui::kReading25}) {
+      if (c.trigger.Fires(reading)) {
+        fired.push_back(std::to_string(reading) + "@" + std::to_string(t));
+      }
     }
   }
   return fired;
 }
 
-std::vector<qint64> TicksEverySecond(qint64 first, qint64 last) {
+std::vector<qint64> TicksEvery(qint64 periodMs, qint64 first, qint64 last) {
   std::vector<qint64> ticks;
-  for (qint64 t = first; t <= last; t += 1000) {
+  for (qint64 t = first; t <= last; t += periodMs) {
     ticks.push_back(t);
   }
   return ticks;
 }
 
-TEST(CountdownTrigger, OnTimeTicksFireOnceAndRepeatOnceInTheFirstMinutes) {
+std::vector<qint64> Joined(std::vector<qint64> head, const std::vector<qint64>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+TEST(CountdownTrigger, EachReadingFiresOncePerSpanHoweverLateTheTicksCome) {
+  constexpr qint64 kTenMinutesMs = 10 * 60 * 1000;
   struct Case {
     const char* label;
     std::vector<qint64> ticks;
-    int reading;
-    std::vector<qint64> expected;
+    std::vector<std::string> expected;
   };
-  std::vector<qint64> late = {1000};
-  for (qint64 t : TicksEverySecond(2100, 10 * 60 * 1000)) {
-    late.push_back(t);
-  }
   const Case cases[] = {
-      {"punctual ticks, 28", TicksEverySecond(1050, 10 * 60 * 1000), ui::kReading28, {1050, 58050}},
-      {"punctual ticks, 25", TicksEverySecond(1050, 10 * 60 * 1000), ui::kReading25, {4050, 55050}},
-      {"ticks at the second's edge, 28", TicksEverySecond(1000, 10 * 60 * 1000), ui::kReading28, {2000, 58000}},
-      {"a late tick skips the first run", late, ui::kReading28, {58100}},
-      {"the late tick does not touch the 25 reading", late, ui::kReading25, {4100, 55100}},
+      {"punctual ticks", TicksEvery(1000, 1050, kTenMinutesMs), {"28@1050", "25@4050", "25@55050", "28@58050"}},
+      {"ticks at the second's edge", TicksEvery(1000, 1000, kTenMinutesMs),
+       {"28@2000", "25@5000", "25@55000", "28@58000"}},
+      {"ticks 1.6 s apart", TicksEvery(1600, 900, kTenMinutesMs), {"28@2500", "25@4100", "25@55300", "28@58500"}},
+      {"ticks 2.7 s apart", TicksEvery(2700, 700, kTenMinutesMs), {"28@3400", "25@6100", "25@57400", "28@60100"}},
+      {"ticks 2.7 s apart, a day on", TicksEvery(2700, 700, kDayMs + 61000),
+       {"28@3400", "25@6100", "25@57400", "28@60100", "25@86457400", "28@86460100"}},
+      {"a first tick after the 28 reading", Joined({1000}, TicksEvery(1000, 2100, kTenMinutesMs)),
+       {"28@2100", "25@4100", "25@55100", "28@58100"}},
+      {"one tick late past both readings", Joined({900}, TicksEvery(1000, 5200, kTenMinutesMs)),
+       {"28@5200", "25@5200", "25@55200", "28@58200"}},
+      {"one tick late past both repeats", Joined(TicksEvery(1000, 1050, 54050), TicksEvery(1000, 59500, kTenMinutesMs)),
+       {"28@1050", "25@4050", "28@59500", "25@59500"}},
+      {"a tick after the machine slept for days", {1500, 3 * kDayMs}, {"28@1500", "28@259200000", "25@259200000"}},
+      {"a clock set back within a reading", {1500, 1200, 1900}, {"28@1500"}},
+      {"a clock set back onto a reading", {1500, 4500, 1500}, {"28@1500", "25@4500", "28@1500"}},
   };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.label);
     Countdown c;
     c.Show();
-    EXPECT_EQ(Firings(c, tc.ticks, tc.reading), tc.expected);
+    EXPECT_EQ(Firings(c, tc.ticks), tc.expected);
   }
 }
 
@@ -180,8 +199,10 @@ TEST(CountdownTrigger, DefaultsToTheClockSeam) {
   fake.now = fake.now.addMSecs(4500);
   trigger.Tick();
   ui::SetClock(nullptr);
-  // In the user's own long time format: "12:00:25 AM" on an English Windows.
-  EXPECT_EQ(trigger.Reading(), QTime(0, 0, 25).toString(ui::LongTimeFormat()));
+  // The seam's clock moved the count across midnight to its 25 reading, written in the user's own long time format,
+  // whatever that is ("12:00:25 AM" on an English Windows).
+  EXPECT_TRUE(trigger.Fires(ui::kReading25));
+  EXPECT_TRUE(trigger.Reading().contains(QStringLiteral("25"))) << trigger.Reading().toStdString();
   EXPECT_EQ(trigger.LongTimeFormatInUse(), ui::LongTimeFormat());
 }
 
@@ -190,11 +211,10 @@ TEST(CountdownTrigger, FiresFromTheTimeAReadingStandsForNotFromItsText) {
   c.Show();
   c.At(1500);
   c.trigger.Tick();
-  c.field.setText(QStringLiteral("12:00:28 AM"));
-  EXPECT_TRUE(c.trigger.Fires(ui::kReading28));
+  c.field.setText(QStringLiteral("0:00:25"));
+  EXPECT_FALSE(c.trigger.Fires(ui::kReading25));
   c.field.clear();
   EXPECT_TRUE(c.trigger.Fires(ui::kReading28));
-  EXPECT_FALSE(c.trigger.Fires(ui::kReading25));
   // A fresh show forgets the reading of the last run until its first tick.
   c.trigger.Arm();
   EXPECT_FALSE(c.trigger.Fires(ui::kReading28));
@@ -234,7 +254,9 @@ TEST(CountdownTrigger, HoldsBackFiringsWhileTheWindowsActionRuns) {
       {"a second tick in the same reading is skipped", {1800}, 1900, {28}},
       {"25 reached during the wait runs after it returns", {2500, 3500, 4500}, 4800, {28, 25}},
       {"25 passed during the wait is skipped", {2500, 3500, 4500, 5500}, 5800, {28}},
-      {"a wait past the repeat never doubles the request", TicksEverySecond(2500, 60500), 60800, {28}},
+      {"a wait past the repeat never doubles the request", TicksEvery(1000, 2500, 60500), 60800, {28}},
+      {"25 entered by the wait's one late tick runs after it returns", {4200}, 4300, {28, 25}},
+      {"25 entered by a late tick during the wait is not held for later", {4200, 6900}, 7000, {28}},
   };
   for (const Case& tc : cases) {
     SCOPED_TRACE(tc.label);
@@ -249,6 +271,10 @@ TEST(CountdownTrigger, HoldsBackFiringsWhileTheWindowsActionRuns) {
       c.At(tc.returnAt);
     };
     c.At(1500);
+    w.OnCountdownTick();
+    // The next tick finds nothing left over from the wait.
+    w.request28 = nullptr;
+    c.At(tc.returnAt + 1000);
     w.OnCountdownTick();
     EXPECT_EQ(w.requests, tc.expected);
     EXPECT_FALSE(c.trigger.Busy());
@@ -284,6 +310,8 @@ TEST(CountdownReading, FormatsTheMagnitudeAsATimeOfDay) {
       {-(kDayMs + 25500), "H:mm:ss", "0:00:25"},
       {-(10 * 3600 * 1000LL + 28000), "H:mm:ss", "10:00:28"},
       {28000, "h:mm:ss AP", "12:00:28 AM"},
+      {-25000, "AP hh:mm:ss", "AM 12:00:25"},
+      {28000, "H.mm.ss", "0.00.28"},
       {std::numeric_limits<qint64>::min(), "H:mm:ss", "7:12:55"},
   };
   for (const Case& tc : cases) {
