@@ -29,6 +29,7 @@ const char kNotConnected[] = "Not Connected";
 const char kReadTimeout[] = "Read Timeout";
 const char kLineTooLong[] = "Max line length exceeded.";
 const char kConnectTimedOut[] = "Connect timed out.";
+const char kCancelled[] = "Operation cancelled.";
 const char kCannotAllocate[] = "Cannot allocate socket.";
 const char kCannotBind[] = "Could not bind socket. Address and port are already in use.";
 
@@ -154,6 +155,14 @@ void Connection::ThrowIfNotOpen() const {
   if (m_state == State::SocketClosed) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
 }
 
+void Connection::ThrowIfCancelled() {
+  if (!m_cancelRequested) return;
+  m_cancelRequested = false;
+  // Bytes already received stay readable: a body sink may keep them for a later range.
+  CloseSocket();
+  throw HttpClientError(ErrorKind::Cancelled, kCancelled);
+}
+
 void Connection::Connect(const std::string& host, int port, int readTimeout, int connectLimitMs) {
   Release();
   sock::Handle handle = sock::CreateTcp();
@@ -193,9 +202,13 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
     int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
     bool finished = WaitForConnectThread(
         limit, slice, [&job](int ms) { job->SleepUnlessFinished(ms); },
-        [] { PumpRequest(true); }, [&job] { return job->finished.load(); });
-    if (!finished) job->stop.store(true);
+        [] { PumpRequest(true); }, [this, &job] { return job->finished.load() || m_cancelRequested; });
+    if (!job->finished.load()) job->stop.store(true);
     worker.join();
+    if (m_cancelRequested) {
+      sock::Close(handle);
+      ThrowIfCancelled();
+    }
     if (!finished) {
       sock::Close(handle);
       throw HttpClientError(ErrorKind::ConnectTimedOut, kConnectTimedOut);
@@ -227,6 +240,7 @@ bool Connection::WaitForData(int limitMs) {
     // Taken before the pump: a handler it runs may make socket calls of its own and overwrite the error.
     const int error = rc < 0 ? sock::LastError() : 0;
     PumpRequest(rc <= 0);
+    ThrowIfCancelled();
     if (rc < 0) {
       // A wait that fails outright would fail again at once: end it rather than spin.
       CloseSocket();
@@ -297,6 +311,7 @@ void Connection::Send(const std::string& bytes) {
     long n = sock::Send(m_socket, bytes.data() + sent, bytes.size() - sent);
     const int error = n < 0 ? sock::LastError() : 0;
     PumpRequest(false);
+    ThrowIfCancelled();
     if (n == 0) {
       CloseSocket();
       // Bytes already received are the peer's answer; let the head reader have them.

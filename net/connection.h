@@ -54,12 +54,20 @@ class Connection {
   // Shuts down sending and closes; reads and sends fail with NotConnected until the next Connect.
   void Release();
 
+  // Asked by a handler the pump runs while this connection waits (a connect, a wait for data, a send): the wait ends
+  // when the pump returns, failing with Cancelled, and the socket is closed (bytes received stay readable). Stays asked until it has ended a
+  // wait or is cleared.
+  void Cancel() { m_cancelRequested = true; }
+  void ClearCancel() { m_cancelRequested = false; }
+
  private:
   // Closes the socket after the peer's close or a failure; buffered bytes stay readable.
   void CloseSocket();
   // True when data arrived within the limit (0 = none), pumping in IdleTimeOut slices on the UI thread.
   bool WaitForData(int limitMs);
   void ThrowIfNotOpen() const;
+  // After every pump: a cancel a handler asked for ends the wait here.
+  void ThrowIfCancelled();
 
   sock::Handle m_socket;
   State m_state = State::Released;
@@ -70,6 +78,7 @@ class Connection {
   std::size_t m_begin = 0;
   std::size_t m_end = 0;
   std::size_t m_scanned = 0;  // bytes from m_begin already searched for LF
+  bool m_cancelRequested = false;
 };
 
 // The UI thread's wait for the connect thread: slices of sliceMs, a pump request after each, until the thread has

@@ -90,6 +90,7 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
   // A handler run by the pump inside one of our own gets would interleave two responses on one connection.
   if (m_busy) throw HttpClientError(ErrorKind::ClientBusy, kBusyMessage);
   BusyGuard busy(m_busy);
+  m_connection.ClearCancel();
   UrlParts parts = SplitUrl(url);
   int port = PortFor(parts, Port);
   m_waitLimit = ReadTimeout;
@@ -106,6 +107,10 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
     throw;
   }
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
+}
+
+void HttpClient::Cancel() {
+  if (m_busy) m_connection.Cancel();
 }
 
 bool HttpClient::KeepAliveAfterLastResponse() const {
@@ -142,7 +147,10 @@ void HttpClient::ChooseConnection(const std::string& host, int port) {
   }
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
   if (m_connection.IsOpen()) m_connection.Probe();
-  if (!m_connection.IsOpen()) m_connection.Connect(host, port, ReadTimeout, ConnectTimeLimit);
+  if (!m_connection.IsOpen()) {
+    // Handing the connect limit over as its read limit keeps the connect on its own limit when a read limit is set.
+    m_connection.Connect(host, port, ReadTimeout > 0 ? ConnectTimeLimit : 0, ConnectTimeLimit);
+  }
 }
 
 std::string HttpClient::BuildRequest(const UrlParts& url) {
@@ -275,18 +283,29 @@ void HttpClient::ReadCount(BodySink& sink, std::uint64_t count) {
       remaining -= withHead;
       DoWork(WorkMode::wmRead, static_cast<std::int64_t>(withHead));
     }
-    while (remaining > 0) {
-      std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, RecvBufferSize));
-      while (m_connection.Buffered() < piece) {
-        // A body shorter than announced is a broken transfer, not a complete one.
-        if (!m_connection.IsOpen() || !m_connection.ReceiveMore(m_waitLimit, RecvBufferSize)) {
-          throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+    try {
+      while (remaining > 0) {
+        std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, RecvBufferSize));
+        while (m_connection.Buffered() < piece) {
+          // A body shorter than announced is a broken transfer, not a complete one.
+          if (!m_connection.IsOpen() || !m_connection.ReceiveMore(m_waitLimit, RecvBufferSize)) {
+            throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
+          }
         }
+        sink.Append(m_connection.BufferedData(), piece);
+        m_connection.Consume(piece);
+        remaining -= piece;
+        DoWork(WorkMode::wmRead, static_cast<std::int64_t>(piece));
       }
-      sink.Append(m_connection.BufferedData(), piece);
-      m_connection.Consume(piece);
-      remaining -= piece;
-      DoWork(WorkMode::wmRead, static_cast<std::int64_t>(piece));
+    } catch (const HttpClientError&) {
+      // The start of a piece that will never be whole still goes to the sink, unreported: a download that resumes
+      // from what its sink kept then asks for none of these bytes again.
+      const std::size_t held = static_cast<std::size_t>(std::min<std::uint64_t>(m_connection.Buffered(), remaining));
+      if (held > 0) {
+        sink.Append(m_connection.BufferedData(), held);
+        m_connection.Consume(held);
+      }
+      throw;
     }
   });
 }

@@ -61,6 +61,11 @@ class HttpClient {
   // Streams the body into sink as it arrives.
   void Get(const std::string& url, BodySink& sink);
 
+  // For a handler the pump runs while this client's get waits (a user's "cancel"): the get ends within one pump slice
+  // with Cancelled and drops its connection. Nothing happens when no get runs.
+  void Cancel();
+  bool Busy() const { return m_busy; }
+
   // Configuration; the defaults are what every window uses.
   RequestSettings Request;
   HttpVersion ProtocolVersion = HttpVersion::pv1_1;
@@ -69,7 +74,9 @@ class HttpClient {
   std::size_t MaxLineLength = 16384;
   std::size_t RecvBufferSize = 32768;
   int Port = 80;                   // when the URL names none
-  int ConnectTimeLimit = 120000;   // ms a connect may take while the UI is pumped (and ReadTimeout is 0)
+  // ms a connect may take; it runs on a connect thread when the UI is pumped or a read limit is set. A read limit
+  // bounds the silence of a connected server, not how long a handshake may take on a slow network.
+  int ConnectTimeLimit = 120000;
   // Sent after the standard headers with every get until changed (a download's Range and If-Range).
   std::vector<std::pair<std::string, std::string>> ExtraHeaders;
 

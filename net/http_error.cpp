@@ -23,6 +23,7 @@ const char* ErrorKindName(ErrorKind kind) {
     case ErrorKind::MalformedChunk: return "MalformedChunk";
     case ErrorKind::HeadTooLarge: return "HeadTooLarge";
     case ErrorKind::BodyTooLarge: return "BodyTooLarge";
+    case ErrorKind::Cancelled: return "Cancelled";
   }
   return "Unknown";
 }

@@ -24,6 +24,7 @@ enum class ErrorKind {
   MalformedChunk,              // a chunk-size line that is not a hexadecimal number
   HeadTooLarge,                // a response head beyond kMaxResponseHeadBytes or kMaxResponseHeadLines
   BodyTooLarge,                // a body read into memory beyond the caller's cap
+  Cancelled,                   // the caller cancelled the get while it waited
 };
 
 // The kind's name as written in ErrorKind ("ProtocolError", ...).

@@ -425,8 +425,10 @@ TEST_F(HttpClientTest, ConnectThatNeverCompletesTimesOutAtItsLimit) {
     net::sock::Connect(fillers.back(), loopback, static_cast<std::uint16_t>(port), &dontWait);
   }
   PumpScope pump(250);
-  client.ReadTimeout = 400;  // a positive read limit is the connect's limit too, and keeps a kernel that differs from hanging
-  std::future<std::chrono::steady_clock::duration> yardstick = Yardstick(client.ReadTimeout);
+  // A read limit as well: a connect keeps its own limit, and a kernel that completes the handshake does not hang here.
+  client.ConnectTimeLimit = 400;
+  client.ReadTimeout = 400;
+  std::future<std::chrono::steady_clock::duration> yardstick = Yardstick(client.ConnectTimeLimit);
   auto start = std::chrono::steady_clock::now();
   try {
     client.GetText("http://127.0.0.1:" + std::to_string(port) + "/");
@@ -607,6 +609,55 @@ TEST_F(HttpClientTest, ASilentServerKeepsTheUiServedWhileTheGetWaits) {
   HttpClientError error = CatchGet(client, server.Url("/"));
   EXPECT_EQ(error.Kind(), ErrorKind::ConnectionClosedGracefully);
   EXPECT_GE(pump.pumps, 5);
+}
+
+// A server that goes quiet, at any point of its answer, ends the get by the read limit or by the caller's cancel; the
+// bytes that came are never taken for the whole answer, yet all of them reach the sink (a download resumes after
+// them), and the next get starts on a fresh connection.
+TEST_F(HttpClientTest, ASilentServerIsGivenUpAtTheReadLimitOrWhenTheCallerCancels) {
+  struct Case {
+    const char* label;
+    Answer answer;
+    int cancelAtPump;  // 0: no cancel, the read limit ends the wait
+    ErrorKind kind;
+    std::string kept = "";
+  };
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+  const Case cases[] = {
+      {"silent before the head", {Action::Hold()}, 0, ErrorKind::ReadTimedOut},
+      {"silent inside the head", {Action::Send("HTTP/1.1 200 OK\r\nServ"), Action::Hold()}, 0, ErrorKind::ReadTimedOut},
+      {"silent inside a counted body", {Action::Send(head + "0123"), Action::Hold()}, 0, ErrorKind::ReadTimedOut, "0123"},
+      {"silent after a piece's start", {Action::Send(head), Action::Pause(50), Action::Send("45"), Action::Hold()}, 0,
+       ErrorKind::ReadTimedOut, "45"},
+      {"silent inside a body read to the close", {Action::Send("HTTP/1.1 200 OK\r\n\r\nabc"), Action::Hold()}, 0,
+       ErrorKind::ReadTimedOut, "abc"},
+      {"silent inside a chunk", {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nab"),
+                                 Action::Hold()}, 0, ErrorKind::ReadTimedOut, "ab"},
+      {"cancelled before the head", {Action::Hold()}, 3, ErrorKind::Cancelled},
+      {"cancelled inside the body", {Action::Send(head + "0123"), Action::Hold()}, 3, ErrorKind::Cancelled, "0123"},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    PumpScope pump(20);
+    fresh.ReadTimeout = c.cancelAtPump > 0 ? 0 : 300;
+    pump.onPump = [&] {
+      if (pump.pumps == c.cancelAtPump) fresh.Cancel();
+    };
+    own.Enqueue(c.answer);
+    own.Enqueue({Action::Send(OkResponse("next"))});
+    std::string kept;
+    try {
+      fresh.GetIntoBuffer(own.Url("/"), kept);
+      ADD_FAILURE() << c.label << ": the get ended as if complete";
+    } catch (const HttpClientError& error) {
+      EXPECT_STREQ(ErrorKindName(error.Kind()), ErrorKindName(c.kind)) << c.label;
+    }
+    EXPECT_EQ(kept, c.kept) << c.label;
+    EXPECT_FALSE(fresh.Connected()) << c.label;
+    pump.onPump = {};
+    EXPECT_EQ(fresh.GetText(own.Url("/")), "next") << c.label << ": a cancel or a limit must not stay with the client";
+  }
 }
 
 TEST_F(HttpClientTest, PumpOnlyWhenIdleLeavesASteadyStreamUnserved) {
