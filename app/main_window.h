@@ -106,7 +106,7 @@ class MainWindow : public QMainWindow {
   QTimer* const CountdownTimer;
   QLineEdit* const CountdownText;  // never shown
   QTimer* const SearchPause;       // the pause after typing in the search field
-  net::HttpClient Client;          // the background checks' one client, default configuration
+  net::HttpClient Client;          // the background checks' one client
   QMenu* FileMenu = nullptr;                   // 文件
   QAction* QuitAction = nullptr;               // 退出
   QAction* PaperListAction = nullptr;          // 题库列表

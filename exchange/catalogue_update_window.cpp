@@ -40,6 +40,7 @@ exchange::CatalogueUpdateWindow::CatalogueUpdateWindow(QSqlDatabase database, st
   connect(ImportButton, &QPushButton::clicked, this, [this] { ui::Guarded([this] { ImportAnswer(); }); });
 
   FollowTransfers(m_http);
+  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
 }
 
 QString exchange::CatalogueUpdateWindow::HighestServerNumber() {

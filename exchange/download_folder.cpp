@@ -16,40 +16,42 @@
 namespace exchange {
 namespace {
 
-// The temporary name a paper streams into: ".vextal-" and eight lower-case hex digits, then ".part". Short, so a
-// target name near the file system's length limit still gets one; exact, so the clean-up at start-up can tell the
-// program's own debris from a user's ".part" file.
-constexpr const char* kTemporaryPrefix = ".vextal-";
+// The name a paper streams into: sixteen lower-case hex digits, then ".part"; its record ends in ".resume". Exact, so
+// the clean-up at start-up can tell the program's own debris from anything else in its folder.
 constexpr const char* kTemporarySuffix = ".part";
 constexpr const char* kRecordSuffix = ".resume";
-constexpr int kTemporaryDigits = 8;
+constexpr int kTemporaryDigits = 16;
 constexpr int kTemporaryBase = 16;
 // Stands in for a character GBK cannot write while the name is checked: neither a separator, a dot nor a control byte.
 constexpr char kPlainLetter = '_';
 
 bool IsProgramFileName(const QString& fileName, const char* suffix) {
-  const QLatin1String prefix(kTemporaryPrefix);
   const QLatin1String end(suffix);
-  if (fileName.size() != prefix.size() + kTemporaryDigits + end.size() || !fileName.startsWith(prefix) ||
-      !fileName.endsWith(end)) {
-    return false;
-  }
-  const QString digits = fileName.mid(prefix.size(), kTemporaryDigits);
+  if (fileName.size() != kTemporaryDigits + end.size() || !fileName.endsWith(end)) return false;
+  const QString digits = fileName.left(kTemporaryDigits);
   return std::all_of(digits.cbegin(), digits.cend(), [](QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
   });
 }
 
-// FNV-1a: a stable, well-spread number for a name, the same in every run and on every platform.
-quint32 NameHash(const QString& name) {
-  constexpr quint32 kOffsetBasis = 2166136261u;
-  constexpr quint32 kPrime = 16777619u;
-  quint32 hash = kOffsetBasis;
+// FNV-1a: a stable, well-spread number for a name, the same in every run and on every platform; 64 bits, so two
+// papers' names practically never share a partial file.
+quint64 NameHash(const QString& name) {
+  constexpr quint64 kOffsetBasis = 14695981039346656037ull;
+  constexpr quint64 kPrime = 1099511628211ull;
+  quint64 hash = kOffsetBasis;
   for (const char byte : name.toUtf8()) {
     hash ^= static_cast<unsigned char>(byte);
     hash *= kPrime;
   }
   return hash;
+}
+
+// The folder's path with `name` under it, however many slashes the folder ended with.
+QString InFolder(const QString& folder, const QString& name) {
+  QString base = folder;
+  while (base.endsWith(QLatin1Char('/')) && base.size() > 1) base.chop(1);
+  return base + QLatin1Char('/') + name;
 }
 
 QByteArray ReadSmallFile(const QString& path) {
@@ -83,18 +85,17 @@ QString DownloadFolder() { return QDir::currentPath() + QLatin1Char('/') + QLati
 
 QString PaperFilePath(const QString& localName, const QString& folder) {
   if (!IsSafeLocalName(CheckableBytes(localName))) return {};
-  QString base = folder;
-  while (base.endsWith(QLatin1Char('/')) && base.size() > 1) base.chop(1);
-  const QString path = base + QLatin1Char('/') + localName;
+  const QString path = InFolder(folder, localName);
   // The byte check above already rules out every way out; this keeps a later change to it from opening one.
-  if (!QDir::cleanPath(path).startsWith(QDir::cleanPath(base) + QLatin1Char('/'))) return {};
+  if (!QDir::cleanPath(path).startsWith(QDir::cleanPath(folder) + QLatin1Char('/'))) return {};
   return path;
 }
 
-QString PartialPaperPath(const QString& target) {
-  const QFileInfo info(target);
-  return info.path() + QLatin1Char('/') + QLatin1String(kTemporaryPrefix) +
-         QStringLiteral("%1").arg(NameHash(info.fileName()), kTemporaryDigits, kTemporaryBase, QLatin1Char('0')) +
+QString ProgramFolder(const QString& folder) { return InFolder(folder, QString::fromUtf8(kProgramFolderName)); }
+
+QString PartialPaperPath(const QString& localName, const QString& folder) {
+  return ProgramFolder(folder) + QLatin1Char('/') +
+         QStringLiteral("%1").arg(NameHash(localName), kTemporaryDigits, kTemporaryBase, QLatin1Char('0')) +
          QLatin1String(kTemporarySuffix);
 }
 
@@ -111,10 +112,12 @@ bool IsResumeRecordName(const QString& fileName) { return IsProgramFileName(file
 void PrepareDownloadFolder(const QString& folder, const QDateTime& now) {
   // Nothing to report when it cannot be made: the first download then fails silently, as it always has.
   QDir().mkpath(folder);
-  // A paper streams into its partial file in the folder it is going to, a sub-folder too; the process can end in the
-  // middle of it (the program ends by a hard exit), leaving the file behind. Links are neither followed nor removed:
-  // the program never makes one.
-  QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+  // A paper streams into the program's folder; the process can end in the middle of it (the program ends by a hard
+  // exit), leaving the file behind. Links are neither followed nor removed: the program never makes one.
+  const QString own = ProgramFolder(folder);
+  const QFileInfo ownInfo(own);
+  if (ownInfo.isSymLink() || !ownInfo.isDir()) return;
+  QDirIterator files(own, QDir::Files | QDir::Hidden | QDir::System);
   while (files.hasNext()) {
     const QFileInfo file(files.next());
     if (file.isSymLink()) continue;
@@ -127,6 +130,8 @@ void PrepareDownloadFolder(const QString& folder, const QDateTime& now) {
       if (!QFileInfo::exists(partial + QLatin1String(kTemporarySuffix))) QFile::remove(file.filePath());
     }
   }
+  // Only an empty folder goes.
+  QDir(folder).rmdir(QString::fromUtf8(kProgramFolderName));
 }
 
 }  // namespace exchange

@@ -13,21 +13,28 @@ inline constexpr const char* kDownloadFolderName = "DownLoad";
 QString DownloadFolder();
 
 // The file-system path of a paper's local name (as the catalogue's F_BDWJ holds it, "/" between folders) under the
-// folder. Empty when the name is unusable (see IsSafeLocalName): the caller treats that like a file that cannot be
-// written or opened. A character GBK cannot write (a U+FFFD a broken name decoded to) counts as a plain letter.
+// folder. Empty when the name is unusable (see IsSafeLocalName, which also keeps every name out of the program's own
+// folder): the caller treats that like a file that cannot be written or opened. A character GBK cannot write (a
+// U+FFFD a broken name decoded to) counts as a plain letter.
 QString PaperFilePath(const QString& localName, const QString& folder = DownloadFolder());
 
-// Makes the download folder when it is missing, as an installer would have, and clears out (sub-folders included)
-// what interrupted downloads left behind: a partial paper stays only while it can still be resumed (its record names
-// a validator, it is not longer than the paper, and it is at most a week old); every other partial paper, and every
-// record without its partial paper, goes. Files of any other name stay, whatever they are.
+// Makes the download folder when it is missing, as an installer would have, and clears out of the program's own
+// folder in it what interrupted downloads left behind: a partial paper stays only while it can still be resumed (its
+// record names a validator, it is not longer than the paper, and it is at most a week old); every other partial
+// paper, and every record without its partial paper, goes, and the program's folder with them when nothing is left.
+// Nothing outside the program's folder is touched: whatever lies there is a paper or the user's.
 void PrepareDownloadFolder(const QString& folder, const QDateTime& now = QDateTime::currentDateTime());
 
-// Where a paper streams in before it is whole: ".vextal-" and eight hex digits of the target's file name, then
-// ".part", in the target's folder; the same paper always gets the same partial file, so a retry after a restart finds
-// what arrived. Beside it, its record (".resume" for ".part") keeps what the next attempt needs to ask for the rest.
-QString PartialPaperPath(const QString& target);
+// The program's own folder in the download folder (hidden): partial papers and their records, and nothing else.
+QString ProgramFolder(const QString& folder = DownloadFolder());
+
+// Where the paper of this local name streams in before it is whole: sixteen hex digits of a hash of the name (its
+// sub-folders included), then ".part", in the program's folder, where no name a server sends can reach; the same
+// paper always gets the same partial file, so a retry after a restart finds what arrived. Beside it, its record
+// (".resume" for ".part") keeps what the next attempt needs to ask for the rest.
+QString PartialPaperPath(const QString& localName, const QString& folder = DownloadFolder());
 QString ResumeRecordPath(const QString& partialPath);
+// Whether a file name in the program's folder is a partial paper's or a record's.
 bool IsTemporaryPaperName(const QString& fileName);
 bool IsResumeRecordName(const QString& fileName);
 

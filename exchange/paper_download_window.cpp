@@ -23,8 +23,11 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMap>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QTimer>
 #include <QTime>
@@ -47,6 +50,9 @@ constexpr int kClientHeight = 49;
 constexpr int kTransferTextWidth = 300;
 constexpr int kTransferTextGap = 6;
 constexpr const char* kTransferTextName = "下载进度";
+constexpr const char* kCancelCaption = "取消";
+constexpr int kCancelButtonWidth = 72;
+constexpr int kCancelButtonHeight = 26;
 
 constexpr int kStatusRangeNotSatisfiable = 416;
 
@@ -56,21 +62,34 @@ std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
 exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
+      CancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)),
       m_transferText(new QLabel(this)),
       m_mainList(mainList),
       m_contentServer(vextal::kContentServer) {
-  // The bar gives up the strip's right end to the text that says what it shows.
+  // The bar gives up the strip's right end to the text that says what it shows and to the button that stops it.
   const QRect bar = ProgressBar->geometry();
-  ProgressBar->setGeometry(bar.x(), bar.y(), bar.width() - kTransferTextWidth, bar.height());
+  const int textLeft = bar.right() + 1 - kCancelButtonWidth - kTransferTextWidth;
+  ProgressBar->setGeometry(bar.x(), bar.y(), textLeft - bar.x(), bar.height());
   m_transferText->setObjectName(QStringLiteral("TransferText"));
   m_transferText->setAccessibleName(QString::fromUtf8(kTransferTextName));
-  m_transferText->setGeometry(bar.right() - kTransferTextWidth + kTransferTextGap, bar.y(),
-                              kTransferTextWidth - kTransferTextGap, bar.height());
+  m_transferText->setGeometry(textLeft + kTransferTextGap, bar.y(), kTransferTextWidth - kTransferTextGap, bar.height());
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  CancelButton->setGeometry(bar.right() + 1 - kCancelButtonWidth, bar.y() + (bar.height() - kCancelButtonHeight) / 2,
+                            kCancelButtonWidth - kTransferTextGap, kCancelButtonHeight);
+  CancelButton->hide();
+  connect(CancelButton, &QPushButton::clicked, this, &PaperDownloadWindow::CancelDownload);
+  // Deleting the paper ends its download at once, in the middle of a transfer or of a pause alike.
+  connect(m_mainList, &store::ResultSet::StoredRowDeleted, this, [this](qint64 id) {
+    if (id != m_paperId) return;
+    m_paperGone = true;
+    EndTheWait();
+  });
   // Both requests of a download report progress, so the bar starts over for the file; a resumed file goes on from the
   // bytes kept.
   m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t max) { OnTransferBegin(max); };
   m_http.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t count) { OnTransferProgress(count); };
-  m_retryPause = [this](int ms, qint64 id) { return WaitUnlessPaperGone(ms, id); };
+  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
+  m_retryPause = [this](int ms) { return PauseBeforeRetry(ms); };
 }
 
 void exchange::PaperDownloadWindow::OnCountdownTick() {
@@ -84,17 +103,38 @@ void exchange::PaperDownloadWindow::OnCountdownTick() {
   Countdown().Stop();
 }
 
+bool exchange::PaperDownloadWindow::Downloading() const { return m_paperId >= 0; }
+
+void exchange::PaperDownloadWindow::CancelDownload() {
+  if (!Downloading()) return;
+  m_cancelled = true;
+  EndTheWait();
+}
+
+void exchange::PaperDownloadWindow::EndTheWait() {
+  m_http.Cancel();
+  if (m_pause) m_pause->quit();
+}
+
 void exchange::PaperDownloadWindow::Download() {
   // Lets the window paint itself before the first request blocks.
   QCoreApplication::processEvents();
   // From now on, and for every client of the process, the UI is served after every wait and every send, so a long
   // download keeps the window and the grid responsive while data streams in. Never undone.
   if (net::PumpPolicy* policy = net::PumpPolicy::InForce()) policy->SetOnlyWhenIdle(false);
-  // The row is remembered by its F_id, so the result lands on the paper whose number was sent even when the user
-  // selects another row while the file streams in.
+  // The download belongs to the paper, remembered by its F_id: a row selected, searched away, filtered out or sorted
+  // elsewhere while the file streams in or a try waits changes nothing about it.
   const qint64 id = m_mainList->CurrentId();
   // An empty list has no paper to fetch; editing it would insert a row holding only the download's values.
   if (id < 0) return;
+  m_paperId = id;
+  m_cancelled = false;
+  m_paperGone = false;
+  CancelButton->show();
+  const auto done = qScopeGuard([this] {
+    m_paperId = -1;
+    CancelButton->hide();
+  });
   ShowTransferText(QString());
   bool startedAgain = false;
   for (int retry = 1;; ++retry) {
@@ -108,13 +148,23 @@ void exchange::PaperDownloadWindow::Download() {
       startedAgain = true;
       --retry;
     } catch (const net::HttpClientError& error) {
+      // The user stopped it, or deleted the paper: the strip goes, and what was kept stays for the next download.
+      if (m_cancelled || m_paperGone) {
+        hide();
+        return;
+      }
       if (!exchange::IsTransientFailure(error) || retry > exchange::kMaxRetries) return;
       const std::string retryAfter = error.Kind() == net::ErrorKind::ProtocolError
                                          ? net::HeaderValue(m_http.Response().HeaderLines, "Retry-After")
                                          : std::string();
-      const int pauseMs = exchange::RetryPauseMs(retry, retryAfter);
+      const int pauseMs = exchange::RetryPauseMs(retry, retryAfter, ui::clock().Now().toSecsSinceEpoch());
       ShowTransferText(QString::fromStdString(exchange::RetryText(retry + 1, pauseMs)));
-      if (!m_retryPause(pauseMs, id)) return;
+      // A paper deleted while the failed request waited is not waited for.
+      if (!m_mainList->StoredFieldById(id, QStringLiteral("F_id"))) m_paperGone = true;
+      if (m_paperGone || !m_retryPause(pauseMs) || m_cancelled || m_paperGone) {
+        if (m_cancelled || m_paperGone) hide();
+        return;
+      }
     } catch (...) {
       // Deliberately silent: a failed download shows nothing more and leaves the window where it is.
       return;
@@ -126,11 +176,11 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
   m_http.ExtraHeaders.clear();
   m_progressOffset = 0;
   m_showsTransfer = false;
-  // The row may have gone while a retry waited.
-  const int row = m_mainList->RowOfId(id);
-  if (row < 0) return;
-  const std::string number =
-      exchange::QueryValueOf(ui::EncodeGbk(m_mainList->FieldAsText(row, QStringLiteral("F_bh"))));
+  // Read from the catalogue for every try, never from the list on screen, which a search may have reopened without
+  // the paper. A paper deleted meanwhile ends its download as done: nothing to record.
+  const std::optional<QString> storedNumber = m_mainList->StoredFieldById(id, QStringLiteral("F_bh"));
+  if (!storedNumber) return;
+  const std::string number = exchange::QueryValueOf(ui::EncodeGbk(*storedNumber));
 
   const std::string answer = m_http.GetText(m_contentServer + exchange::kFileNamePage + number, exchange::kMaxPageBytes);
   if (answer.empty()) {
@@ -159,6 +209,8 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
     m_http.Get(url, file);
   } catch (const net::HttpClientError& error) {
     m_http.ExtraHeaders.clear();
+    // Nobody will ask for the rest of a paper that is gone.
+    if (m_paperGone) file.Discard();
     // The kept bytes are of another paper now, or beyond its end.
     if (error.Kind() == net::ErrorKind::ProtocolError && error.Code() == kStatusRangeNotSatisfiable &&
         file.AskedForTheRest()) {
@@ -185,7 +237,7 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
 }
 
 void exchange::PaperDownloadWindow::OnTransferBegin(std::int64_t max) {
-  const std::int64_t total = max >= 0 ? m_progressOffset + max : -1;
+  const std::int64_t total = exchange::AddByteCounts(m_progressOffset, max);
   StartProgress(total);
   ShowProgress(m_progressOffset);
   if (!m_showsTransfer) return;
@@ -194,9 +246,10 @@ void exchange::PaperDownloadWindow::OnTransferBegin(std::int64_t max) {
 }
 
 void exchange::PaperDownloadWindow::OnTransferProgress(std::int64_t count) {
-  ShowProgress(m_progressOffset + count);
+  const std::int64_t received = exchange::AddByteCounts(m_progressOffset, count);
+  ShowProgress(received);
   if (!m_showsTransfer) return;
-  if (const auto text = m_meter.Update(NowMs(), m_progressOffset + count)) {
+  if (const auto text = m_meter.Update(NowMs(), received)) {
     ShowTransferText(QString::fromStdString(*text));
   }
 }
@@ -207,22 +260,27 @@ void exchange::PaperDownloadWindow::ShowTransferText(const QString& text) {
   ProgressBar->setAccessibleDescription(text);
 }
 
+void exchange::PaperDownloadWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && Downloading()) {
+    CancelDownload();
+    event->accept();
+    return;
+  }
+  ui::TaskWindow::keyPressEvent(event);
+}
+
 QString exchange::PaperDownloadWindow::TransferText() const { return m_transferText->text(); }
 
-bool exchange::PaperDownloadWindow::WaitUnlessPaperGone(int ms, qint64 id) {
-  // The strip stays responsive while it waits, like a request's own wait; deleting the row ends the wait at once.
+bool exchange::PaperDownloadWindow::PauseBeforeRetry(int ms) {
+  // The strip stays responsive while it waits, like a request's own wait; a cancel or the paper's deletion ends the
+  // wait at once.
+  if (m_cancelled || m_paperGone) return false;
   QEventLoop loop;
-  bool gone = false;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  const QMetaObject::Connection removed = connect(m_mainList, &store::ResultSet::RowRemoved, &loop, [&] {
-    if (m_mainList->RowOfId(id) < 0) {
-      gone = true;
-      loop.quit();
-    }
-  });
+  m_pause = &loop;
   loop.exec();
-  disconnect(removed);
-  return !gone;
+  m_pause = nullptr;
+  return !m_cancelled && !m_paperGone;
 }
 
 QString exchange::PaperDownloadWindow::DownloadTimeText(const QDateTime& when) {

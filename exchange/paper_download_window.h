@@ -12,7 +12,9 @@
 #include <string>
 #include <utility>
 
+class QEventLoop;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace store {
@@ -47,10 +49,22 @@ class PaperDownloadWindow : public ui::TaskWindow {
   // The text beside the bar: received and total size, speed and time left, or the next try during a pause.
   QString TransferText() const;
 
-  // Waits `ms` before another try of the paper with this F_id; false when the wait was cut short (the row went). Tests
-  // replace it to record the pauses instead of sleeping them.
-  using RetryPause = std::function<bool(int ms, qint64 id)>;
+  // Waits `ms` before another try; false when the wait was cut short. Tests replace it to record the pauses instead of
+  // sleeping them, or to act inside the real one.
+  using RetryPause = std::function<bool(int ms)>;
   void SetRetryPause(RetryPause pause) { m_retryPause = std::move(pause); }
+  // The real pause: it serves the UI while it waits and ends at once on a cancel or when the paper is deleted.
+  bool PauseBeforeRetry(int ms);
+
+  // "取消" and Escape while a paper downloads: the transfer or the pause before the next try ends within a pump slice,
+  // the strip goes, the row stays as it was, and the bytes kept stay for the next download, which asks for the rest.
+  void CancelDownload();
+  bool Downloading() const;
+
+  QPushButton* const CancelButton;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // The countdown action: the current paper, tried again after a failure another try may mend, up to three more
@@ -58,10 +72,11 @@ class PaperDownloadWindow : public ui::TaskWindow {
   // window then stays on screen.
   void Download();
   // One try; returns normally only when the window may hide. A row the user deleted while its requests waited records
-  // nothing (UpdateById finds no row) and still counts as done: the file fetched stays in the download folder and the
-  // window hides.
+  // nothing (UpdateById finds no row) and still counts as done: a file already fetched stays in the download folder
+  // and the window hides.
   void DownloadPaper(qint64 id);
-  bool WaitUnlessPaperGone(int ms, qint64 id);
+  // Ends the request or the pause under way, for a cancel or a deleted paper.
+  void EndTheWait();
 
   void OnTransferBegin(std::int64_t max);
   void OnTransferProgress(std::int64_t count);
@@ -77,6 +92,11 @@ class PaperDownloadWindow : public ui::TaskWindow {
   std::int64_t m_progressOffset = 0;
   // Whether the transfer under way is the paper's file (not the page that names it).
   bool m_showsTransfer = false;
+  // The paper being downloaded, -1 between downloads; why its download ended early; the pause under way, if any.
+  qint64 m_paperId = -1;
+  bool m_cancelled = false;
+  bool m_paperGone = false;
+  QEventLoop* m_pause = nullptr;
 };
 
 }  // namespace exchange

@@ -3,10 +3,13 @@
 #include "exchange/download_folder.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
+#include "platform/hidden_file.h"
 #include "platform/internet_mark.h"
 
+#include <QDir>
 #include <QFileInfo>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -16,14 +19,22 @@ namespace {
 
 constexpr qint64 kMostARecordHolds = 4096;
 
+// The target's name relative to the download folder, which names its partial file; empty when it lies outside.
+QString LocalNameIn(const QString& folder, const QString& target) {
+  QString base = QDir::cleanPath(folder);
+  if (!base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+  const QString path = QDir::cleanPath(target);
+  return path.startsWith(base) ? path.mid(base.size()) : QString();
+}
+
 }  // namespace
 
-PaperFileSink::PaperFileSink(const QString& target, BeginHandler onBegin)
-    : m_target(target),
-      m_partial(PartialPaperPath(target)),
-      m_recordPath(ResumeRecordPath(m_partial)),
-      m_onBegin(std::move(onBegin)) {
-  if (!QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
+PaperFileSink::PaperFileSink(const QString& target, BeginHandler onBegin, const QString& folder)
+    : m_target(target), m_programFolder(ProgramFolder(folder)), m_onBegin(std::move(onBegin)) {
+  const QString localName = LocalNameIn(folder, target);
+  if (localName.isEmpty() || !QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
+  m_partial = PartialPaperPath(localName, folder);
+  m_recordPath = ResumeRecordPath(m_partial);
   QFile recordFile(m_recordPath);
   if (recordFile.open(QIODevice::ReadOnly)) {
     const QByteArray text = recordFile.read(kMostARecordHolds);
@@ -43,15 +54,23 @@ HeaderList PaperFileSink::RequestHeaders() const {
 }
 
 void PaperFileSink::Begin(const net::ResponseHead& head) {
-  const ResumeAnswer answer =
-      ReadResumeAnswer(m_askedFrom, m_record.total, head.Code, net::HeaderValue(head.HeaderLines, "Content-Range"));
+  const ResumeAnswer answer = ReadResumeAnswer(m_askedFrom, m_record, head.Code, head.HeaderLines, head.ContentLength);
+  if (answer == ResumeAnswer::kTooLarge) {
+    // Nothing of a paper the program will not take stays, not even what an earlier try kept of it.
+    Discard();
+    m_record = {};
+    throw DownloadFailed();
+  }
   if (answer == ResumeAnswer::kRestart) throw StartAgain();
+  MakeProgramFolder();
   std::int64_t kept = 0;
   QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
   if (answer == ResumeAnswer::kAppend) {
     kept = m_askedFrom;
     mode |= QIODevice::Append;
-    if (m_record.total < 0) m_record.total = ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
+    if (m_record.total < 0) {
+      m_record.total = ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
+    }
   } else {
     mode |= QIODevice::Truncate;
     m_record = {ValidatorOf(head.HeaderLines), head.ContentLength};
@@ -68,14 +87,19 @@ void PaperFileSink::Begin(const net::ResponseHead& head) {
     throw DownloadFailed();
   }
   if (kept > 0 && m_file.size() != kept) throw StartAgain();
+  m_onDisk = kept;
   if (m_onBegin) m_onBegin(kept, m_record.total);
 }
 
 void PaperFileSink::Append(const char* data, std::size_t size) {
-  if (m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
+  // A body of unannounced length (read to the close, or chunked) is held to the limit an announced one meets in Begin.
+  if (m_onDisk > kLargestPaperBytes ||
+      static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(kLargestPaperBytes - m_onDisk) ||
+      m_file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
     m_writeFailed = true;
     throw DownloadFailed();
   }
+  m_onDisk += static_cast<std::int64_t>(size);
 }
 
 // Replaces any file of the target's name: std::filesystem::rename replaces an existing file on every platform
@@ -95,6 +119,7 @@ void PaperFileSink::Commit(std::string_view sourceUrl) {
   if (error) throw DownloadFailed();
   m_committed = true;
   QFile::remove(m_recordPath);
+  LeaveProgramFolderIfEmpty();
   platform::MarkFromInternet(target, sourceUrl);
 }
 
@@ -102,7 +127,23 @@ void PaperFileSink::Discard() {
   m_file.close();
   QFile::remove(m_partial);
   QFile::remove(m_recordPath);
+  LeaveProgramFolderIfEmpty();
 }
+
+// Made only for an answer that is going to be written, and by mkdir, never mkpath: a download folder that went away
+// fails the download as it always has, rather than coming back empty.
+void PaperFileSink::MakeProgramFolder() {
+  QDir().mkdir(m_programFolder);
+  if (!QFileInfo(m_programFolder).isDir()) {
+    m_writeFailed = true;
+    throw DownloadFailed();
+  }
+  // A folder that stays visible (a file system without the attribute) costs nothing but the sight of it.
+  platform::HideFromListings(QFileInfo(m_programFolder).filesystemAbsoluteFilePath());
+}
+
+// The download folder shows nothing but papers once no download is under way; only an empty folder goes.
+void PaperFileSink::LeaveProgramFolderIfEmpty() { QDir().rmdir(m_programFolder); }
 
 void PaperFileSink::WriteRecord() {
   QFile recordFile(m_recordPath);

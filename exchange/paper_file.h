@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/download_folder.h"
 #include "exchange/resumable_download.h"
 #include "net/body_sink.h"
 
@@ -26,10 +27,11 @@ class StartAgain : public std::runtime_error {
   StartAgain() : std::runtime_error("paper download starts again") {}
 };
 
-// Streams a paper into its partial file and puts it in place under its final name by a rename only once it is whole:
-// a broken transfer never leaves a truncated paper under the name "打开试卷" opens, nor spoils the copy an earlier
-// download left there. A transfer that breaks keeps what arrived, with the record the next attempt needs to ask for
-// the rest, when the server gave a validator; otherwise, or after a failed write, the partial file goes.
+// Streams a paper into its partial file (in the program's own folder, see PartialPaperPath) and puts it in place
+// under its final name by a rename only once it is whole: a broken transfer never leaves a truncated paper under the
+// name "打开试卷" opens, nor spoils the copy an earlier download left there. A transfer that breaks keeps what arrived,
+// with the record the next attempt needs to ask for the rest, when the server gave a validator; otherwise, or after a
+// failed write, the partial file goes.
 // Not QSaveFile: its commit forces the whole file to the disk (fdatasync), which for a large paper stalls the UI
 // thread for longer than the download itself took, where the program has always relied on the system's own write-back.
 class PaperFileSink : public net::BodySink {
@@ -38,8 +40,10 @@ class PaperFileSink : public net::BodySink {
   // (-1: unknown).
   using BeginHandler = std::function<void(std::int64_t kept, std::int64_t total)>;
 
-  // Throws DownloadFailed when the target's folder is missing: nothing is fetched for a file that could not be kept.
-  PaperFileSink(const QString& target, BeginHandler onBegin);
+  // The target is a paper's path under the download folder (PaperFilePath). Throws DownloadFailed when the target's
+  // folder is missing or the target lies outside the download folder: nothing is fetched for a file that could not be
+  // kept.
+  PaperFileSink(const QString& target, BeginHandler onBegin, const QString& folder = DownloadFolder());
   ~PaperFileSink() override;
 
   PaperFileSink(const PaperFileSink&) = delete;
@@ -49,7 +53,10 @@ class PaperFileSink : public net::BodySink {
   HeaderList RequestHeaders() const;
   bool AskedForTheRest() const { return m_askedFrom >= 0; }
 
+  // Throws StartAgain when the answer cannot continue the kept bytes, DownloadFailed (keeping nothing of the paper)
+  // when it announces a paper larger than kLargestPaperBytes or the partial file cannot be written.
   void Begin(const net::ResponseHead& head) override;
+  // Throws DownloadFailed when the bytes cannot be written or the paper grows past kLargestPaperBytes.
   void Append(const char* data, std::size_t size) override;
 
   // Puts the whole paper under its final name and marks it as coming from `sourceUrl`. Throws StartAgain when the
@@ -59,15 +66,20 @@ class PaperFileSink : public net::BodySink {
   void Discard();
 
  private:
+  void MakeProgramFolder();
   void WriteRecord();
+  void LeaveProgramFolderIfEmpty();
 
   QString m_target;
+  QString m_programFolder;
   QString m_partial;
   QString m_recordPath;
   BeginHandler m_onBegin;
   ResumeRecord m_record;
   std::int64_t m_askedFrom = -1;
   QFile m_file;
+  // What the partial file holds: the bytes kept and those appended since.
+  std::int64_t m_onDisk = 0;
   bool m_committed = false;
   bool m_writeFailed = false;
 };

@@ -17,12 +17,39 @@ constexpr std::string_view kForbiddenCharacters = "<>:\"|?*";
 char AsciiUpper(char byte) { return (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 'a' + 'A') : byte; }
 char AsciiLower(char byte) { return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte - 'A' + 'a') : byte; }
 
+std::string AsciiUpper(std::string_view text) {
+  std::string upper;
+  for (char byte : text) upper.push_back(AsciiUpper(byte));
+  return upper;
+}
+
+// Windows opens "x.exe. . " as "x.exe".
+std::string_view AsWindowsNamesIt(std::string_view name) {
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+  return name;
+}
+
+// Whether a name in the download folder reaches the program's own folder on Windows: any case, trailing dots and
+// blanks, or a short name NTFS may have given the folder, its letters without the dot ("VEXTAL~1") or, once a few of
+// those are taken, their first two and four hex digits ("VE3A1F~1").
+bool NamesProgramFolder(std::string_view segment) {
+  const std::string name = AsciiUpper(AsWindowsNamesIt(segment));
+  const std::string folder = AsciiUpper(kProgramFolderName);
+  if (name == folder) return true;
+  constexpr std::size_t kShortNameLength = 8;
+  constexpr std::size_t kLettersAlwaysKept = 2;
+  const std::size_t tilde = name.rfind('~');
+  if (name.size() > kShortNameLength || tilde == std::string::npos || tilde + 1 == name.size()) return false;
+  const std::string_view number = std::string_view(name).substr(tilde + 1);
+  if (number.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return name.starts_with(folder.substr(1, kLettersAlwaysKept));
+}
+
 // Windows maps these names to devices in every folder, with or without an extension and trailing blanks.
 bool IsDeviceName(std::string_view segment) {
   std::string_view base = segment.substr(0, segment.find('.'));
   while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  std::string upper;
-  for (char byte : base) upper.push_back(AsciiUpper(byte));
+  const std::string upper = AsciiUpper(base);
   static constexpr std::array<std::string_view, 4> kPlainDevices = {"CON", "PRN", "AUX", "NUL"};
   for (std::string_view device : kPlainDevices) {
     if (upper == device) return true;
@@ -55,8 +82,7 @@ constexpr std::array<std::string_view, 133> kRunnableExtensions = {
 static_assert(std::is_sorted(kRunnableExtensions.begin(), kRunnableExtensions.end()));
 
 bool HasRunnableExtension(std::string_view name) {
-  // Windows opens "x.exe. . " as "x.exe".
-  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+  name = AsWindowsNamesIt(name);
   const std::size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) return false;
   std::string extension;
@@ -112,7 +138,9 @@ bool IsSafeLocalName(std::string_view name) {
   for (std::string_view segment : segments) {
     if (!IsSafeSegment(segment)) return false;
   }
-  return true;
+  // A server that could name a file in there could overwrite a record of another paper's, or have its own file
+  // cleared away as debris at the next start.
+  return !NamesProgramFolder(segments.front());
 }
 
 std::optional<std::string> SafeLocalNameOf(std::string_view answer) {

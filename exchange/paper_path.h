@@ -20,12 +20,17 @@ std::string UploadPathOf(std::string_view answer);
 // never be the second byte of a GBK character, so a byte search is exact here.)
 std::string LocalNameOf(std::string_view answer);
 
-// Whether a local name stays inside the download folder on every platform. Refused: an empty name; an absolute
-// name ("/x", "\\x", "\\\\server\\share"); any segment that is empty, made only of dots and blanks ("..", ". .",
-// Windows drops trailing dots and blanks), or a Windows device name (CON, NUL, COM1, "aux.pdf"...); a control
-// byte (below 0x20, 0x7F, NUL); a character Windows forbids in names (< > : " | ? *, which also covers drive
-// letters and alternate streams); a GBK lead byte without a valid second byte. "\\" separates segments as "/" does,
-// except as the second byte of a GBK character.
+// The program's own folder inside the download folder, where papers stream in before they are whole.
+inline constexpr std::string_view kProgramFolderName = ".vextal";
+
+// Whether a local name stays inside the download folder on every platform, out of the program's own folder.
+// Refused: an empty name; an absolute name ("/x", "\\x", "\\\\server\\share"); any segment that is empty, made only
+// of dots and blanks ("..", ". .", Windows drops trailing dots and blanks), or a Windows device name (CON, NUL, COM1,
+// "aux.pdf"...); a first segment that is the program's folder as Windows finds it (without regard to case or to
+// trailing dots and blanks, or by a short 8.3 name NTFS may give it); a control byte (below 0x20, 0x7F, NUL); a
+// character Windows forbids in names (< > : " | ? *, which also covers drive letters and alternate streams); a GBK
+// lead byte without a valid second byte. "\\" separates segments as "/" does, except as the second byte of a GBK
+// character.
 bool IsSafeLocalName(std::string_view local);
 
 // LocalNameOf(answer) when it is safe, with every separator written "/", nothing otherwise.

@@ -14,6 +14,8 @@ constexpr int kLongestRetryAfterSeconds = 60;
 constexpr int kMsPerSecond = 1000;
 
 constexpr int kStatusPartialContent = 206;
+// A Last-Modified date is a strong validator only when the answer was sent at least this long after it.
+constexpr net::UnixSeconds kStrongDateGapSeconds = 1;
 
 // Statuses a server gives when it is busy or failing for a moment.
 constexpr int kTransientStatuses[] = {408, 429, 500, 502, 503, 504};
@@ -36,6 +38,26 @@ std::optional<std::int64_t> ParseNumber(std::string_view text) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < 0) return std::nullopt;
   return value;
+}
+
+// What of an answer's head proves which version of the paper it carries: its ETag unless weak, its Last-Modified
+// date when strong. A weak ETag disowns the date beside it too.
+struct StrongValidators {
+  std::string tag;
+  std::string date;
+};
+
+StrongValidators StrongValidatorsOf(const std::vector<std::string>& headerLines) {
+  const std::string etag = net::HeaderValue(headerLines, "ETag");
+  if (etag.starts_with(kWeakPrefix)) return {};
+  StrongValidators validators;
+  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') validators.tag = etag;
+  const std::string modified = net::HeaderValue(headerLines, "Last-Modified");
+  const std::optional<net::UnixSeconds> modifiedAt = net::ParseInternetDate(modified);
+  const std::optional<net::UnixSeconds> sentAt = net::ParseInternetDate(net::HeaderValue(headerLines, "Date"));
+  // Parsed dates lie within the years 1 to 9999, far from the ends of the type: the difference cannot overflow.
+  if (modifiedAt && sentAt && *sentAt - *modifiedAt >= kStrongDateGapSeconds) validators.date = modified;
+  return validators;
 }
 
 template <std::size_t N>
@@ -68,14 +90,8 @@ std::optional<ResumeRecord> ParseResumeRecord(std::string_view text) {
 }
 
 std::string ValidatorOf(const std::vector<std::string>& headerLines) {
-  const std::string etag = net::TrimBlanks(net::HeaderValue(headerLines, "ETag"));
-  if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') return etag;
-  if (!etag.empty() && etag.compare(0, kWeakPrefix.size(), kWeakPrefix) == 0) {
-    // A weak tag says the content is equivalent, not byte for byte the same: no range may build on it, and a date
-    // beside it is no better a proof.
-    return {};
-  }
-  return net::TrimBlanks(net::HeaderValue(headerLines, "Last-Modified"));
+  const StrongValidators validators = StrongValidatorsOf(headerLines);
+  return validators.tag.empty() ? validators.date : validators.tag;
 }
 
 HeaderList ResumeHeaders(std::int64_t kept, const ResumeRecord& record) {
@@ -108,15 +124,22 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
   return result;
 }
 
-ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, std::int64_t expectedTotal, int status,
-                              std::string_view contentRange) {
-  if (status != kStatusPartialContent) return ResumeAnswer::kStartOver;
-  if (askedFrom < 0) return ResumeAnswer::kRestart;
-  const std::optional<ContentRange> range = ParseContentRange(contentRange);
-  if (!range || range->first != askedFrom || range->total < 0 || range->last + 1 != range->total) {
+ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record, int status,
+                              const std::vector<std::string>& headerLines, std::int64_t contentLength) {
+  if (status != kStatusPartialContent) {
+    return contentLength > kLargestPaperBytes ? ResumeAnswer::kTooLarge : ResumeAnswer::kStartOver;
+  }
+  if (askedFrom < 0 || record.validator.empty()) return ResumeAnswer::kRestart;
+  const std::optional<ContentRange> range = ParseContentRange(net::HeaderValue(headerLines, "Content-Range"));
+  // The range parsed, so first <= last < total: none of the sums below can overflow.
+  if (!range || range->first != askedFrom || range->total < 0 || range->last != range->total - 1) {
     return ResumeAnswer::kRestart;
   }
-  if (expectedTotal >= 0 && range->total != expectedTotal) return ResumeAnswer::kRestart;
+  if (record.total >= 0 && range->total != record.total) return ResumeAnswer::kRestart;
+  if (contentLength >= 0 && contentLength != range->total - askedFrom) return ResumeAnswer::kRestart;
+  const StrongValidators validators = StrongValidatorsOf(headerLines);
+  if (record.validator != validators.tag && record.validator != validators.date) return ResumeAnswer::kRestart;
+  if (range->total > kLargestPaperBytes) return ResumeAnswer::kTooLarge;
   return ResumeAnswer::kAppend;
 }
 
@@ -138,9 +161,16 @@ bool IsTransientFailure(const net::HttpClientError& error) {
   }
 }
 
-int RetryPauseMs(int retry, std::string_view retryAfter) {
-  const std::optional<std::int64_t> seconds = ParseNumber(net::TrimBlanks(std::string(retryAfter)));
-  if (seconds && *seconds <= kLongestRetryAfterSeconds) return static_cast<int>(*seconds) * kMsPerSecond;
+int RetryPauseMs(int retry, std::string_view retryAfter, net::UnixSeconds now) {
+  const std::string value = net::TrimBlanks(std::string(retryAfter));
+  if (const std::optional<std::int64_t> seconds = ParseNumber(value)) {
+    if (*seconds <= kLongestRetryAfterSeconds) return static_cast<int>(*seconds) * kMsPerSecond;
+  } else if (const std::optional<net::UnixSeconds> at = net::ParseInternetDate(value)) {
+    // A moment already past asks for no pause, as "0" does.
+    if (*at <= now) return 0;
+    // The minute comes off the date, which parsing keeps within the years 1 to 9999, so no `now` can overflow here.
+    if (now >= *at - kLongestRetryAfterSeconds) return static_cast<int>(*at - now) * kMsPerSecond;
+  }
   const int doubling = retry < 1 ? 0 : (retry > kMaxRetries ? kMaxRetries - 1 : retry - 1);
   return kFirstPauseMs << doubling;
 }

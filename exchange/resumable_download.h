@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/http_error.h"
+#include "net/internet_date.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,8 +25,14 @@ struct ResumeRecord {
 std::string ResumeRecordText(const ResumeRecord& record);
 std::optional<ResumeRecord> ParseResumeRecord(std::string_view text);
 
-// The validator If-Range may carry for an answer with these head lines: its strong ETag, else its Last-Modified date;
-// empty when it has neither (a weak ETag never proves the bytes are the same).
+// The largest paper the program takes: an answer announcing more fails before a byte of it is written, and a body
+// of unannounced length fails when it grows past it.
+inline constexpr std::int64_t kLargestPaperBytes = std::int64_t{4} * 1024 * 1024 * 1024;
+
+// The validator If-Range may carry for an answer with these head lines: its strong ETag, else its Last-Modified date
+// when that is strong, the answer's own Date at least a second later (a file changed within the second it was sent
+// could change again under the same date). Empty when it has neither: a weak ETag never proves the bytes are the
+// same, and a date beside it is no better a proof.
 std::string ValidatorOf(const std::vector<std::string>& headerLines);
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
@@ -43,23 +50,28 @@ struct ContentRange {
 std::optional<ContentRange> ParseContentRange(std::string_view value);
 
 enum class ResumeAnswer {
-  kAppend,     // 206 from the byte asked for, of the same paper: the kept bytes stand
+  kAppend,     // 206 with exactly the rest of the same version of the paper: the kept bytes stand
   kStartOver,  // 200: the whole paper comes again, the kept bytes go
-  kRestart,    // a range that starts elsewhere or names another total, or a 206 not asked for: discard, ask again
+  kRestart,    // a 206 that is not exactly that rest, or one not asked for: discard, ask again for the whole paper
+  kTooLarge,   // the paper is larger than kLargestPaperBytes: nothing of it is kept
 };
 
-// How a 2xx answer continues a download that asked from byte `askedFrom` (-1: asked for the whole paper) of a paper
-// whose record names `expectedTotal` (-1: unknown).
-ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, std::int64_t expectedTotal, int status,
-                              std::string_view contentRange);
+// How a 2xx answer with this head (its lines and parsed Content-Length, -1 when none) continues a download that asked
+// from byte `askedFrom` (-1: asked for the whole paper) with this record. A 206 is appended only when its range runs
+// from the byte asked for to the paper's last, its total is the record's (when the record knows it), its own
+// validator is the record's, and its length, when sent, is that of the rest: a server or proxy that ignores If-Range
+// answers the range of whatever version it now holds, and splicing that onto the kept bytes would make a paper that
+// never existed.
+ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record, int status,
+                              const std::vector<std::string>& headerLines, std::int64_t contentLength);
 
 // Whether another try may mend this failure: a refused or reset connection, a timeout, a body cut short, or the
 // statuses 408, 429, 500, 502, 503 and 504. A name that does not resolve, another 4xx or a local failure is not.
 bool IsTransientFailure(const net::HttpClientError& error);
 
 inline constexpr int kMaxRetries = 3;
-// The pause before retry `retry` (1, 2, 3): about 1, 2 and 4 seconds, or the server's Retry-After in seconds when it
-// asks for at most a minute.
-int RetryPauseMs(int retry, std::string_view retryAfter);
+// The pause before retry `retry` (1, 2, 3): about 1, 2 and 4 seconds, or what the server's Retry-After asks for when
+// that is at most a minute: a number of seconds, or an HTTP date, counted from `now` (a date already past: no pause).
+int RetryPauseMs(int retry, std::string_view retryAfter, net::UnixSeconds now);
 
 }  // namespace exchange

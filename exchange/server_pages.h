@@ -22,6 +22,11 @@ inline constexpr std::size_t kMaxPageBytes = 64 * 1024;
 // The update answer: a year of new papers is a few MiB of records, so this leaves ample room for a long absence.
 inline constexpr std::size_t kMaxUpdateAnswerBytes = 32 * 1024 * 1024;
 
+// How long any request of the program waits on a connected server that sends nothing. A link that goes quiet without
+// closing (Wi-Fi roaming, a NAT or proxy that forgot the connection, a stalled server) is then a broken link, which
+// each window handles as any other failure, instead of a wait the user cannot end. A connect keeps its own limit.
+inline constexpr int kSilentLinkLimitMs = 30'000;
+
 // Whether the version page's answer names this program's version. Byte for byte, untrimmed: "3.1" with a line break
 // after it is another version as far as the server is concerned.
 bool IsThisVersion(std::string_view versionAnswer);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace exchange {
 namespace {
@@ -12,6 +13,19 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 constexpr std::int64_t kSecondsPerHour = 3600;
 constexpr double kMsPerSecond = 1000.0;
 constexpr const char* kGap = "  ";
+constexpr std::int64_t kLargestCount = std::numeric_limits<std::int64_t>::max();
+// 2^63, the first double beyond every int64: converting it or anything above would be undefined.
+constexpr double kBeyondLargestCount = 9223372036854775808.0;
+
+// A non-negative double rounded to a count, the largest count beyond the range; nothing (NaN) and less count as 0.
+std::int64_t SaturatingRound(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= kBeyondLargestCount) return kLargestCount;
+  return std::llround(value);
+}
+
+// Whole units of `unit` seconds, rounded up, without the sum that could overflow near the largest count.
+std::int64_t CeilDivide(std::int64_t seconds, std::int64_t unit) { return seconds / unit + (seconds % unit != 0); }
 
 }  // namespace
 
@@ -29,16 +43,17 @@ std::string FormatSize(std::int64_t bytes) {
   return text;
 }
 
-std::string FormatSpeed(double bytesPerSecond) {
-  return FormatSize(static_cast<std::int64_t>(std::llround(bytesPerSecond))) + "/s";
-}
+std::string FormatSpeed(double bytesPerSecond) { return FormatSize(SaturatingRound(bytesPerSecond)) + "/s"; }
 
 std::string FormatTimeLeft(std::int64_t seconds) {
   if (seconds < kSecondsPerMinute) return "约 " + std::to_string(seconds < 1 ? 1 : seconds) + " 秒";
-  if (seconds < kSecondsPerHour) {
-    return "约 " + std::to_string((seconds + kSecondsPerMinute - 1) / kSecondsPerMinute) + " 分钟";
-  }
-  return "约 " + std::to_string((seconds + kSecondsPerHour - 1) / kSecondsPerHour) + " 小时";
+  if (seconds < kSecondsPerHour) return "约 " + std::to_string(CeilDivide(seconds, kSecondsPerMinute)) + " 分钟";
+  return "约 " + std::to_string(CeilDivide(seconds, kSecondsPerHour)) + " 小时";
+}
+
+std::int64_t AddByteCounts(std::int64_t a, std::int64_t b) {
+  if (a < 0 || b < 0) return -1;
+  return b > kLargestCount - a ? kLargestCount : a + b;
 }
 
 std::string RetryText(int nextTry, int pauseMs) {
@@ -69,7 +84,9 @@ std::optional<double> TransferMeter::Speed() const {
   const auto& [firstMs, firstBytes] = m_samples.front();
   const auto& [lastMs, lastBytes] = m_samples.back();
   if (lastMs <= firstMs) return std::nullopt;
-  return static_cast<double>(lastBytes - firstBytes) * kMsPerSecond / static_cast<double>(lastMs - firstMs);
+  // In doubles: counts that went down (a paper started over) or lie far apart cannot overflow there.
+  return (static_cast<double>(lastBytes) - static_cast<double>(firstBytes)) * kMsPerSecond /
+         (static_cast<double>(lastMs) - static_cast<double>(firstMs));
 }
 
 std::string TransferMeter::Text() const {
@@ -78,9 +95,11 @@ std::string TransferMeter::Text() const {
   const std::optional<double> speed = Speed();
   if (!speed) return text;
   text += kGap + FormatSpeed(*speed);
-  if (m_total >= 0 && *speed > 0) {
-    const auto left = static_cast<std::int64_t>(std::ceil(static_cast<double>(m_total - m_received) / *speed));
-    text += kGap + FormatTimeLeft(left);
+  // A speed that reads "0 字节/s" promises no time; a crawl against a huge total saturates rather than wrap.
+  if (m_total >= 0 && SaturatingRound(*speed) > 0) {
+    const std::int64_t done = m_received < 0 ? 0 : m_received;
+    const std::int64_t rest = done < m_total ? m_total - done : 0;
+    text += kGap + FormatTimeLeft(SaturatingRound(std::ceil(static_cast<double>(rest) / *speed)));
   }
   return text;
 }

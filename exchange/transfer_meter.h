@@ -16,6 +16,9 @@ std::string FormatSize(std::int64_t bytes);
 std::string FormatSpeed(double bytesPerSecond);
 // "约 30 秒", "约 5 分钟", "约 2 小时", rounded up.
 std::string FormatTimeLeft(std::int64_t seconds);
+// The sum of two byte counts as the bar and the text count them: -1 (unknown) when either is negative, the largest
+// count when the sum would not fit. A server's numbers go into these sums, and it may announce anything.
+std::int64_t AddByteCounts(std::int64_t a, std::int64_t b);
 // During the pause before another try: which try comes next and in how many seconds, "第 2 次尝试，4 秒后开始".
 std::string RetryText(int nextTry, int pauseMs);
 

@@ -197,6 +197,20 @@ bool ResultSet::UpdateById(qint64 id, const QMap<QString, QString>& values) {
   return true;
 }
 
+std::optional<QString> ResultSet::StoredFieldById(qint64 id, const QString& name) {
+  EnsureColumns();
+  QSqlQuery& select = m_statements.Run(
+      {QStringLiteral("select %1 from %2 where F_id = ?").arg(m_columns[RequireColumn(name)], QString::fromLatin1(kTableName)),
+       {id}});
+  std::optional<QString> value;
+  if (select.next()) {
+    // Null reads as empty text, as every field of the list does.
+    value = select.value(0).toString();
+  }
+  select.finish();
+  return value;
+}
+
 bool ResultSet::DeleteById(qint64 id) {
   // The row's place, and the list's length, are taken before the row leaves the table.
   int row = -1;
@@ -209,6 +223,9 @@ bool ResultSet::DeleteById(qint64 id) {
       m_statements.Run({QStringLiteral("delete from %1 where F_id = ?").arg(QString::fromLatin1(kTableName)), {id}});
   const bool deleted = remove.numRowsAffected() > 0;
   remove.finish();
+  if (deleted) {
+    emit StoredRowDeleted(id);
+  }
   if (row < 0) {
     return deleted;
   }

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace store {
 
 // A list of VXT_TM with a current row, in the terms the windows rely on: close, replace the list, open, row count,
@@ -72,12 +74,17 @@ class ResultSet : public QObject {
   // Deletes the stored row with this F_id. The current row stays the same row unless it is the one deleted; then the
   // row after it (or the new last row) becomes current. False when no row had this F_id.
   bool DeleteById(qint64 id);
+  // The stored value of one field of the row with this F_id, read from the database whether or not the list shows the
+  // row; nothing when no row has this F_id any more. An unknown field throws DatabaseError.
+  std::optional<QString> StoredFieldById(qint64 id, const QString& name);
 
  signals:
   void Reopened();
   void RowChanged(int row);
   void RowInserted(int row);
   void RowRemoved(int row);
+  // A stored row was deleted through this result set, whether or not the list showed it.
+  void StoredRowDeleted(qint64 id);
   void CurrentRowChanged(int row);
 
  private:

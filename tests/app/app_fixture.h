@@ -41,7 +41,7 @@ class MainWindowTest : public InScratchDirectory {
     paperDownload = std::make_unique<exchange::PaperDownloadWindow>(form->MainList(), form.get());
     form->SetTaskWindows(catalogueUpdate.get(), programUpdate.get(), paperDownload.get());
     // The commands are what these tests follow; the download's own retries have tests of their own.
-    paperDownload->SetRetryPause([](int, qint64) { return false; });
+    paperDownload->SetRetryPause([](int) { return false; });
   }
 
   void TearDown() override {

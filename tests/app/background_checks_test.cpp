@@ -75,23 +75,25 @@ TEST_F(BackgroundChecksTest, ChecksRunAtTheirReadingsAndRepeatOnceWhileNothingIs
   Insert("12", "申论", "公务员考试", "下载");
   struct Case {
     const char* label;
-    qint64 phaseMs;  // each tick comes this long after a whole second from the show
     qint64 firstTickMs;
+    qint64 periodMs;
     std::vector<std::string> expected;  // "v@s" / "n@s": a version / new-paper request from the tick in second s
   };
   const Case cases[] = {
-      {"punctual ticks", 500, 500, {"v@1", "n@4", "n@55", "v@58"}},
-      {"ticks right after the second", 1, 1, {"v@1", "n@4", "n@55", "v@58"}},
-      // The tick due at 1.05 s comes only at 2.05 s, when the field already reads 27: the version check first runs
-      // at the repeat.
-      {"one late tick", 50, 2050, {"n@4", "n@55", "v@58"}},
+      {"punctual ticks", 500, 1000, {"v@1", "n@4", "n@55", "v@58"}},
+      {"ticks right after the second", 1, 1000, {"v@1", "n@4", "n@55", "v@58"}},
+      // The tick due at 1.05 s comes only at 2.05 s, when the field already reads 27: the 28 reading it passed runs
+      // the version check then, not 56 s later at the repeat.
+      {"one late tick", 2050, 1000, {"v@2", "n@4", "n@55", "v@58"}},
+      // A loaded machine: every tick lands after the reading it was meant for.
+      {"ticks 2.7 s apart", 700, 2700, {"v@3", "n@6", "n@57", "v@60"}},
   };
   for (const Case& c : cases) {
     ShowAfresh();
     const int versionBefore = VersionRequests();
     const int newPaperBefore = NewPaperRequests();
     std::vector<std::string> log;
-    for (qint64 ms = c.firstTickMs; ms < 120'000; ms += 1000) {
+    for (qint64 ms = c.firstTickMs; ms < 120'000; ms += c.periodMs) {
       const int v = VersionRequests();
       const int n = NewPaperRequests();
       TickAt(ms);
@@ -242,6 +244,20 @@ TEST_F(BackgroundChecksTest, TransportFailureIsReportedAndRetriedAtTheRepeat) {
   TickAt(58'500);
   EXPECT_EQ(fakes.dialogs.errors.size(), 3);
   EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+  EXPECT_TRUE(form->CountdownTimer->isActive());
+
+  // So does a server that takes the request and then says nothing, for each check: its silence is given up at the
+  // read limit (far shorter here than the program's own).
+  form->Client.ReadTimeout = 300;
+  versionServer.SetHandler([](const std::string&) { return Answer{Action::Hold()}; });
+  contentServer.SetHandler([](const std::string&) { return Answer{Action::Send("HTTP/1.1 200 OK\r\n\r\n0"), Action::Hold()}; });
+  form->SetServers(contentServer.Url(""), versionServer.Url(""));
+  ShowAfresh();
+  fakes.dialogs.errors.clear();
+  TickAt(1500);
+  TickAt(4500);
+  EXPECT_EQ(fakes.dialogs.errors, QStringList({"Read Timeout.", "Read Timeout."}));
+  EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << "a silence after \"0\" is no answer of \"0\"";
   EXPECT_TRUE(form->CountdownTimer->isActive());
 }
 

@@ -128,7 +128,8 @@ TEST_F(StartupTest, CreatesEveryWindowOnceHiddenAndWiredToTheMainWindow) {
   EXPECT_TRUE(dispatched);
 }
 
-// As an installer would have left it: DownLoad/ beside data/, and nothing of an interrupted download's in it.
+// As an installer would have left it: DownLoad/ beside data/, and nothing of an interrupted download's in the program's
+// own folder inside it; the papers around it are never touched.
 TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris) {
   ASSERT_EQ(app::CreateWindows(recorder), 0);
   EXPECT_TRUE(QFileInfo("DownLoad").isDir());
@@ -139,8 +140,12 @@ TEST_F(StartupTest, StartUpMakesTheDownloadFolderReadyAndClearsOnlyItsOwnDebris)
     bool kept;
   };
   const Case cases[] = {
-      {".vextal-0123abcd.part", false},
-      {"sub/.vextal-89abcdef.part", false},
+      // A partial paper without its record cannot be resumed, nor is a record of nothing worth keeping.
+      {".vextal/0123456789abcdef.part", false},
+      {".vextal/fedcba9876543210.resume", false},
+      // Names a server may give a paper are papers, whatever they look like.
+      {".vextal-0123abcd.part", true},
+      {"sub/.vextal-89abcdef.part", true},
       {"paper.pdf", true},
       {"paper.part", true},
       {".vextal-notes.part", true},

@@ -54,9 +54,9 @@ constexpr int kLookEveryMs = 1;
 constexpr int kFullSync = 2;
 const char kPaperName[] = "x/p.doc";
 const QString kJournal = QStringLiteral("/data/data.mdb-journal");
-const QString kPaperFolder = QStringLiteral("/DownLoad");
-// The temporary name a paper streams into before it takes its own.
-const QString kTemporaryPaper = QStringLiteral(".vextal-*.part");
+// Where a paper streams in before it takes its own name: the program's folder inside the download folder.
+const QString kPartialFolder = QStringLiteral("/DownLoad/.vextal");
+const QString kTemporaryPaper = QStringLiteral("*.part");
 const QString kDownload = QStringLiteral("下载");
 const QString kOpen = QStringLiteral("打开");
 
@@ -121,7 +121,7 @@ class CrashSafetyTest : public ::testing::Test {
   // download into the paper's temporary file.
   static bool WriteUnderWay(const char* mode, const QString& folder) {
     if (std::string(mode) == "import") return QFileInfo(folder + kJournal).size() > 0;
-    return !QDir(folder + kPaperFolder).entryList({kTemporaryPaper}, QDir::Files | QDir::Hidden).isEmpty();
+    return !QDir(folder + kPartialFolder).entryList({kTemporaryPaper}, QDir::Files | QDir::Hidden).isEmpty();
   }
 
   // When a run is killed: killAfterMs after its windows are up, or (aimed) after its write was seen to begin; a

@@ -102,7 +102,7 @@ void RoadTest::StartClient() {
   app::windows().programUpdate->SetVersionServer(origin);
   app::windows().paperDownload->SetContentServer(origin);
   // The road's pauses before another try of a download are recorded, not slept.
-  app::windows().paperDownload->SetRetryPause([this](int ms, qint64) {
+  app::windows().paperDownload->SetRetryPause([this](int ms) {
     downloadPauses.push_back(ms);
     return true;
   });

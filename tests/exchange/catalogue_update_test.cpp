@@ -211,7 +211,11 @@ TEST_F(CatalogueUpdateTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
       {"connection reset", {Action::Reset()}},
       {"error status", {Action::Send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n")}},
       {"answer beyond its cap", {Action::Send("HTTP/1.1 200 OK\r\nContent-Length: 33554433\r\n\r\n<tr>"), Action::Close()}},
+      {"silent server", {Action::Hold()}},
+      {"silent in the middle of the answer", {Action::Send("HTTP/1.1 200 OK\r\n\r\n<tr><F_id>9</F_id>"), Action::Hold()}},
   };
+  // A silent server is given up this soon here; the program waits far longer.
+  catalogueUpdate->Client().ReadTimeout = 300;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     Exec(QStringLiteral("delete from VXT_TM"));

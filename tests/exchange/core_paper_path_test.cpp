@@ -196,6 +196,17 @@ TEST(SafeLocalNameOf, KeepsNamesInsideTheDownloadFolder) {
       // A lead byte before a separator is a broken character: decoders disagree on whether the "/" survives.
       {"lead byte before a separator", "a/\x81/../x", std::nullopt},
       {"lead byte at the end", "a/x\xB9", std::nullopt},
+      // The program's own folder is out of every server's reach, however Windows would spell it.
+      {"program folder", "a/.vextal", std::nullopt},
+      {"file in the program folder", "a/.vextal/0123456789abcdef.part", std::nullopt},
+      {"program folder in capitals", "a/.VEXTAL\\0123456789abcdef.resume", std::nullopt},
+      {"program folder with trailing dots and blanks", "a/.vextal. ./x.pdf", std::nullopt},
+      {"program folder's short name", "a/vextal~1/x.part", std::nullopt},
+      {"program folder's hashed short name", "a/VE3A1F~2./x.part", std::nullopt},
+      {"a name like the program's", "a/.vextal-1234abcd.part", ".vextal-1234abcd.part"},
+      {"the program folder's name deeper down", "a/sub/.vextal/x.pdf", "sub/.vextal/x.pdf"},
+      {"a longer name", "a/.vextals/x.pdf", ".vextals/x.pdf"},
+      {"a short name of another folder", "a/PAPERS~1/x.pdf", "PAPERS~1/x.pdf"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SafeLocalNameOf(c.answer), c.expected) << c.label;

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace exchange {
 namespace {
+
+const std::string kModified = "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT";
+const std::string kSentLater = "Date: Tue, 01 Dec 2026 10:00:01 GMT";
+const std::string kSentAtOnce = "Date: Tue, 01 Dec 2026 10:00:00 GMT";
+const std::string kModifiedAt = "Tue, 01 Dec 2026 10:00:00 GMT";
 
 TEST(ResumableDownload, AsksForTheRestOnlyWithAValidatorOfTheFirstAnswer) {
   struct Case {
@@ -17,11 +23,18 @@ TEST(ResumableDownload, AsksForTheRestOnlyWithAValidatorOfTheFirstAnswer) {
     HeaderList expected;
   };
   const std::vector<Case> cases = {
-      {"strong ETag", {"ETag: \"abc\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, 900,
-       {{"Range", "bytes=900-"}, {"If-Range", "\"abc\""}}},
-      {"date without ETag", {"Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, 5,
-       {{"Range", "bytes=5-"}, {"If-Range", "Tue, 01 Dec 2026 10:00:00 GMT"}}},
-      {"weak ETag: no resume", {"ETag: W/\"abc\"", "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT"}, 900, {}},
+      {"strong ETag", {"ETag: \"abc\"", kModified}, 900, {{"Range", "bytes=900-"}, {"If-Range", "\"abc\""}}},
+      {"strong ETag, date not strong", {"ETag: \"abc\"", kModified, kSentAtOnce}, 9,
+       {{"Range", "bytes=9-"}, {"If-Range", "\"abc\""}}},
+      {"date sent a second later", {kModified, kSentLater}, 5, {{"Range", "bytes=5-"}, {"If-Range", kModifiedAt}}},
+      {"date sent a day later, other zone form", {kModified, "Date: Wed, 02 Dec 2026 18:00:00 +0800"}, 5,
+       {{"Range", "bytes=5-"}, {"If-Range", kModifiedAt}}},
+      {"date sent in the same second: no resume", {kModified, kSentAtOnce}, 5, {}},
+      {"date sent before it was modified: no resume", {kModified, "Date: Tue, 01 Dec 2026 09:59:59 GMT"}, 5, {}},
+      {"date without Date: no resume", {kModified}, 5, {}},
+      {"unreadable Date: no resume", {kModified, "Date: soon"}, 5, {}},
+      {"unreadable date: no resume", {"Last-Modified: yesterday", kSentLater}, 5, {}},
+      {"weak ETag: no resume", {"ETag: W/\"abc\"", kModified, kSentLater}, 900, {}},
       {"no validator: start over", {"Content-Length: 1000"}, 900, {}},
       {"nothing kept", {"ETag: \"abc\""}, 0, {}},
   };
@@ -40,30 +53,69 @@ TEST(ResumableDownload, AsksForTheRestOnlyWithAValidatorOfTheFirstAnswer) {
 }
 
 // How an answer to a resumed request goes on: append the rest, take the whole paper again, or throw the kept bytes
-// away and ask once more from the start.
+// away and ask once more from the start; and a paper too large for the program is refused whatever the answer.
 TEST(ResumableDownload, ReadsTheAnswerToARange) {
   struct Case {
     const char* label;
     std::int64_t askedFrom;
-    std::int64_t expectedTotal;
+    ResumeRecord record;
     int status;
-    const char* contentRange;
+    std::vector<std::string> head;
+    std::int64_t contentLength;  // -1: none sent
     ResumeAnswer expected;
   };
+  const ResumeRecord tagged{"\"v1\"", 1000};
+  const ResumeRecord dated{kModifiedAt, 1000};
+  const ResumeRecord lengthUnknown{"\"v1\"", -1};
+  const std::string tag = "ETag: \"v1\"";
+  const std::string rest = "Content-Range: bytes 900-999/1000";
+  constexpr std::int64_t kRest = 100;
+  constexpr std::int64_t kLargest = kLargestPaperBytes;
   const std::vector<Case> cases = {
-      {"match", 900, 1000, 206, "bytes 900-999/1000", ResumeAnswer::kAppend},
-      {"whole paper again (validator changed)", 900, 1000, 200, "", ResumeAnswer::kStartOver},
-      {"first request", -1, -1, 200, "", ResumeAnswer::kStartOver},
-      {"wrong start", 900, 1000, 206, "bytes 0-999/1000", ResumeAnswer::kRestart},
-      {"wrong total", 900, 1000, 206, "bytes 900-1199/1200", ResumeAnswer::kRestart},
-      {"range short of the end", 900, 1000, 206, "bytes 900-949/1000", ResumeAnswer::kRestart},
-      {"unknown total", 900, 1000, 206, "bytes 900-999/*", ResumeAnswer::kRestart},
-      {"garbled range", 900, 1000, 206, "bytes 900-x/1000", ResumeAnswer::kRestart},
-      {"206 not asked for", -1, -1, 206, "bytes 0-999/1000", ResumeAnswer::kRestart},
-      {"total unknown before, any total now", 900, -1, 206, "bytes 900-999/1000", ResumeAnswer::kAppend},
+      {"match", 900, tagged, 206, {tag, rest}, kRest, ResumeAnswer::kAppend},
+      {"match without a length", 900, tagged, 206, {tag, rest}, -1, ResumeAnswer::kAppend},
+      {"length not the rest", 900, tagged, 206, {tag, rest}, kRest + 1, ResumeAnswer::kRestart},
+      {"another version's tag: If-Range ignored", 900, tagged, 206, {"ETag: \"v2\"", rest}, kRest,
+       ResumeAnswer::kRestart},
+      {"no tag: If-Range ignored", 900, tagged, 206, {rest}, kRest, ResumeAnswer::kRestart},
+      {"weak form of the tag", 900, tagged, 206, {"ETag: W/\"v1\"", rest}, kRest, ResumeAnswer::kRestart},
+      {"date matches, strong", 900, dated, 206, {kModified, kSentLater, rest}, kRest, ResumeAnswer::kAppend},
+      {"date matches beside a tag", 900, dated, 206, {"ETag: \"x\"", kModified, kSentLater, rest}, kRest,
+       ResumeAnswer::kAppend},
+      {"date matches but is not strong", 900, dated, 206, {kModified, kSentAtOnce, rest}, kRest,
+       ResumeAnswer::kRestart},
+      {"date missing", 900, dated, 206, {kSentLater, rest}, kRest, ResumeAnswer::kRestart},
+      {"another date", 900, dated, 206, {"Last-Modified: Tue, 01 Dec 2026 11:00:00 GMT",
+                                         "Date: Tue, 01 Dec 2026 12:00:00 GMT", rest}, kRest, ResumeAnswer::kRestart},
+      {"whole paper again (validator changed)", 900, tagged, 200, {"ETag: \"v2\""}, 1000, ResumeAnswer::kStartOver},
+      {"first request", -1, {}, 200, {}, 1000, ResumeAnswer::kStartOver},
+      {"first request, length unknown", -1, {}, 200, {}, -1, ResumeAnswer::kStartOver},
+      {"wrong start", 900, tagged, 206, {tag, "Content-Range: bytes 0-999/1000"}, 1000, ResumeAnswer::kRestart},
+      {"wrong total", 900, tagged, 206, {tag, "Content-Range: bytes 900-1199/1200"}, 300, ResumeAnswer::kRestart},
+      {"range short of the end", 900, tagged, 206, {tag, "Content-Range: bytes 900-949/1000"}, 50,
+       ResumeAnswer::kRestart},
+      {"unknown total", 900, tagged, 206, {tag, "Content-Range: bytes 900-999/*"}, kRest, ResumeAnswer::kRestart},
+      {"garbled range", 900, tagged, 206, {tag, "Content-Range: bytes 900-x/1000"}, kRest, ResumeAnswer::kRestart},
+      {"no range", 900, tagged, 206, {tag}, kRest, ResumeAnswer::kRestart},
+      {"206 not asked for", -1, {}, 206, {tag, "Content-Range: bytes 0-999/1000"}, 1000, ResumeAnswer::kRestart},
+      {"total unknown before, any total now", 900, lengthUnknown, 206, {tag, rest}, kRest, ResumeAnswer::kAppend},
+      {"200 of the largest paper", -1, {}, 200, {}, kLargest, ResumeAnswer::kStartOver},
+      {"200 above the largest paper", -1, {}, 200, {}, kLargest + 1, ResumeAnswer::kTooLarge},
+      {"200 of the largest length there is", 900, tagged, 200, {}, INT64_MAX, ResumeAnswer::kTooLarge},
+      {"206 of the largest paper", 900, lengthUnknown, 206, {tag, "Content-Range: bytes 900-4294967295/4294967296"},
+       kLargest - 900, ResumeAnswer::kAppend},
+      {"206 above the largest paper", 900, lengthUnknown, 206,
+       {tag, "Content-Range: bytes 900-4294967296/4294967297"}, -1, ResumeAnswer::kTooLarge},
+      {"206 of the largest total there is", 900, lengthUnknown, 206,
+       {tag, "Content-Range: bytes 900-9223372036854775806/9223372036854775807"}, INT64_MAX - 900,
+       ResumeAnswer::kTooLarge},
+      {"206 total beyond 64 bits", 900, lengthUnknown, 206,
+       {tag, "Content-Range: bytes 900-99999999999999999998/99999999999999999999"}, -1, ResumeAnswer::kRestart},
+      {"206 last byte of the largest length there is, total unknown", 900, lengthUnknown, 206,
+       {tag, "Content-Range: bytes 900-9223372036854775807/*"}, -1, ResumeAnswer::kRestart},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadResumeAnswer(c.askedFrom, c.expectedTotal, c.status, c.contentRange), c.expected) << c.label;
+    EXPECT_EQ(ReadResumeAnswer(c.askedFrom, c.record, c.status, c.head, c.contentLength), c.expected) << c.label;
   }
   EXPECT_EQ(ParseContentRange("bytes */1000")->total, 1000);
   EXPECT_FALSE(ParseContentRange("bytes 5-4/10"));
@@ -102,17 +154,34 @@ TEST(ResumableDownload, RetriesOnlyWhatAnotherTryMayMend) {
 }
 
 TEST(ResumableDownload, PausesGrowOrFollowTheServer) {
+  // Tue, 01 Dec 2026 10:00:00 GMT
+  constexpr net::UnixSeconds kNow = 1796119200;
   struct Case {
     int retry;
     const char* retryAfter;
     int pauseMs;
   };
   const std::vector<Case> cases = {
-      {1, "", 1000}, {2, "", 2000}, {3, "", 4000}, {1, "7", 7000},   {2, " 60 ", 60000},
-      {1, "61", 1000}, {3, "Tue, 01 Dec 2026 10:00:00 GMT", 4000}, {2, "-3", 2000}, {1, "0", 0},
+      {1, "", 1000},
+      {2, "", 2000},
+      {3, "", 4000},
+      {1, "7", 7000},
+      {2, " 60 ", 60000},
+      {1, "61", 1000},
+      {2, "-3", 2000},
+      {1, "0", 0},
+      {3, "99999999999999999999", 4000},
+      {1, "Tue, 01 Dec 2026 10:00:07 GMT", 7000},
+      {2, "Tue, 01 Dec 2026 10:01:00 GMT", 60000},
+      {2, "Tue, 01 Dec 2026 10:01:01 GMT", 2000},
+      {1, "Fri, 31 Dec 9999 23:59:59 GMT", 1000},
+      {3, "Tue, 01 Dec 2026 10:00:00 GMT", 0},
+      {2, "Tue, 01 Dec 2026 09:59:59 GMT", 0},
+      {1, "Sunday, 06-Nov-94 08:49:37 GMT", 0},
+      {3, "Tue, 01 Dec 2026 25:00:00 GMT", 4000},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RetryPauseMs(c.retry, c.retryAfter), c.pauseMs) << c.retry << " " << c.retryAfter;
+    EXPECT_EQ(RetryPauseMs(c.retry, c.retryAfter, kNow), c.pauseMs) << c.retry << " " << c.retryAfter;
   }
 }
 

@@ -182,7 +182,7 @@ class HostileServerTest : public DownloadFolderTest {
     QMap<QString, QByteArray> expected = FilesUnder(Root());
 
     form = std::make_unique<exchange::PaperDownloadWindow>(list.get(), nullptr);
-    form->SetRetryPause([](int, qint64) { return false; });
+    form->SetRetryPause([](int) { return false; });
     form->SetContentServer(server.Url(""));
     form->show();
     fakes.clock.AdvanceMs(1500);
