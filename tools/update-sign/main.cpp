@@ -1,0 +1,307 @@
+// update-sign: the publisher's side of the program update. Makes the Ed25519 key pair whose public half a release
+// build carries, writes and signs the update description for an installer, and checks a description as the updater
+// will.
+//
+//   update-sign keygen DIR
+//   update-sign describe --version V --installer-path /PATH --file INSTALLER --secret KEYFILE -o OUTDIR
+//   update-sign verify --public KEYFILE --dir DIR [--running VERSION] [--origin ORIGIN] [--file INSTALLER]
+
+#include "net/http_text.h"
+#include "updater/file_digest.h"
+#include "updater/update_description.h"
+#include "vextal_config.h"
+
+#include <sodium.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <variant>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kPublicKeyFile = "update-public.hex";
+constexpr const char* kSecretKeyFile = "update-secret.hex";
+constexpr std::size_t kSecretKeyBytes = crypto_sign_SECRETKEYBYTES;
+// Far larger than any key, signature or description file; what is longer is none of them.
+constexpr std::uintmax_t kLargestTextFileBytes = 64 * 1024;
+
+// describe reads its own output back the way the updater will, so a publisher never uploads something every
+// updater refuses. Any version a release can carry is above "0"; the origin only has to be one.
+constexpr const char* kSelfCheckRunningVersion = "0";
+constexpr const char* kSelfCheckOrigin = "http://update-sign.invalid";
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  update-sign keygen DIR\n"
+    "      writes a new key pair: DIR/update-public.hex (the value for -DVEXTAL_UPDATE_PUBLIC_KEY) and\n"
+    "      DIR/update-secret.hex (readable by its owner only; keep it off the build machines)\n"
+    "  update-sign describe --version V --installer-path /PATH --file INSTALLER --secret KEYFILE -o OUTDIR\n"
+    "      writes OUTDIR/vextal-update.txt for the installer (its size and SHA-256 read from INSTALLER, to be\n"
+    "      served at /PATH on the version server) and its signature OUTDIR/vextal-update.sig\n"
+    "  update-sign verify --public KEYFILE --dir DIR [--running VERSION] [--origin ORIGIN] [--file INSTALLER]\n"
+    "      checks DIR's description and signature as the updater of version VERSION (default: this build's) does,\n"
+    "      and with --file that INSTALLER is the file it names\n";
+
+// Prints to stderr; returns the failure exit status, so a check reads `return Fail(...)`.
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "update-sign: %s\n", message.c_str());
+  return kExitFailed;
+}
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "update-sign: %s\n%s", message.c_str(), kUsage);
+  return kExitUsage;
+}
+
+std::optional<std::string> ReadSmallFile(const fs::path& file) {
+  std::error_code error;
+  if (!fs::is_regular_file(file, error) || fs::file_size(file, error) > kLargestTextFileBytes || error) {
+    return std::nullopt;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  if (!in) return std::nullopt;
+  return content.str();
+}
+
+bool WriteFile(const fs::path& file, const std::string& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+// "--name value" pairs; nothing when an argument is not one, a name repeats or a value is missing.
+std::optional<std::map<std::string, std::string>> ReadOptions(int argc, char** argv, int first, std::string& problem) {
+  std::map<std::string, std::string> options;
+  for (int i = first; i < argc; i += 2) {
+    const std::string name = argv[i];
+    if (name.size() < 2 || name[0] != '-') {
+      problem = "unexpected argument " + name;
+      return std::nullopt;
+    }
+    if (i + 1 >= argc) {
+      problem = name + " needs a value";
+      return std::nullopt;
+    }
+    if (!options.emplace(name, argv[i + 1]).second) {
+      problem = name + " given twice";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// Leaves the named options out of `options` as it takes them, so what remains is unknown.
+std::optional<std::string> Take(std::map<std::string, std::string>& options, const std::string& name) {
+  const auto found = options.find(name);
+  if (found == options.end()) return std::nullopt;
+  std::string value = found->second;
+  options.erase(found);
+  return value;
+}
+
+int Keygen(const fs::path& dir) {
+  const fs::path publicFile = dir / kPublicKeyFile;
+  const fs::path secretFile = dir / kSecretKeyFile;
+  std::error_code error;
+  // A key pair already in use must never be lost to a slip of the command line: the programs out there believe only
+  // it.
+  if (fs::exists(publicFile, error) || fs::exists(secretFile, error)) {
+    return Fail(dir.string() + " already holds a key pair; remove it first if it really is to be replaced");
+  }
+  fs::create_directories(dir, error);
+  if (error) return Fail("cannot make " + dir.string() + ": " + error.message());
+
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+  crypto_sign_keypair(publicKey, secretKey);
+  std::string secretHex =
+      updater::HexOf(std::string_view(reinterpret_cast<const char*>(secretKey), sizeof secretKey)) + "\n";
+  sodium_memzero(secretKey, sizeof secretKey);
+
+  // The file is made empty and closed to its owner before the key goes in.
+  bool written = WriteFile(secretFile, {});
+  fs::permissions(secretFile, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace, error);
+  written = written && !error && WriteFile(secretFile, secretHex);
+  sodium_memzero(secretHex.data(), secretHex.size());
+  if (!written) return Fail("cannot write " + secretFile.string());
+  const std::string publicHex =
+      updater::HexOf(std::string_view(reinterpret_cast<const char*>(publicKey), sizeof publicKey));
+  if (!WriteFile(publicFile, publicHex + "\n")) return Fail("cannot write " + publicFile.string());
+
+  std::printf("wrote %s and %s\nbuild releases with -DVEXTAL_UPDATE_PUBLIC_KEY=%s\n", publicFile.string().c_str(),
+              secretFile.string().c_str(), publicHex.c_str());
+  return kExitOk;
+}
+
+// The secret key from its file, when the file holds one whose public half belongs to its seed (a damaged file would
+// otherwise sign with a key nobody can verify).
+std::optional<std::string> ReadSecretKey(const fs::path& file, std::string& problem) {
+  std::optional<std::string> text = ReadSmallFile(file);
+  if (!text) {
+    problem = "cannot read the secret key " + file.string();
+    return std::nullopt;
+  }
+  std::optional<std::string> secret = updater::BytesOfHex(net::TrimBlanks(*text), kSecretKeyBytes);
+  sodium_memzero(text->data(), text->size());
+  if (!secret) {
+    problem = file.string() + " is not a secret key of update-sign keygen (128 hex digits)";
+    return std::nullopt;
+  }
+  unsigned char seed[crypto_sign_SEEDBYTES];
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char derived[crypto_sign_SECRETKEYBYTES];
+  const auto* secretBytes = reinterpret_cast<const unsigned char*>(secret->data());
+  crypto_sign_ed25519_sk_to_seed(seed, secretBytes);
+  crypto_sign_seed_keypair(publicKey, derived, seed);
+  const bool whole = sodium_memcmp(derived, secretBytes, kSecretKeyBytes) == 0;
+  sodium_memzero(seed, sizeof seed);
+  sodium_memzero(derived, sizeof derived);
+  if (!whole) {
+    sodium_memzero(secret->data(), secret->size());
+    problem = file.string() + " is damaged: its public half does not belong to its secret half";
+    return std::nullopt;
+  }
+  return secret;
+}
+
+fs::path PageFile(const fs::path& dir, const char* page) { return dir / (page + 1); }
+
+int Describe(std::map<std::string, std::string> options) {
+  const auto version = Take(options, "--version");
+  const auto installerPath = Take(options, "--installer-path");
+  const auto installer = Take(options, "--file");
+  const auto secretFile = Take(options, "--secret");
+  const auto outDir = Take(options, "-o");
+  if (!options.empty()) return Usage("unknown option " + options.begin()->first);
+  if (!version || !installerPath || !installer || !secretFile || !outDir) {
+    return Usage("describe needs --version, --installer-path, --file, --secret and -o");
+  }
+  if (!updater::ParseVersion(*version)) {
+    return Fail("--version " + *version + " is not dotted decimal numbers (such as 3.2 or 3.10.1)");
+  }
+  if (!updater::IsServerPath(*installerPath)) {
+    return Fail("--installer-path " + *installerPath +
+                " is not a plain absolute path on the version server: it starts with \"/\", names a file, and has "
+                "segments of A-Z a-z 0-9 - . _ ~ and %XX escapes only, none of them \".\" or \"..\"");
+  }
+  const std::optional<updater::FileDigest> digest = updater::DigestOfFile(*installer, updater::kLargestInstallerBytes);
+  if (!digest) {
+    return Fail("cannot read " + *installer + " as a file of at most " +
+                std::to_string(updater::kLargestInstallerBytes) + " bytes");
+  }
+  if (digest->size == 0) return Fail(*installer + " is empty");
+
+  std::string problem;
+  std::optional<std::string> secret = ReadSecretKey(*secretFile, problem);
+  if (!secret) return Fail(problem);
+  const std::string text = updater::DescriptionText({*version, *installerPath, digest->size, digest->sha256});
+  unsigned char signature[crypto_sign_BYTES];
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  const auto* secretBytes = reinterpret_cast<const unsigned char*>(secret->data());
+  crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                       secretBytes);
+  crypto_sign_ed25519_sk_to_pk(publicKey, secretBytes);
+  sodium_memzero(secret->data(), secret->size());
+  const std::string signatureText =
+      updater::SignatureText(std::string_view(reinterpret_cast<const char*>(signature), sizeof signature));
+  const std::string publicHex =
+      updater::HexOf(std::string_view(reinterpret_cast<const char*>(publicKey), sizeof publicKey));
+
+  const auto verdict = updater::VerifyUpdate({.description = text,
+                                              .signature = signatureText,
+                                              .publicKeyHex = publicHex,
+                                              .runningVersion = kSelfCheckRunningVersion,
+                                              .origin = kSelfCheckOrigin});
+  if (const auto* refusal = std::get_if<updater::Refusal>(&verdict)) {
+    return Fail("the updater would refuse this description: " + updater::RefusalText(*refusal));
+  }
+
+  std::error_code error;
+  fs::create_directories(*outDir, error);
+  if (error) return Fail("cannot make " + *outDir + ": " + error.message());
+  const fs::path descriptionFile = PageFile(*outDir, updater::kDescriptionPage);
+  const fs::path signatureFile = PageFile(*outDir, updater::kSignaturePage);
+  if (!WriteFile(descriptionFile, text)) return Fail("cannot write " + descriptionFile.string());
+  if (!WriteFile(signatureFile, signatureText)) return Fail("cannot write " + signatureFile.string());
+  std::printf("wrote %s and %s\n%ssigned with the key whose public half is %s\nserve them at %s and %s, and the "
+              "installer at %s, on the version server\n",
+              descriptionFile.string().c_str(), signatureFile.string().c_str(), text.c_str(), publicHex.c_str(),
+              updater::kDescriptionPage, updater::kSignaturePage, installerPath->c_str());
+  return kExitOk;
+}
+
+int Verify(std::map<std::string, std::string> options) {
+  const auto publicFile = Take(options, "--public");
+  const auto dir = Take(options, "--dir");
+  const std::string running = Take(options, "--running").value_or(vextal::kVersionText);
+  const std::string origin = Take(options, "--origin").value_or(vextal::kVersionServer);
+  const auto installer = Take(options, "--file");
+  if (!options.empty()) return Usage("unknown option " + options.begin()->first);
+  if (!publicFile || !dir) return Usage("verify needs --public and --dir");
+
+  const std::optional<std::string> publicText = ReadSmallFile(*publicFile);
+  if (!publicText) return Fail("cannot read the public key " + *publicFile);
+  const fs::path descriptionFile = PageFile(*dir, updater::kDescriptionPage);
+  const fs::path signatureFile = PageFile(*dir, updater::kSignaturePage);
+  const std::optional<std::string> description = ReadSmallFile(descriptionFile);
+  if (!description) return Fail("cannot read " + descriptionFile.string());
+  const std::optional<std::string> signature = ReadSmallFile(signatureFile);
+  if (!signature) return Fail("cannot read " + signatureFile.string());
+
+  const std::string publicHex = net::TrimBlanks(*publicText);
+  const auto verdict = updater::VerifyUpdate({.description = *description,
+                                              .signature = *signature,
+                                              .publicKeyHex = publicHex,
+                                              .runningVersion = running,
+                                              .origin = origin});
+  if (const auto* refusal = std::get_if<updater::Refusal>(&verdict)) {
+    return Fail("refused: " + updater::RefusalText(*refusal));
+  }
+  const updater::VerifiedUpdate& update = std::get<updater::VerifiedUpdate>(verdict);
+  std::printf("verified: version %s (above %s), installer %s, %llu bytes, sha256 %s\n",
+              update.description.version.c_str(), running.c_str(), update.installerUrl.c_str(),
+              static_cast<unsigned long long>(update.description.size), update.description.sha256.c_str());
+  if (installer) {
+    if (!updater::FileHasSha256(*installer, update.description.sha256, update.description.size)) {
+      return Fail(*installer + " is not the installer this description names (its size or SHA-256 differs)");
+    }
+    std::printf("%s is that installer\n", installer->c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command");
+  if (sodium_init() < 0) return Fail("libsodium cannot start");
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "keygen") {
+    if (argc != 3) return Usage("keygen takes one folder");
+    return Keygen(argv[2]);
+  }
+  if (command != "describe" && command != "verify") return Usage("unknown command " + command);
+  std::string problem;
+  auto options = ReadOptions(argc, argv, 2, problem);
+  if (!options) return Usage(problem);
+  return command == "describe" ? Describe(std::move(*options)) : Verify(std::move(*options));
+}
