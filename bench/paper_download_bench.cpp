@@ -202,11 +202,20 @@ int RunDownload(int argc, char** argv, const std::string& origin, std::uint64_t 
     if (now - lastTick > kGapGoalNs) ++gapsOverGoal;
     lastTick = now;
   });
+  // The stall begins when the last bytes before the silence arrive: the bar's last movement below the stall point (a
+  // piece cut off by the silence is kept but never shown; the next try's bar starts at the kept bytes).
+  qint64 lastBelowStall = -1;
   qint64 stalledAt = -1;
   QObject::connect(form.ProgressBar, &QProgressBar::valueChanged, [&](int value) {
     // The bar restarts for the file: its first movement against the file's length starts the transfer's clock.
     if (fileStart < 0 && form.ProgressBar->maximum() == static_cast<int>(bodySize)) fileStart = elapsed.nsecsElapsed();
-    if (stallAt > 0 && stalledAt < 0 && static_cast<std::uint64_t>(value) >= stallAt) stalledAt = elapsed.nsecsElapsed();
+    // Only the paper's own bar counts, and not its start at zero for each try.
+    if (stallAt == 0 || stalledAt >= 0 || value <= 0 || form.ProgressBar->maximum() != static_cast<int>(bodySize)) return;
+    if (static_cast<std::uint64_t>(value) < stallAt) {
+      lastBelowStall = elapsed.nsecsElapsed();
+    } else {
+      stalledAt = lastBelowStall;
+    }
   });
 
   clock.shiftMs = kAfterShowMs;
