@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/folder_lock.h"
 #include "platform/gbk.h"
 #include "store/catalogue.h"
 
@@ -23,7 +24,7 @@ inline constexpr const char* kApplicationName = "vextal";
 inline constexpr const char* kApplicationErrorCaption = "Application Error";
 inline constexpr int kStartupFailureExitCode = 1;
 // One program per working folder: the running one holds this file, beside the catalogue it keeps open.
-inline constexpr const char* kFolderLockFile = "data/vextal.lock";
+inline constexpr const char* kFolderLockFile = platform::kWorkingFolderLockFile;
 inline constexpr const char* kAlreadyRunningText = "题库程序已经在这个文件夹中运行。";
 inline constexpr int kAlreadyRunningExitCode = 0;
 

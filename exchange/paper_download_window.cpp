@@ -1,5 +1,6 @@
 #include "exchange/paper_download_window.h"
 
+#include "exchange/download_attempts.h"
 #include "exchange/download_folder.h"
 #include "exchange/paper_file.h"
 #include "platform/internet_mark.h"
@@ -53,8 +54,6 @@ constexpr const char* kTransferTextName = "下载进度";
 constexpr const char* kCancelCaption = "取消";
 constexpr int kCancelButtonWidth = 72;
 constexpr int kCancelButtonHeight = 26;
-
-constexpr int kStatusRangeNotSatisfiable = 416;
 
 std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
@@ -136,40 +135,21 @@ void exchange::PaperDownloadWindow::Download() {
     CancelButton->hide();
   });
   ShowTransferText(QString());
-  bool startedAgain = false;
-  for (int retry = 1;; ++retry) {
-    try {
-      DownloadPaper(id);
-      hide();
-      return;
-    } catch (const StartAgain&) {
-      // Once, and at once: the server spoke, it just cannot continue these bytes.
-      if (startedAgain) return;
-      startedAgain = true;
-      --retry;
-    } catch (const net::HttpClientError& error) {
-      // The user stopped it, or deleted the paper: the strip goes, and what was kept stays for the next download.
-      if (m_cancelled || m_paperGone) {
-        hide();
-        return;
-      }
-      if (!exchange::IsTransientFailure(error) || retry > exchange::kMaxRetries) return;
-      const std::string retryAfter = error.Kind() == net::ErrorKind::ProtocolError
-                                         ? net::HeaderValue(m_http.Response().HeaderLines, "Retry-After")
-                                         : std::string();
-      const int pauseMs = exchange::RetryPauseMs(retry, retryAfter, ui::clock().Now().toSecsSinceEpoch());
-      ShowTransferText(QString::fromStdString(exchange::RetryText(retry + 1, pauseMs)));
-      // A paper deleted while the failed request waited is not waited for.
-      if (!m_mainList->StoredFieldById(id, QStringLiteral("F_id"))) m_paperGone = true;
-      if (m_paperGone || !m_retryPause(pauseMs) || m_cancelled || m_paperGone) {
-        if (m_cancelled || m_paperGone) hide();
-        return;
-      }
-    } catch (...) {
-      // Deliberately silent: a failed download shows nothing more and leaves the window where it is.
-      return;
-    }
-  }
+  exchange::DownloadAttempts attempts;
+  attempts.Attempt = [this, id] { DownloadPaper(id); };
+  // The user stopped it, or deleted the paper: the strip goes, and what was kept stays for the next download.
+  attempts.Stopped = [this] { return m_cancelled || m_paperGone; };
+  attempts.Pause = [this, id](int ms) {
+    // A paper deleted while the failed request waited is not waited for.
+    if (!m_mainList->StoredFieldById(id, QStringLiteral("F_id"))) m_paperGone = true;
+    return !m_paperGone && m_retryPause(ms);
+  };
+  attempts.BeforePause = [this](int nextTry, int pauseMs) {
+    ShowTransferText(QString::fromStdString(exchange::RetryText(nextTry, pauseMs)));
+  };
+  attempts.NowSeconds = [] { return ui::clock().Now().toSecsSinceEpoch(); };
+  // Every other failure is deliberately silent: a failed download shows nothing more and leaves the window where it is.
+  if (attempts.Run(m_http) != exchange::DownloadAttempts::Outcome::kFailed) hide();
 }
 
 void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
@@ -204,30 +184,11 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
     m_showsTransfer = true;
   });
   const std::string url = m_contentServer + exchange::UploadPathOf(answer);
-  m_http.ExtraHeaders = file.RequestHeaders();
   try {
-    m_http.Get(url, file);
-  } catch (const net::HttpClientError& error) {
-    m_http.ExtraHeaders.clear();
+    exchange::FetchInto(m_http, url, file);
+  } catch (const net::HttpClientError&) {
     // Nobody will ask for the rest of a paper that is gone.
     if (m_paperGone) file.Discard();
-    // The kept bytes are of another paper now, or beyond its end.
-    if (error.Kind() == net::ErrorKind::ProtocolError && error.Code() == kStatusRangeNotSatisfiable &&
-        file.AskedForTheRest()) {
-      file.Discard();
-      throw StartAgain();
-    }
-    throw;
-  } catch (const StartAgain&) {
-    m_http.ExtraHeaders.clear();
-    file.Discard();
-    throw;
-  }
-  m_http.ExtraHeaders.clear();
-  try {
-    file.Commit(url);
-  } catch (const StartAgain&) {
-    file.Discard();
     throw;
   }
 

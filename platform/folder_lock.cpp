@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -19,6 +20,8 @@ namespace platform {
 namespace {
 
 constexpr std::intptr_t kNoFile = -1;
+// Each further try follows a replacement of the file by someone else; this many in a row is no race but a fault.
+constexpr int kLockTries = 10;
 // "<process> <window>\n" in decimal; nothing longer is ever written.
 constexpr std::size_t kLongestRecord = 64;
 
@@ -65,11 +68,23 @@ FolderLock::Outcome FolderLock::Acquire(const std::filesystem::path& file) {
   std::error_code ignored;
   // On the first start in a folder data/ does not exist yet; when it cannot be made, the open below says so.
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ignored);
+  for (int attempt = 0; attempt < kLockTries; ++attempt) {
+    const std::optional<Outcome> outcome = TryAcquire(file);
+    if (!outcome) continue;
+    // A killed holder's record names a window that is gone, or by now another program's.
+    if (*outcome == Outcome::kHeld) Replace(m_file, std::string());
+    return *outcome;
+  }
+  return Outcome::kUnavailable;
+}
+
+std::optional<FolderLock::Outcome> FolderLock::TryAcquire(const std::filesystem::path& file) {
 #ifdef _WIN32
   // No sharing of deletion: the file cannot vanish under its holder and let a second program make a new one.
   const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Outcome::kUnavailable;
+  if (m_afterOpen) m_afterOpen();
   OVERLAPPED at = LockedByte();
   if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     const DWORD error = GetLastError();
@@ -81,6 +96,7 @@ FolderLock::Outcome FolderLock::Acquire(const std::filesystem::path& file) {
   // Close-on-exec: the updater this program starts must not inherit the folder along with the descriptor.
   const int descriptor = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (descriptor < 0) return Outcome::kUnavailable;
+  if (m_afterOpen) m_afterOpen();
   // flock rather than fcntl locks: those vanish when the process closes any descriptor of the file, even one of
   // ReadRecordedWindow's.
   if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -88,10 +104,18 @@ FolderLock::Outcome FolderLock::Acquire(const std::filesystem::path& file) {
     close(descriptor);
     return error == EWOULDBLOCK ? Outcome::kHeldElsewhere : Outcome::kUnavailable;
   }
+  // Here a file in use can be unlinked: between the open and the lock another start, or a clean-up, may have put a
+  // new file under the name, which that start then locks too. A lock on a file the path no longer names claims
+  // nothing; the file the path names now is tried instead.
+  struct stat locked {};
+  struct stat named {};
+  if (fstat(descriptor, &locked) != 0 || stat(file.c_str(), &named) != 0 || locked.st_dev != named.st_dev ||
+      locked.st_ino != named.st_ino) {
+    close(descriptor);
+    return std::nullopt;
+  }
   m_file = descriptor;
 #endif
-  // A killed holder's record names a window that is gone, or by now another program's.
-  Replace(m_file, std::string());
   return Outcome::kHeld;
 }
 

@@ -68,6 +68,12 @@ std::optional<std::uint64_t> ReadSize(std::string_view text) {
   return size;
 }
 
+// An empty text has no data pointer to hand over, and libsodium wants one.
+const unsigned char* SodiumBytes(std::string_view text) {
+  static const unsigned char kNoBytes = 0;
+  return text.empty() ? &kNoBytes : reinterpret_cast<const unsigned char*>(text.data());
+}
+
 bool IsSha256Hex(std::string_view text) {
   if (text.size() != 2 * kSha256Bytes) return false;
   return std::all_of(text.begin(), text.end(), IsLowerHexDigit);
@@ -121,12 +127,8 @@ std::variant<updater::VerifiedUpdate, updater::Refusal> updater::VerifyUpdate(co
   const std::optional<std::string> signature = BytesOfHex(net::TrimBlanks(std::string(check.signature)),
                                                           kSignatureBytes);
   if (!signature) return Refusal::kBadSignature;
-  // An empty description has no data pointer to hand over, and libsodium wants one.
-  static const unsigned char kNoBytes = 0;
-  const auto* message = check.description.empty()
-                            ? &kNoBytes
-                            : reinterpret_cast<const unsigned char*>(check.description.data());
-  if (crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature->data()), message,
+  if (crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature->data()),
+                                  SodiumBytes(check.description),
                                   check.description.size(),
                                   reinterpret_cast<const unsigned char*>(key->data())) != 0) {
     return Refusal::kBadSignature;
@@ -174,6 +176,39 @@ std::string updater::DescriptionText(const UpdateDescription& description) {
 }
 
 std::string updater::SignatureText(std::string_view signatureBytes) { return HexOf(signatureBytes) + "\n"; }
+
+std::optional<std::string> updater::SecretKeyOfText(std::string_view text) {
+  if (sodium_init() < 0) return std::nullopt;
+  std::string whole(text);
+  std::string digits = net::TrimBlanks(whole);
+  std::optional<std::string> secret = BytesOfHex(digits, kSecretKeyBytes);
+  sodium_memzero(whole.data(), whole.size());
+  sodium_memzero(digits.data(), digits.size());
+  if (!secret) return std::nullopt;
+  unsigned char seed[crypto_sign_SEEDBYTES];
+  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+  unsigned char derived[crypto_sign_SECRETKEYBYTES];
+  const auto* secretBytes = reinterpret_cast<const unsigned char*>(secret->data());
+  crypto_sign_ed25519_sk_to_seed(seed, secretBytes);
+  crypto_sign_seed_keypair(publicKey, derived, seed);
+  const bool matches = sodium_memcmp(derived, secretBytes, kSecretKeyBytes) == 0;
+  sodium_memzero(seed, sizeof seed);
+  sodium_memzero(derived, sizeof derived);
+  if (!matches) {
+    sodium_memzero(secret->data(), secret->size());
+    return std::nullopt;
+  }
+  return secret;
+}
+
+std::optional<std::string> updater::SignDescription(std::string_view description, std::string_view secretKey) {
+  static_assert(kSecretKeyBytes == crypto_sign_SECRETKEYBYTES && kSignatureBytes == crypto_sign_BYTES);
+  if (secretKey.size() != kSecretKeyBytes || sodium_init() < 0) return std::nullopt;
+  unsigned char signature[crypto_sign_BYTES];
+  crypto_sign_detached(signature, nullptr, SodiumBytes(description), description.size(),
+                       reinterpret_cast<const unsigned char*>(secretKey.data()));
+  return SignatureText(std::string_view(reinterpret_cast<const char*>(signature), sizeof signature));
+}
 
 std::optional<std::vector<std::uint32_t>> updater::ParseVersion(std::string_view text) {
   std::vector<std::uint32_t> parts;

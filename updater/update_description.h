@@ -46,6 +46,7 @@ inline constexpr std::uint64_t kLargestInstallerBytes = 512ULL * 1024 * 1024;
 // Ed25519 key and signature lengths, fixed by the algorithm.
 inline constexpr std::size_t kPublicKeyBytes = 32;
 inline constexpr std::size_t kSignatureBytes = 64;
+inline constexpr std::size_t kSecretKeyBytes = 64;  // libsodium's form: the 32-byte seed, then the public key
 
 struct UpdateDescription {
   std::string version;
@@ -89,6 +90,15 @@ std::variant<VerifiedUpdate, Refusal> VerifyUpdate(const UpdateCheck& check);
 std::string DescriptionText(const UpdateDescription& description);
 // 128 lower-case hex digits and LF.
 std::string SignatureText(std::string_view signatureBytes);
+
+// The publisher's side: update-sign and the demo server sign with these, so what they serve is what VerifyUpdate reads.
+// The secret key's kSecretKeyBytes from the text of its file as update-sign keygen writes it (128 hex digits, blanks
+// and line ends around them ignored); nothing when the text is not one, or when the key's public half does not belong
+// to its seed: a damaged key would sign descriptions nobody can verify. The caller wipes the key when done.
+std::optional<std::string> SecretKeyOfText(std::string_view text);
+// The signature page's text (SignatureText) over exactly these description bytes; nothing when secretKey is not
+// kSecretKeyBytes long or libsodium cannot start.
+std::optional<std::string> SignDescription(std::string_view description, std::string_view secretKey);
 
 // Dotted decimal numbers: one or more parts of 1 to 9 digits, separated by single dots, a part "0" or without a
 // leading zero ("3.01" is refused rather than guessed at). Nothing else: no blanks, signs or suffixes.

@@ -4,6 +4,7 @@
 #include "tests/support/loopback_server.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
+#include "vextal_config.h"
 
 #include <QLineEdit>
 #include <QEventLoop>
@@ -66,7 +67,7 @@ class BackgroundChecksTest : public MainWindowTest {
 
   LoopbackServer versionServer;
   LoopbackServer contentServer;
-  std::string version = "3.1";
+  std::string version = vextal::kVersionText;
   std::string newPapers = "0";
   QDateTime shownAt;
 };
@@ -118,8 +119,10 @@ TEST_F(BackgroundChecksTest, OnlyTheExactVersionTextMeansNoNewVersion) {
     std::string answer;
     bool message;
   };
-  const Case cases[] = {{"3.1", false}, {"3.2", true},   {"3.1\r\n", true}, {"3.1 ", true},
-                        {" 3.1", true}, {"", true},      {"3.10", true}};
+  const std::string running = vextal::kVersionText;
+  const Case cases[] = {{running, false},       {running + ".1", true}, {running + "\r\n", true},
+                        {running + " ", true},  {" " + running, true},  {"", true},
+                        {running + "0", true}};
   for (const Case& c : cases) {
     version = c.answer;
     fakes.dialogs.messages.clear();
@@ -156,7 +159,7 @@ TEST_F(BackgroundChecksTest, OnlyAnExactZeroMeansNoNewPapers) {
 }
 
 TEST_F(BackgroundChecksTest, VersionMessageStillOpenAtTheTwentyFifthReadingLetsTheNewPaperCheckRun) {
-  version = "3.2";
+  version = std::string(vextal::kVersionText) + ".1";  // another version
   newPapers = "4";
   fakes.dialogs.whileOpen = [this](const QString& text) {
     // The dialog's own event loop keeps the timer ticking until the user dismisses it 3 s later.
@@ -177,7 +180,7 @@ TEST_F(BackgroundChecksTest, VersionMessageStillOpenAtTheTwentyFifthReadingLetsT
 // The same road with the real timer, ticking fast: a message box's event loop must go on delivering the ticks of
 // the timer whose handler opened it.
 TEST_F(BackgroundChecksTest, TheRealTimerKeepsTickingWhileAMessageIsOpen) {
-  version = "3.2";
+  version = std::string(vextal::kVersionText) + ".1";  // another version
   newPapers = "4";
   const auto spinUntil = [](const std::function<bool()>& done) {
     QEventLoop loop;
@@ -206,7 +209,7 @@ TEST_F(BackgroundChecksTest, TheRealTimerKeepsTickingWhileAMessageIsOpen) {
 }
 
 TEST_F(BackgroundChecksTest, TheSameCheckDoesNotStartAgainWhileItsMessageIsOpen) {
-  version = "3.2";
+  version = std::string(vextal::kVersionText) + ".1";  // another version
   bool userAway = true;
   fakes.dialogs.whileOpen = [this, &userAway](const QString& text) {
     // The user leaves the first message open past the repeat of the version check at 58 s.
@@ -263,7 +266,7 @@ TEST_F(BackgroundChecksTest, TransportFailureIsReportedAndRetriedAtTheRepeat) {
 
 TEST_F(BackgroundChecksTest, FiringsWhileTheRequestWaitsAreSkippedAndTheHandlerLooksAgainAfterIt) {
   versionServer.SetHandler([](const std::string&) {
-    return Answer{Action::Pause(600), Action::Send(OkResponse("3.1"))};
+    return Answer{Action::Pause(600), Action::Send(OkResponse(vextal::kVersionText))};
   });
   int nestedTicks = 0;
   // Ticks the pump dispatches while the version request waits: the same reading once more, then the 25 reading.

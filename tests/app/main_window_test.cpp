@@ -4,6 +4,7 @@
 #include "store/statements.h"
 #include "tests/app/app_fixture.h"
 #include "ui/data_grid.h"
+#include "vextal_config.h"
 
 #include <QAction>
 #include <QDir>
@@ -38,8 +39,8 @@ QStringList Captions(const QList<QAction*>& actions) {
 TEST_F(MainWindowTest, ShowPlacesTheWindowOnTheWholeDesktopWithVersionCaptionAndTreeFocus) {
   form->show();
   const QRect desktop = QGuiApplication::primaryScreen()->geometry();
-  EXPECT_EQ(form->windowTitle(), "Vextal3.1");
-  EXPECT_EQ(form->VersionText(), "3.1");
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Vextal") + vextal::kVersionText);
+  EXPECT_EQ(form->VersionText(), vextal::kVersionText);
   EXPECT_EQ(form->pos(), QPoint(0, 0));
   EXPECT_EQ(form->size(), desktop.size());
   EXPECT_EQ(form->focusWidget(), form->ExamTree);

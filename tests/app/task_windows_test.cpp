@@ -3,6 +3,7 @@
 #include "ui/data_grid.h"
 #include "ui/hide_animation.h"
 #include "ui/pump.h"
+#include "vextal_config.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -125,7 +126,8 @@ class TaskCommandTest : public MainWindowTest {
         {"更新题库", catalogueUpdate.get(), [this] { form->UpdateCatalogueAction->trigger(); },
          {{Action::Send(OkResponse("<tr><F_id>9</F_id>"))}},
          [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已升级完成，共下载1套试卷")); }},
-        {"更新软件", programUpdate.get(), [this] { form->UpdateProgramAction->trigger(); }, {{Action::Send(OkResponse("3.1"))}},
+        {"更新软件", programUpdate.get(), [this] { form->UpdateProgramAction->trigger(); },
+         {{Action::Send(OkResponse(vextal::kVersionText))}},
          [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已经是最新版本了！")); }},
     };
   }

@@ -2,6 +2,7 @@
 
 #include "tests/e2e/demo_server_process.h"
 #include "tests/support/qt_fakes.h"
+#include "vextal_config.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,7 +32,7 @@ class RoadTest : public ::testing::Test {
   void TearDown() override;
 
   // (Re)starts the demo server with `records` papers numbered from 1001 and `version` as its version page.
-  void StartServer(int records, const QString& version = QStringLiteral("3.1"));
+  void StartServer(int records, const QString& version = QString::fromLatin1(vextal::kVersionText));
   // Starts a client run as the entry does (windows created in order, main window shown) against the running server.
   void StartClient();
   // Ends the run: the windows go, the catalogue file stays for the next run.

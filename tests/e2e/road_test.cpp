@@ -11,6 +11,7 @@
 #include "exchange/paper_download_window.h"
 #include "store/result_set.h"
 #include "ui/data_grid.h"
+#include "vextal_config.h"
 
 #include <QAction>
 #include <QDir>
@@ -29,6 +30,7 @@ namespace {
 const QString kNewPapers = QStringLiteral("有新试卷了，请注意更新，点击\"更新题库\"！");
 const QString kNewVersion = QStringLiteral("软件有了新版本，注意更新，点击\"更新软件\"！");
 const QString kCurrent = QStringLiteral("系统已经是最新版本了！");
+const QString kRunningVersion = QString::fromLatin1(vextal::kVersionText);
 QString Imported(int count) { return QStringLiteral("系统已升级完成，共下载%1套试卷").arg(count); }
 
 // The demo bank numbers its papers from 1001; its generation is fixed, so these stay what they are.
@@ -48,10 +50,10 @@ TEST_F(RoadTest, StartUpChecksTellOfNewPapersOrOfAnotherVersion) {
     bool timerRuns;
   };
   const Case cases[] = {
-      {"new papers", kFirstBank, "3.1", {kNewPapers}, false},
+      {"new papers", kFirstBank, kRunningVersion, {kNewPapers}, false},
       // The version message comes first and stops the countdown, so the new-paper check never runs.
-      {"another version", kFirstBank, "3.2", {kNewVersion}, false},
-      {"nothing new", 0, "3.1", {}, true},
+      {"another version", kFirstBank, kRunningVersion + ".1", {kNewVersion}, false},
+      {"nothing new", 0, kRunningVersion, {}, true},
   };
   for (const Case& c : cases) {
     ASSERT_NO_FATAL_FAILURE(StartServer(c.records, c.version)) << c.label;
@@ -182,10 +184,10 @@ TEST_F(RoadTest, UpdateSoftwareKeepsACurrentProgramAndHandsANewerOneToTheUpdater
     QStringList started;
   };
   const Case cases[] = {
-      {"current", "3.1", {kCurrent}, {}},
-      {"newer", "3.2", {}, {"Upgrading.exe"}},
+      {"current", kRunningVersion, {kCurrent}, {}},
+      {"newer", kRunningVersion + ".1", {}, {"Upgrading.exe"}},
       // Only the exact text is current: a trailing line break makes another version.
-      {"current with a line break", "3.1\r\n", {}, {"Upgrading.exe"}},
+      {"current with a line break", kRunningVersion + "\r\n", {}, {"Upgrading.exe"}},
   };
   for (const Case& c : cases) {
     ASSERT_NO_FATAL_FAILURE(StartServer(0, c.version)) << c.label;

@@ -62,6 +62,7 @@ class ProgramUpdateTest : public ::testing::Test {
 };
 
 TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
+  const std::string running = vextal::kVersionText;
   struct Case {
     const char* label;
     std::string page;
@@ -69,13 +70,13 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
     bool updaterMissing = false;
   };
   const std::vector<Case> cases = {
-      {"same version", "3.1", true},
-      {"trailing line break", "3.1\r\n", false},
-      {"leading blank", " 3.1", false},
+      {"same version", running, true},
+      {"trailing line break", running + "\r\n", false},
+      {"leading blank", " " + running, false},
       {"empty page", "", false},
-      {"newer version", "3.2", false},
+      {"newer version", running + ".1", false},
       // No dead end: the user learns where the new version is, and the program stays.
-      {"newer version, no updater installed", "3.2", false, true},
+      {"newer version, no updater installed", running + ".1", false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -125,7 +126,7 @@ TEST_F(ProgramUpdateTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(window->CountdownTimer->isActive());
 
-  server.Enqueue({Action::Send(OkResponse("3.2"))});
+  server.Enqueue({Action::Send(OkResponse(std::string(vextal::kVersionText) + ".1"))});
   fakes.clock.AdvanceMs(57000);  // 58.5 s after the show
   ui::Guarded([this] { window->OnCountdownTick(); });
 
@@ -150,7 +151,7 @@ TEST_F(ProgramUpdateTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWith
   SteppingClock clock;
   ui::SetClock(&clock);
   ui::InstallPumpDispatcher();
-  server.Enqueue({Action::Pause(1000), Action::Send(OkResponse("3.1"))});
+  server.Enqueue({Action::Pause(1000), Action::Send(OkResponse(vextal::kVersionText))});
   QStringList readings;
   QObject::connect(window->CountdownText, &QLineEdit::textChanged, [&](const QString& text) { readings << text; });
   qsizetype readingsAtMessage = -1;

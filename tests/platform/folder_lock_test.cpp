@@ -88,6 +88,37 @@ TEST(FolderLock, OneProgramHoldsTheFolderAndAKilledOneLeavesItFree) {
   EXPECT_EQ(third.Acquire(file / "vextal.lock"), Outcome::kUnavailable);
 }
 
+// What another start does between a start's open and its lock: the lock taken is on the file the path names after it.
+TEST(FolderLock, TheLockIsOnTheFileThePathNames) {
+  struct Case {
+    const char* label;
+    int replacements;  // how many of the start's opens another start follows by putting a new file under the name
+    Outcome expected;
+  };
+  const Case cases[] = {
+      {"nobody in between", 0, Outcome::kHeld},
+      // Where a file in use can be unlinked, that start's lock on the new file would otherwise run beside this one.
+      {"the file replaced once", 1, Outcome::kHeld},
+  };
+  const ScratchFolder scratch;
+  ASSERT_FALSE(scratch.Path().empty());
+  const fs::path file = scratch.Path() / "data" / "vextal.lock";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    int left = c.replacements;
+    FolderLock lock([&] {
+      if (left == 0) return;
+      --left;
+      std::error_code refused;  // Windows keeps an open file from being deleted: there the race cannot happen
+      fs::remove(file, refused);
+      std::ofstream(file, std::ios::binary) << "";
+    });
+    EXPECT_EQ(lock.Acquire(file), c.expected);
+    FolderLock second;
+    EXPECT_EQ(second.Acquire(file), Outcome::kHeldElsewhere);
+  }
+}
+
 TEST(FolderLock, OnlyAWholeRecordNamesAWindow) {
   struct Case {
     const char* text;

@@ -41,4 +41,14 @@ endif()
 
 configure(TRUE -DVEXTAL_UPDATE_PUBLIC_KEY= -DVEXTAL_DEMO_UPDATE_KEY=ON)
 expect_key(${demo_key} "the demo configuration")
+
+# The version the updater compares part by part: written as given, and refused when it is not dotted numbers.
+configure(TRUE -DVEXTAL_VERSION=3.10.2)
+file(READ ${header_file} header)
+if(NOT header MATCHES "kVersionText = \"3\\.10\\.2\";")
+  message(FATAL_ERROR "the config header does not carry VEXTAL_VERSION 3.10.2:\n${header}")
+endif()
+foreach(not_a_version "3.1-beta" "3.01" "3..1" "1.2.3.4.5" "")
+  configure(FALSE "-DVEXTAL_VERSION=${not_a_version}")
+endforeach()
 file(REMOVE_RECURSE ${BINARY})

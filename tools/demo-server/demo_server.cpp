@@ -1,5 +1,8 @@
 #include "demo_server.h"
 
+#include "updater/file_digest.h"
+#include "updater/update_description.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -37,6 +41,10 @@ constexpr std::string_view kUploadPrefix = "/upload/";
 constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 constexpr std::uint64_t kHugeNumber = std::numeric_limits<std::uint64_t>::max();
+constexpr std::string_view kInstallerPagePrefix = "/updates/vextal-setup-";
+constexpr std::string_view kInstallerPageSuffix = ".exe";  // the installer the Windows program runs is an .exe
+// Far longer than a key file of update-sign keygen; what is longer is not one.
+constexpr std::uintmax_t kLargestKeyFileBytes = 4096;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -245,6 +253,7 @@ int DemoServer::Start() {
   if (!m_options.quiet && written > 0) {
     std::cerr << "generated " << written << " paper files under " << (m_options.root / "Upload").string() << "\n";
   }
+  if (m_options.offer) PublishUpdate(*m_options.offer);
   m_listenSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (m_listenSocket < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   const int on = 1;
@@ -260,6 +269,40 @@ int DemoServer::Start() {
   socklen_t length = sizeof address;
   getsockname(m_listenSocket, reinterpret_cast<sockaddr*>(&address), &length);
   return ntohs(address.sin_port);
+}
+
+// Described once, at start: an installer replaced while the server runs no longer matches, and the updater says so.
+void DemoServer::PublishUpdate(const UpdateOffer& offer) {
+  const std::optional<updater::FileDigest> digest =
+      updater::DigestOfFile(offer.installer, updater::kLargestInstallerBytes);
+  if (!digest || digest->size == 0) {
+    throw std::runtime_error("cannot offer " + offer.installer.string() + ": not a readable file of 1 to " +
+                             std::to_string(updater::kLargestInstallerBytes) + " bytes");
+  }
+  std::error_code error;
+  std::string keyText;
+  if (std::filesystem::is_regular_file(offer.secretKeyFile, error) &&
+      std::filesystem::file_size(offer.secretKeyFile, error) <= kLargestKeyFileBytes && !error) {
+    std::ifstream in(offer.secretKeyFile, std::ios::binary);
+    keyText.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::optional<std::string> secretKey = updater::SecretKeyOfText(keyText);
+  if (!secretKey) {
+    throw std::runtime_error("cannot sign the update: " + offer.secretKeyFile.string() +
+                             " is not a secret key of update-sign keygen");
+  }
+  PublishedUpdate update;
+  update.installerPage =
+      std::string(kInstallerPagePrefix) + offer.version + std::string(kInstallerPageSuffix);
+  update.description = updater::DescriptionText({offer.version, update.installerPage, digest->size, digest->sha256});
+  update.signature = updater::SignDescription(update.description, *secretKey).value_or("");
+  std::fill(secretKey->begin(), secretKey->end(), '\0');
+  if (update.signature.empty()) throw std::runtime_error("cannot sign the update: libsodium does not start");
+  if (!m_options.quiet) {
+    std::cerr << "offering version " << offer.version << ": " << update.installerPage << " is "
+              << offer.installer.string() << "\n";
+  }
+  m_update = std::move(update);
 }
 
 void DemoServer::Serve(const std::atomic<bool>& stopRequested) {
@@ -404,9 +447,16 @@ Response DemoServer::Answer(const Request& request) {
   } else if (page == "/admin/zpr_bhtodown.asp") {
     response = FileName(query);
   } else if (page == "/vextal.asp") {
-    response = AspPage(Convert(m_options.version, "GBK", "UTF-8").value_or(m_options.version));
+    const std::string& version = m_options.offer ? m_options.offer->version : m_options.version;
+    response = AspPage(Convert(version, "GBK", "UTF-8").value_or(version));
   } else if (page.starts_with(kUploadPrefix)) {
     return UploadedFile(request, path.substr(kUploadPrefix.size()));
+  } else if (m_update && page == updater::kDescriptionPage) {
+    return PlainText(m_update->description);
+  } else if (m_update && page == updater::kSignaturePage) {
+    return PlainText(m_update->signature);
+  } else if (m_update && page == Lower(m_update->installerPage)) {
+    return FileAnswer(request, m_options.offer->installer).value_or(ErrorPage(404, "Not Found"));
   } else {
     return ErrorPage(404, "Not Found");
   }
@@ -421,6 +471,14 @@ Response DemoServer::AspPage(const std::string& gbkBody) const {
   response.chunked = true;
   response.body = gbkBody;
   response.headers = {{"Content-Type", "text/html; Charset=gb2312"}, {"Cache-control", "private"}};
+  return response;
+}
+
+// Static files, as IIS serves them: a length, no session.
+Response DemoServer::PlainText(const std::string& body) const {
+  Response response;
+  response.body = body;
+  response.headers = {{"Content-Type", "text/plain"}};
   return response;
 }
 
@@ -498,48 +556,53 @@ Response DemoServer::UploadedFile(const Request& request, const std::string& rel
     }
     std::error_code error;
     if (escapes || !std::filesystem::is_regular_file(file, error)) continue;
-    const auto total = static_cast<std::size_t>(std::filesystem::file_size(file, error));
-    if (error) continue;
-    const auto modified = std::filesystem::last_write_time(file, error);
-    const std::optional<std::string> etag = ContentTag(file);
-    if (error || !etag) continue;
-    const std::string lastModified =
-        HttpDate(std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(modified)));
-    // Ranges are defined for GET alone; HEAD describes the whole file.
-    const ByteRange range = request.method == "GET" && request.range &&
-                                    IfRangeHolds(request.ifRange, *etag, lastModified)
-                                ? RangeOf(*request.range, total)
-                                : ByteRange{};
-    if (range.fit == RangeFit::Unsatisfiable) {
-      Response refusal = ErrorPage(416, "Range Not Satisfiable");
-      refusal.headers.emplace_back("Content-Range", "bytes */" + std::to_string(total));
-      return refusal;
-    }
-    Response response;
-    response.file = file;
-    response.headers = {{"Content-Type", ContentTypeOf(file)},
-                        {"Last-Modified", lastModified},
-                        {"Accept-Ranges", "bytes"},
-                        {"ETag", *etag}};
-    if (range.fit == RangeFit::Part) {
-      response.status = 206;
-      response.fileOffset = range.first;
-      response.fileLength = range.length;
-      response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +
-                                                         std::to_string(range.first + range.length - 1) + "/" +
-                                                         std::to_string(total));
-      return response;
-    }
-    response.fileLength = total;
-    if (request.method == "GET" && m_options.breakShare > 0) {
-      std::lock_guard<std::mutex> lock(m_brokenMutex);
-      if (m_brokenFiles.insert(file).second) {
-        response.breakAfter = static_cast<std::size_t>(static_cast<double>(total) * m_options.breakShare);
-      }
-    }
-    return response;
+    if (std::optional<Response> answer = FileAnswer(request, file)) return *answer;
   }
   return ErrorPage(404, "Not Found");
+}
+
+std::optional<Response> DemoServer::FileAnswer(const Request& request, const std::filesystem::path& file) {
+  std::error_code error;
+  const auto total = static_cast<std::size_t>(std::filesystem::file_size(file, error));
+  if (error) return std::nullopt;
+  const auto modified = std::filesystem::last_write_time(file, error);
+  const std::optional<std::string> etag = ContentTag(file);
+  if (error || !etag) return std::nullopt;
+  const std::string lastModified =
+      HttpDate(std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(modified)));
+  // Ranges are defined for GET alone; HEAD describes the whole file.
+  const ByteRange range = request.method == "GET" && request.range &&
+                                  IfRangeHolds(request.ifRange, *etag, lastModified)
+                              ? RangeOf(*request.range, total)
+                              : ByteRange{};
+  if (range.fit == RangeFit::Unsatisfiable) {
+    Response refusal = ErrorPage(416, "Range Not Satisfiable");
+    refusal.headers.emplace_back("Content-Range", "bytes */" + std::to_string(total));
+    return refusal;
+  }
+  Response response;
+  response.file = file;
+  response.headers = {{"Content-Type", ContentTypeOf(file)},
+                      {"Last-Modified", lastModified},
+                      {"Accept-Ranges", "bytes"},
+                      {"ETag", *etag}};
+  if (range.fit == RangeFit::Part) {
+    response.status = 206;
+    response.fileOffset = range.first;
+    response.fileLength = range.length;
+    response.headers.emplace_back("Content-Range", "bytes " + std::to_string(range.first) + "-" +
+                                                       std::to_string(range.first + range.length - 1) + "/" +
+                                                       std::to_string(total));
+    return response;
+  }
+  response.fileLength = total;
+  if (request.method == "GET" && m_options.breakShare > 0) {
+    std::lock_guard<std::mutex> lock(m_brokenMutex);
+    if (m_brokenFiles.insert(file).second) {
+      response.breakAfter = static_cast<std::size_t>(static_cast<double>(total) * m_options.breakShare);
+    }
+  }
+  return response;
 }
 
 bool DemoServer::SendAll(int socket, const char* data, std::size_t size) {

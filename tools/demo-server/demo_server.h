@@ -19,11 +19,20 @@
 // keeps them, and a session cookie is set.
 namespace demo {
 
+// A newer program on offer: the version page announces it, and the signed update description names its installer,
+// served by this server like a paper (ranges, validators, the break).
+struct UpdateOffer {
+  std::filesystem::path installer;
+  std::string version;
+  std::filesystem::path secretKeyFile;  // the publisher's key, as update-sign keygen writes it
+};
+
 struct ServerOptions {
   int port = 0;  // 0 = any free port
   std::filesystem::path root = "demo-server-data";
   std::size_t records = 300;
-  std::string version = "3.1";
+  std::string version;  // the answer of /vextal.asp while no update is offered
+  std::optional<UpdateOffer> offer;
   std::size_t rateKiBPerSecond = 1024;  // file bodies only; 0 = unlimited
   // > 0: the first whole-file answer for each paper stops after this share of its body and the connection closes,
   // so a client's resume can be watched; every later answer is whole.
@@ -59,7 +68,8 @@ class DemoServer {
   DemoServer(const DemoServer&) = delete;
   DemoServer& operator=(const DemoServer&) = delete;
 
-  // Generates the missing files and binds the listening socket; returns the bound port.
+  // Generates the missing files, signs the offered update's description and binds the listening socket; returns the
+  // bound port. Throws std::runtime_error when the offered installer or the key cannot be read.
   int Start();
   // Serves until stopRequested turns true, then closes every connection and waits for their threads.
   void Serve(const std::atomic<bool>& stopRequested);
@@ -79,6 +89,10 @@ class DemoServer {
   Response NewPaperCount(const std::string& query) const;
   Response FileName(const std::string& query) const;
   Response UploadedFile(const Request& request, const std::string& relativeGbk);
+  // The file's bytes, whole or the one range asked for; nothing when it cannot be read.
+  std::optional<Response> FileAnswer(const Request& request, const std::filesystem::path& file);
+  Response PlainText(const std::string& body) const;
+  void PublishUpdate(const UpdateOffer& offer);
   void Log(const std::string& line);
 
   ServerOptions m_options;
@@ -97,6 +111,12 @@ class DemoServer {
   std::set<std::filesystem::path> m_brokenFiles;  // files whose first whole answer was already cut
   std::list<std::unique_ptr<Connection>> m_connections;  // touched by the serving thread only
   std::vector<std::string> m_recordsGbk;  // one "<tr>..." line per paper, ready for the wire
+  struct PublishedUpdate {
+    std::string installerPage;
+    std::string description;
+    std::string signature;
+  };
+  std::optional<PublishedUpdate> m_update;  // set by Start when an update is offered
 };
 
 }  // namespace demo

@@ -1,5 +1,10 @@
 // Starts the demo server on a free port and talks to it over plain sockets, the way the client does.
 
+#include "net/http_text.h"
+#include "updater/file_digest.h"
+#include "updater/update_description.h"
+#include "vextal_config.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,9 +12,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -187,7 +195,12 @@ TEST(DemoServer, AnswersEveryPageOnOneKeptAliveConnection) {
   EXPECT_NE(file.head.find("Content-Length: "), std::string::npos);
   EXPECT_FALSE(file.body.empty());
 
-  EXPECT_EQ(Get(fd, "/vextal.asp").body, "3.1");
+  // The build's own version: the client built beside this server is current.
+  EXPECT_EQ(Get(fd, "/vextal.asp").body, vextal::kVersionText);
+  // No update offered: nothing of one is served.
+  for (const char* page : {updater::kDescriptionPage, updater::kSignaturePage, "/updates/vextal-setup-9.9.exe"}) {
+    EXPECT_NE(Get(fd, page).head.find(" 404 "), std::string::npos) << page;
+  }
   EXPECT_NE(Get(fd, "/Upload/../../etc/passwd").head.find(" 404 "), std::string::npos);
   // A raw blank splits the request line: refused as standard servers refuse it, and the connection ends.
   EXPECT_NE(Get(fd, "/Upload/" + path).head.find(" 400 "), std::string::npos);
@@ -265,6 +278,60 @@ TEST(DemoServer, BreakCutsOnlyTheFirstWholeDownloadOfAPaper) {
   EXPECT_EQ(again.body.size(), total);
   EXPECT_EQ(cut.body + rest.body, again.body);
   close(fd);
+}
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+// The updater's road through an offered update: the version page, the signed description it believes with the demo
+// build's key, and the installer it names, cut off once and resumed.
+TEST(DemoServer, OffersASignedNewerVersionWhoseInstallerResumes) {
+  const std::filesystem::path installer =
+      std::filesystem::temp_directory_path() / ("vextal-demo-smoke-setup-" + std::to_string(getpid()) + ".exe");
+  std::string bytes;
+  for (int i = 0; i < 50000; ++i) bytes += static_cast<char>(i * 7 % 251);
+  std::ofstream(installer, std::ios::binary) << bytes;
+  const std::string newer = std::string(vextal::kVersionText) + ".1";
+  const std::string installerPage = "/updates/vextal-setup-" + newer + ".exe";
+  DemoServerProcess server({"--offer-update", installer.string(), "--new-version", newer, "--break", "0.5"});
+  ASSERT_GT(server.Port(), 0) << "no listening line from " << g_serverPath;
+  int fd = Connect(server.Port());
+
+  EXPECT_EQ(Get(fd, "/vextal.asp").body, newer);
+  const Reply description = Get(fd, updater::kDescriptionPage);
+  const Reply signature = Get(fd, updater::kSignaturePage);
+  EXPECT_NE(description.head.find("Content-Length: "), std::string::npos) << "a static file, not an ASP page";
+  const std::string origin = "http://127.0.0.1:" + std::to_string(server.Port());
+  const auto verdict = updater::VerifyUpdate(
+      {.description = description.body,
+       .signature = signature.body,
+       .publicKeyHex = net::TrimBlanks(ReadFile(std::string(VEXTAL_DEMO_KEY_DIR) + "/update-public.hex")),
+       .runningVersion = vextal::kVersionText,
+       .origin = origin});
+  const auto* update = std::get_if<updater::VerifiedUpdate>(&verdict);
+  ASSERT_NE(update, nullptr) << updater::RefusalText(std::get<updater::Refusal>(verdict)) << "\n"
+                             << description.body;
+  EXPECT_EQ(update->installerUrl, origin + installerPage);
+  EXPECT_EQ(update->description.version, newer);
+
+  const Reply cut = Get(fd, installerPage);
+  EXPECT_EQ(cut.body.size(), bytes.size() / 2);
+  close(fd);
+  fd = Connect(server.Port());
+  const Reply rest = Get(fd, installerPage, "Range: bytes=" + std::to_string(cut.body.size()) + "-\r\nIf-Range: " +
+                                                FieldValue(cut.head, "ETag") + "\r\n");
+  EXPECT_EQ(rest.head.substr(9, 3), "206");
+  EXPECT_EQ(cut.body + rest.body, bytes);
+  const std::optional<updater::FileDigest> digest = updater::DigestOfFile(installer, bytes.size());
+  ASSERT_TRUE(digest.has_value());
+  EXPECT_EQ(update->description.size, digest->size);
+  EXPECT_EQ(update->description.sha256, digest->sha256);
+  close(fd);
+  std::filesystem::remove(installer);
 }
 
 }  // namespace

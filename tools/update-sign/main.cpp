@@ -33,7 +33,6 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kPublicKeyFile = "update-public.hex";
 constexpr const char* kSecretKeyFile = "update-secret.hex";
-constexpr std::size_t kSecretKeyBytes = crypto_sign_SECRETKEYBYTES;
 // Far larger than any key, signature or description file; what is longer is none of them.
 constexpr std::uintmax_t kLargestTextFileBytes = 64 * 1024;
 
@@ -148,32 +147,17 @@ int Keygen(const fs::path& dir) {
   return kExitOk;
 }
 
-// The secret key from its file, when the file holds one whose public half belongs to its seed (a damaged file would
-// otherwise sign with a key nobody can verify).
 std::optional<std::string> ReadSecretKey(const fs::path& file, std::string& problem) {
   std::optional<std::string> text = ReadSmallFile(file);
   if (!text) {
     problem = "cannot read the secret key " + file.string();
     return std::nullopt;
   }
-  std::optional<std::string> secret = updater::BytesOfHex(net::TrimBlanks(*text), kSecretKeyBytes);
+  std::optional<std::string> secret = updater::SecretKeyOfText(*text);
   sodium_memzero(text->data(), text->size());
   if (!secret) {
-    problem = file.string() + " is not a secret key of update-sign keygen (128 hex digits)";
-    return std::nullopt;
-  }
-  unsigned char seed[crypto_sign_SEEDBYTES];
-  unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  unsigned char derived[crypto_sign_SECRETKEYBYTES];
-  const auto* secretBytes = reinterpret_cast<const unsigned char*>(secret->data());
-  crypto_sign_ed25519_sk_to_seed(seed, secretBytes);
-  crypto_sign_seed_keypair(publicKey, derived, seed);
-  const bool whole = sodium_memcmp(derived, secretBytes, kSecretKeyBytes) == 0;
-  sodium_memzero(seed, sizeof seed);
-  sodium_memzero(derived, sizeof derived);
-  if (!whole) {
-    sodium_memzero(secret->data(), secret->size());
-    problem = file.string() + " is damaged: its public half does not belong to its secret half";
+    problem = file.string() + " is not a whole secret key of update-sign keygen (128 hex digits whose public half "
+                              "belongs to its secret half)";
     return std::nullopt;
   }
   return secret;
@@ -210,20 +194,16 @@ int Describe(std::map<std::string, std::string> options) {
   std::optional<std::string> secret = ReadSecretKey(*secretFile, problem);
   if (!secret) return Fail(problem);
   const std::string text = updater::DescriptionText({*version, *installerPath, digest->size, digest->sha256});
-  unsigned char signature[crypto_sign_BYTES];
+  const std::optional<std::string> signatureText = updater::SignDescription(text, *secret);
   unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-  const auto* secretBytes = reinterpret_cast<const unsigned char*>(secret->data());
-  crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                       secretBytes);
-  crypto_sign_ed25519_sk_to_pk(publicKey, secretBytes);
+  crypto_sign_ed25519_sk_to_pk(publicKey, reinterpret_cast<const unsigned char*>(secret->data()));
   sodium_memzero(secret->data(), secret->size());
-  const std::string signatureText =
-      updater::SignatureText(std::string_view(reinterpret_cast<const char*>(signature), sizeof signature));
+  if (!signatureText) return Fail("cannot sign with " + *secretFile);
   const std::string publicHex =
       updater::HexOf(std::string_view(reinterpret_cast<const char*>(publicKey), sizeof publicKey));
 
   const auto verdict = updater::VerifyUpdate({.description = text,
-                                              .signature = signatureText,
+                                              .signature = *signatureText,
                                               .publicKeyHex = publicHex,
                                               .runningVersion = kSelfCheckRunningVersion,
                                               .origin = kSelfCheckOrigin});
@@ -237,7 +217,7 @@ int Describe(std::map<std::string, std::string> options) {
   const fs::path descriptionFile = PageFile(*outDir, updater::kDescriptionPage);
   const fs::path signatureFile = PageFile(*outDir, updater::kSignaturePage);
   if (!WriteFile(descriptionFile, text)) return Fail("cannot write " + descriptionFile.string());
-  if (!WriteFile(signatureFile, signatureText)) return Fail("cannot write " + signatureFile.string());
+  if (!WriteFile(signatureFile, *signatureText)) return Fail("cannot write " + signatureFile.string());
   std::printf("wrote %s and %s\n%ssigned with the key whose public half is %s\nserve them at %s and %s, and the "
               "installer at %s, on the version server\n",
               descriptionFile.string().c_str(), signatureFile.string().c_str(), text.c_str(), publicHex.c_str(),

@@ -1,0 +1,337 @@
+#include "updater/updater_window.h"
+
+#include "platform/folder_lock.h"
+#include "platform/program_run.h"
+#include "tests/support/folder_holder.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/qt_fakes.h"
+#include "tests/updater/demo_key.h"
+#include "updater/staging.h"
+#include "updater/update_description.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sodium.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace updater {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Action;
+
+constexpr const char* kInstallerPath = "/updates/vextal-setup-3.2.exe";
+constexpr const char* kETag = "\"setup-3.2\"";
+constexpr const char* kOldClient = "old vextal";
+constexpr const char* kOldCatalogue = "the user's catalogue";
+constexpr const char* kExitCodeVariable = "VEXTAL_STAND_IN_EXIT";
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& file, const std::string& text) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return HexOf(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
+}
+
+// Records the starts a test must not make for real (the client, a staged copy) and runs the installer for real.
+class RecordingLauncher : public Launcher {
+ public:
+  bool Start(const platform::Launch& launch) override {
+    started.push_back(launch);
+    return true;
+  }
+  std::optional<int> RunAndWait(const platform::Launch& launch, const std::function<void()>& whileWaiting) override {
+    ran.push_back(launch);
+    return platform::RunAndWait(launch, whileWaiting);
+  }
+
+  std::vector<platform::Launch> started;
+  std::vector<platform::Launch> ran;
+};
+
+// What the version server does wrong, if anything.
+enum class Server {
+  kGood,
+  kOtherKey,           // the description signed with another key
+  kNotNewer,           // it names the running version
+  kInstallerElsewhere, // the installer on another host
+  kNoDescription,      // the description page answers 404
+  kLongerInstaller,    // the installer served is longer than described
+  kChangedByte,        // one byte of the installer differs from what the description hashes
+};
+
+// A working folder with the user's data, an install folder with the old client and this updater, the user's own
+// updates folder, and a version server offering 3.2 whose installer is the stand-in.
+class UpdaterRoad {
+ public:
+  explicit UpdaterRoad(Server mode) : m_installer(ReadFile(STAND_IN_INSTALLER_PATH)) {
+    WriteFile(Working() / "data" / "data.mdb", kOldCatalogue);
+    WriteFile(Working() / "DownLoad" / "paper.doc", "a paper");
+    WriteFile(Install() / "vextal", kOldClient);
+    WriteFile(Install() / "Upgrading.exe", "this updater");
+    std::string served = m_installer;
+    if (mode == Server::kLongerInstaller) served += "tail";
+    if (mode == Server::kChangedByte) served[served.size() / 2] ^= 1;
+    UpdateDescription facts{mode == Server::kNotNewer ? "3.1" : "3.2",
+                            mode == Server::kInstallerElsewhere ? "//elsewhere.example/setup.exe" : kInstallerPath,
+                            m_installer.size(), Sha256Hex(m_installer)};
+    const std::string description = DescriptionText(facts);
+    std::string secret = testsupport::DemoSecretKey();
+    if (mode == Server::kOtherKey) secret[0] ^= 1;
+    const std::string signature = testsupport::Signed(description, secret.data());
+    server.SetHandler([=, this](const std::string& request) -> testsupport::Answer {
+      if (request.rfind(std::string("GET ") + kDescriptionPage + " ", 0) == 0) {
+        if (mode == Server::kNoDescription) return {Action::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")};
+        return {Action::Send(testsupport::OkResponse(description))};
+      }
+      if (request.rfind(std::string("GET ") + kSignaturePage + " ", 0) == 0) {
+        return {Action::Send(testsupport::OkResponse(signature))};
+      }
+      if (request.rfind(std::string("GET ") + kInstallerPath + " ", 0) == 0) return InstallerAnswer(request, served);
+      return {Action::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")};
+    });
+    settings.versionServer = server.Url("");
+    settings.publicKeyHex = testsupport::DemoPublicKeyHex();
+    settings.runningVersion = "3.1";
+    settings.installFolder = Install();
+    settings.workingFolder = Working();
+    settings.updatesFolder = Updates();
+    settings.ownProgram = Install() / "Upgrading.exe";
+  }
+
+  fs::path Working() const { return fs::path(m_root.path().toStdString()) / "work"; }
+  fs::path Install() const { return fs::path(m_root.path().toStdString()) / "install"; }
+  fs::path Updates() const { return fs::path(m_root.path().toStdString()) / "updates"; }
+
+  UpdateResult Run(const std::function<void(UpdaterWindow&)>& prepare = {}) {
+    UpdaterWindow window(settings, launcher);
+    window.SetPause([this](int ms) {
+      pauses.push_back(ms);
+      return onPause ? onPause(ms) : true;
+    });
+    if (prepare) prepare(window);
+    return window.Run();
+  }
+
+  // The installer's first answer breaks off halfway when breakFirst is set; a request for the rest gets a 206.
+  testsupport::Answer InstallerAnswer(const std::string& request, const std::string& served) {
+    ++installerRequests;
+    const std::string rangeHeader = "Range: bytes=";
+    const std::size_t range = request.find(rangeHeader);
+    if (range == std::string::npos) {
+      const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(served.size()) +
+                               "\r\nETag: " + kETag + "\r\n\r\n";
+      if (breakFirst && installerRequests == 1) {
+        return {Action::Send(head + served.substr(0, served.size() / 2)), Action::Close()};
+      }
+      if (holdAfterHalf) return {Action::Send(head + served.substr(0, served.size() / 2)), Action::Hold()};
+      return {Action::Send(head + served)};
+    }
+    const std::size_t from = std::stoul(request.substr(range + rangeHeader.size()));
+    const std::string rest = served.substr(from);
+    return {Action::Send("HTTP/1.1 206 Partial Content\r\nContent-Length: " + std::to_string(rest.size()) +
+                         "\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                         std::to_string(served.size() - 1) + "/" + std::to_string(served.size()) + "\r\nETag: " +
+                         kETag + "\r\n\r\n" + rest)};
+  }
+
+  testsupport::InstalledFakes fakes;
+  testsupport::LoopbackServer server;
+  UpdaterSettings settings;
+  RecordingLauncher launcher;
+  std::vector<int> pauses;
+  std::function<bool(int)> onPause;
+  std::atomic<int> installerRequests{0};
+  bool breakFirst = false;
+  bool holdAfterHalf = false;
+
+ private:
+  QTemporaryDir m_root;
+  std::string m_installer;
+};
+
+// Whatever stopped the update, the user is told (when there is anything to tell), the old program's files and the
+// user's data are as they were, and the old program is started again in the same working folder.
+TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
+  struct Case {
+    const char* label;
+    Server server;
+    const char* publicKey;  // nullptr: the demo key
+    int installerExit;
+    bool cancelInDownload;
+    QString message;  // the start of the one message shown; empty: none
+    bool installerRuns;
+  };
+  const QString kDownloadRefused = QString::fromUtf8("服务器发来的安装程序与新版本的说明大小不符");
+  const Case cases[] = {
+      {"signed with another key", Server::kOtherKey, nullptr, 0, false,
+       QString::fromStdString(RefusalText(Refusal::kBadSignature)), false},
+      {"not newer", Server::kNotNewer, nullptr, 0, false, QString::fromStdString(RefusalText(Refusal::kNotNewer)),
+       false},
+      {"installer on another host", Server::kInstallerElsewhere, nullptr, 0, false,
+       QString::fromStdString(RefusalText(Refusal::kInstallerElsewhere)), false},
+      {"a build without a key", Server::kGood, "", 0, false,
+       QString::fromStdString(RefusalText(Refusal::kNoPublisherKey)), false},
+      {"no description", Server::kNoDescription, nullptr, 0, false, QString::fromUtf8("无法取得新版本的说明"), false},
+      {"installer longer than described", Server::kLongerInstaller, nullptr, 0, false, kDownloadRefused, false},
+      {"a changed byte in the installer", Server::kChangedByte, nullptr, 0, false,
+       QString::fromUtf8("下载的安装程序与新版本的说明不符"), false},
+      {"cancelled during the download", Server::kGood, nullptr, 0, true, QString(), false},
+      {"the installer fails", Server::kGood, nullptr, 3, false, QString::fromUtf8("安装没有完成（安装程序的结束代码为 3）"),
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    UpdaterRoad road(c.server);
+    if (c.publicKey) road.settings.publicKeyHex = c.publicKey;
+    road.holdAfterHalf = c.cancelInDownload;
+    qputenv(kExitCodeVariable, QByteArray::number(c.installerExit));
+    const UpdateResult result = road.Run([&](UpdaterWindow& window) {
+      if (!c.cancelInDownload) return;
+      auto progress = window.Client().OnWork;
+      window.Client().OnWork = [&window, progress](net::HttpClient& client, net::WorkMode mode, std::int64_t count) {
+        progress(client, mode, count);
+        if (count > 0) window.Cancel();
+      };
+    });
+    qunsetenv(kExitCodeVariable);
+
+    EXPECT_EQ(result, UpdateResult::kNotInstalled);
+    if (c.message.isEmpty()) {
+      EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty()) << road.fakes.dialogs.messages.join("|").toStdString();
+    } else {
+      ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
+      EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(c.message)) << road.fakes.dialogs.messages[0].toStdString();
+    }
+    EXPECT_EQ(road.launcher.ran.size(), c.installerRuns ? 1U : 0U);
+    EXPECT_EQ(ReadFile(road.Install() / "vextal"), kOldClient);
+    EXPECT_EQ(ReadFile(road.Working() / "data" / "data.mdb"), kOldCatalogue);
+    ASSERT_EQ(road.launcher.started.size(), 1U);
+    EXPECT_EQ(road.launcher.started[0].program, road.Install() / "vextal");
+    EXPECT_EQ(road.launcher.started[0].workingFolder, road.Working());
+    // The client it starts must find its folder free.
+    platform::FolderLock lock;
+    EXPECT_EQ(lock.Acquire(road.Working() / platform::kWorkingFolderLockFile), platform::FolderLock::Outcome::kHeld);
+    // A cancelled download keeps what arrived for the next run, a failed installer stays for it whole; no refusal
+    // leaves a file the next run would take for the installer.
+    bool partialKept = false;
+    bool installerKept = false;
+    for (const auto& entry : fs::recursive_directory_iterator(road.Updates())) {
+      partialKept = partialKept || entry.path().extension() == ".part";
+      installerKept = installerKept || entry.path().extension() == ".exe";
+    }
+    EXPECT_EQ(partialKept, c.cancelInDownload);
+    EXPECT_EQ(installerKept, c.installerRuns);
+  }
+}
+
+TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewProgram) {
+  UpdaterRoad road(Server::kGood);
+  road.breakFirst = true;
+  auto holder = std::make_unique<testsupport::FolderHolder>(road.Working() / platform::kWorkingFolderLockFile);
+  ASSERT_TRUE(holder->Holds());
+  // The client ends while the updater waits its first pause for it.
+  road.onPause = [&](int) {
+    holder.reset();
+    return true;
+  };
+
+  EXPECT_EQ(road.Run(), UpdateResult::kInstalled);
+
+  EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty()) << road.fakes.dialogs.messages.join("|").toStdString();
+  ASSERT_GE(road.pauses.size(), 2U);
+  EXPECT_EQ(road.pauses[0], UpdaterWindow::kLockLookEveryMs);
+  // The broken transfer was tried again after a pause, asking for the rest only.
+  EXPECT_EQ(road.installerRequests.load(), 2);
+  const std::vector<std::string> requests = road.server.Requests();
+  ASSERT_FALSE(requests.empty());
+  EXPECT_NE(requests.back().find("Range: bytes="), std::string::npos);
+  EXPECT_NE(requests.back().find(std::string("If-Range: ") + kETag), std::string::npos);
+  // Silently, into the install folder, "/D=" last.
+  ASSERT_EQ(road.launcher.ran.size(), 1U);
+  EXPECT_EQ(ReadFile(road.Install() / "installer-arguments.txt"), "/S\n/D=" + road.Install().string() + "\n");
+  EXPECT_EQ(ReadFile(road.Install() / "vextal"), "new vextal");
+  // The new program in the same working folder, with the user's data as it was.
+  ASSERT_EQ(road.launcher.started.size(), 1U);
+  EXPECT_EQ(road.launcher.started[0].program, road.Install() / "vextal");
+  EXPECT_TRUE(road.launcher.started[0].arguments.empty());
+  EXPECT_EQ(road.launcher.started[0].workingFolder, road.Working());
+  EXPECT_EQ(ReadFile(road.Working() / "data" / "data.mdb"), kOldCatalogue);
+  EXPECT_EQ(ReadFile(road.Working() / "DownLoad" / "paper.doc"), "a paper");
+  // Nothing of the update stays behind, and nothing of it ever went into the user's download folder.
+  EXPECT_FALSE(fs::exists(road.Updates() / "vextal-setup-3.2.exe"));
+  EXPECT_FALSE(fs::exists(road.Working() / "DownLoad" / ".vextal"));
+  platform::FolderLock lock;
+  EXPECT_EQ(lock.Acquire(road.Working() / platform::kWorkingFolderLockFile), platform::FolderLock::Outcome::kHeld);
+}
+
+TEST(UpdaterRoad, AProgramThatNeverEndsIsLeftAloneAndNothingIsInstalled) {
+  UpdaterRoad road(Server::kGood);
+  testsupport::FolderHolder holder(road.Working() / platform::kWorkingFolderLockFile);
+  ASSERT_TRUE(holder.Holds());
+
+  EXPECT_EQ(road.Run(), UpdateResult::kStillRunning);
+
+  int waitedMs = 0;
+  for (const int ms : road.pauses) waitedMs += ms;
+  EXPECT_EQ(waitedMs, UpdaterWindow::kProgramEndWaitMs);
+  ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
+  EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8("题库程序在 30 秒内没有退出")));
+  EXPECT_TRUE(road.launcher.started.empty());
+  EXPECT_TRUE(road.launcher.ran.empty());
+  EXPECT_TRUE(road.server.Requests().empty());
+}
+
+// Where running files cannot be replaced, the updater in the install folder copies the program away, minus the client,
+// hands the work to the copy with the install folder named, and does nothing more itself.
+TEST(UpdaterRoad, StagingHandsTheWorkToACopyOutsideTheInstallFolder) {
+  UpdaterRoad road(Server::kGood);
+  WriteFile(road.Install() / "platforms" / "qwindows.dll", "platform plugin");
+  WriteFile(road.Install() / "Qt6Core.dll", "toolkit");
+  WriteFile(road.Updates() / kStagingFolderName / "earlier" / "Upgrading.exe", "a copy of an earlier run");
+  road.settings.stageFirst = true;
+
+  EXPECT_EQ(road.Run(), UpdateResult::kHandedOver);
+
+  EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty());
+  EXPECT_TRUE(road.server.Requests().empty());
+  EXPECT_TRUE(road.launcher.ran.empty());
+  ASSERT_EQ(road.launcher.started.size(), 1U);
+  const platform::Launch& copy = road.launcher.started[0];
+  EXPECT_EQ(copy.workingFolder, road.Working());
+  const Invocation invocation = ParseInvocation(copy.arguments);
+  EXPECT_EQ(invocation.kind, Invocation::Kind::kStaged);
+  EXPECT_EQ(invocation.installFolder, road.Install());
+  const fs::path staged = copy.program.parent_path();
+  EXPECT_EQ(staged.parent_path(), road.Updates() / kStagingFolderName);
+  EXPECT_EQ(ReadFile(copy.program), "this updater");
+  EXPECT_EQ(ReadFile(staged / "platforms" / "qwindows.dll"), "platform plugin");
+  EXPECT_EQ(ReadFile(staged / "Qt6Core.dll"), "toolkit");
+  EXPECT_FALSE(fs::exists(staged / "vextal"));
+  EXPECT_FALSE(fs::exists(road.Updates() / kStagingFolderName / "earlier"));
+  EXPECT_EQ(ReadFile(road.Install() / "vextal"), kOldClient);
+}
+
+}  // namespace
+}  // namespace updater
