@@ -12,6 +12,11 @@ namespace {
 
 using Kind = Invocation::Kind;
 
+// A folder that is absolute on the system the test runs on ("C:\\..." on Windows, "/..." elsewhere).
+std::u16string Absolute(std::u16string_view relative) {
+  return (std::filesystem::temp_directory_path() / std::filesystem::path(relative)).lexically_normal().u16string();
+}
+
 TEST(UpdaterArguments, OnlyNoneOrAnAbsoluteInstallFolderAreTaken) {
   struct Case {
     const char* label;
@@ -21,14 +26,15 @@ TEST(UpdaterArguments, OnlyNoneOrAnAbsoluteInstallFolderAreTaken) {
   };
   const Case cases[] = {
       {"as the client starts it", {}, Kind::kInPlace, u""},
-      {"a staged copy", {kInstallFolderOption, u"/opt/vextal"}, Kind::kStaged, u"/opt/vextal"},
-      {"a folder with blanks and Chinese", {kInstallFolderOption, u"/opt/题库 程序"}, Kind::kStaged, u"/opt/题库 程序"},
-      {"dots folded", {kInstallFolderOption, u"/opt/x/../vextal"}, Kind::kStaged, u"/opt/vextal"},
+      {"a staged copy", {kInstallFolderOption, Absolute(u"vextal")}, Kind::kStaged, Absolute(u"vextal")},
+      {"a folder with blanks and Chinese", {kInstallFolderOption, Absolute(u"题库 程序")}, Kind::kStaged,
+       Absolute(u"题库 程序")},
+      {"dots folded", {kInstallFolderOption, Absolute(u"x") + u"/../vextal"}, Kind::kStaged, Absolute(u"vextal")},
       {"option without a folder", {kInstallFolderOption}, Kind::kInvalid, u""},
       {"empty folder", {kInstallFolderOption, u""}, Kind::kInvalid, u""},
       {"relative folder", {kInstallFolderOption, u"vextal"}, Kind::kInvalid, u""},
-      {"another option", {u"--folder", u"/opt/vextal"}, Kind::kInvalid, u""},
-      {"one more argument", {kInstallFolderOption, u"/opt/vextal", u"x"}, Kind::kInvalid, u""},
+      {"another option", {u"--folder", Absolute(u"vextal")}, Kind::kInvalid, u""},
+      {"one more argument", {kInstallFolderOption, Absolute(u"vextal"), u"x"}, Kind::kInvalid, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -37,7 +43,7 @@ TEST(UpdaterArguments, OnlyNoneOrAnAbsoluteInstallFolderAreTaken) {
     EXPECT_EQ(invocation.installFolder, std::filesystem::path(c.folder));
   }
   // What a staging start passes is what a staged copy reads.
-  const std::filesystem::path folder(u"/opt/题库 程序");
+  const std::filesystem::path folder(Absolute(u"题库 程序"));
   EXPECT_EQ(ParseInvocation(StagedArguments(folder)).installFolder, folder);
 }
 

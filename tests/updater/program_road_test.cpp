@@ -35,6 +35,7 @@ constexpr const char* kETag = "\"setup-3.2\"";
 constexpr const char* kOldClient = "old vextal";
 constexpr const char* kOldCatalogue = "the user's catalogue";
 constexpr const char* kExitCodeVariable = "VEXTAL_STAND_IN_EXIT";
+constexpr const char* kClientNameVariable = "VEXTAL_STAND_IN_CLIENT";
 
 std::string ReadFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -88,7 +89,8 @@ class UpdaterRoad {
   explicit UpdaterRoad(Server mode) : m_installer(ReadFile(STAND_IN_INSTALLER_PATH)) {
     WriteFile(Working() / "data" / "data.mdb", kOldCatalogue);
     WriteFile(Working() / "DownLoad" / "paper.doc", "a paper");
-    WriteFile(Install() / "vextal", kOldClient);
+    WriteFile(platform::ProgramFileIn(Install(), "vextal"), kOldClient);
+    qputenv(kClientNameVariable, QByteArray::fromStdString(platform::ProgramFileIn({}, "vextal").filename().string()));
     WriteFile(Install() / "Upgrading.exe", "this updater");
     std::string served = m_installer;
     if (mode == Server::kLongerInstaller) served += "tail";
@@ -225,10 +227,10 @@ TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
       EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(c.message)) << road.fakes.dialogs.messages[0].toStdString();
     }
     EXPECT_EQ(road.launcher.ran.size(), c.installerRuns ? 1U : 0U);
-    EXPECT_EQ(ReadFile(road.Install() / "vextal"), kOldClient);
+    EXPECT_EQ(ReadFile(platform::ProgramFileIn(road.Install(), "vextal")), kOldClient);
     EXPECT_EQ(ReadFile(road.Working() / "data" / "data.mdb"), kOldCatalogue);
     ASSERT_EQ(road.launcher.started.size(), 1U);
-    EXPECT_EQ(road.launcher.started[0].program, road.Install() / "vextal");
+    EXPECT_EQ(road.launcher.started[0].program, platform::ProgramFileIn(road.Install(), "vextal"));
     EXPECT_EQ(road.launcher.started[0].workingFolder, road.Working());
     // The client it starts must find its folder free.
     platform::FolderLock lock;
@@ -271,10 +273,10 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
   // Silently, into the install folder, "/D=" last.
   ASSERT_EQ(road.launcher.ran.size(), 1U);
   EXPECT_EQ(ReadFile(road.Install() / "installer-arguments.txt"), "/S\n/D=" + road.Install().string() + "\n");
-  EXPECT_EQ(ReadFile(road.Install() / "vextal"), "new vextal");
+  EXPECT_EQ(ReadFile(platform::ProgramFileIn(road.Install(), "vextal")), "new vextal");
   // The new program in the same working folder, with the user's data as it was.
   ASSERT_EQ(road.launcher.started.size(), 1U);
-  EXPECT_EQ(road.launcher.started[0].program, road.Install() / "vextal");
+  EXPECT_EQ(road.launcher.started[0].program, platform::ProgramFileIn(road.Install(), "vextal"));
   EXPECT_TRUE(road.launcher.started[0].arguments.empty());
   EXPECT_EQ(road.launcher.started[0].workingFolder, road.Working());
   EXPECT_EQ(ReadFile(road.Working() / "data" / "data.mdb"), kOldCatalogue);
@@ -328,9 +330,9 @@ TEST(UpdaterRoad, StagingHandsTheWorkToACopyOutsideTheInstallFolder) {
   EXPECT_EQ(ReadFile(copy.program), "this updater");
   EXPECT_EQ(ReadFile(staged / "platforms" / "qwindows.dll"), "platform plugin");
   EXPECT_EQ(ReadFile(staged / "Qt6Core.dll"), "toolkit");
-  EXPECT_FALSE(fs::exists(staged / "vextal"));
+  EXPECT_FALSE(fs::exists(platform::ProgramFileIn(staged, "vextal")));
   EXPECT_FALSE(fs::exists(road.Updates() / kStagingFolderName / "earlier"));
-  EXPECT_EQ(ReadFile(road.Install() / "vextal"), kOldClient);
+  EXPECT_EQ(ReadFile(platform::ProgramFileIn(road.Install(), "vextal")), kOldClient);
 }
 
 }  // namespace

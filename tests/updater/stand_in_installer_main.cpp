@@ -1,6 +1,7 @@
 // Stands in for the NSIS installer in the updater's road tests: it writes the arguments it got into
 // installer-arguments.txt and a "new" client into the folder named by its "/D=" argument, and ends with the exit code
-// in VEXTAL_STAND_IN_EXIT (0 when unset). With a non-zero code it installs nothing, as a failed installer may.
+// in VEXTAL_STAND_IN_EXIT (0 when unset). With a non-zero code it installs nothing, as a failed installer may. The
+// client's file name comes in VEXTAL_STAND_IN_CLIENT ("vextal" when unset), as the test's system names it.
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   const int exitCode = exitText ? std::atoi(exitText) : 0;
   if (folder.empty()) return 2;
   std::ofstream(folder + "/installer-arguments.txt", std::ios::binary) << arguments;
-  if (exitCode == 0) std::ofstream(folder + "/vextal", std::ios::binary) << "new vextal";
+  const char* client = std::getenv("VEXTAL_STAND_IN_CLIENT");
+  if (exitCode == 0) std::ofstream(folder + "/" + (client ? client : "vextal"), std::ios::binary) << "new vextal";
   return exitCode;
 }
