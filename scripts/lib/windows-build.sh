@@ -1,0 +1,35 @@
+# shellcheck shell=bash
+# Sourced by the scripts that cross-build for 64-bit Windows:   . scripts/lib/windows-build.sh
+# windows_cmake_options [KIT]: sets the array windows_cmake to the cmake options of a cross build with mingw-w64,
+# for   cmake -S "$root" -B "$build" "${windows_cmake[@]}" [more options]
+# With KIT (scripts/windows-kit) the whole client against that Qt kit, without it the toolkit-free core. Either way
+# with the libsodium of scripts/windows-sodium, built first when not cached (its prefix: windows_sodium), so the
+# updater core, update-sign and their tests are in the build.
+# Must be called with the repository as the current directory.
+windows_cmake_options() {
+  local kit=${1:-} root=$PWD prefixes
+  windows_sodium=$(scripts/windows-sodium | tail -n 1)
+  [ -f "$windows_sodium/lib/pkgconfig/libsodium.pc" ] ||
+    { echo "no libsodium for Windows at '$windows_sodium'" >&2; return 1; }
+  # The toolchain file makes every CMAKE_PREFIX_PATH entry a root of its own, so pkg-config and find_package look
+  # there and never at the host's Linux libraries.
+  prefixes=$windows_sodium
+  windows_cmake=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake")
+  if [ -n "$kit" ]; then
+    # The cross-built Qt runs the host's moc, rcc and uic, found through the host's own CMake packages.
+    local multiarch
+    multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH) || { echo "dpkg-architecture failed (dpkg-dev)" >&2; return 1; }
+    prefixes="$kit;$windows_sodium"
+    windows_cmake+=(-DVEXTAL_CORE_ONLY=OFF -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$multiarch/cmake")
+  else
+    windows_cmake+=(-DVEXTAL_CORE_ONLY=ON)
+  fi
+  windows_cmake+=(-DCMAKE_PREFIX_PATH="$prefixes")
+}
+
+# windows_check_updater BUILD-DIR: the updater must be in a Windows build; CMake leaves it out without a word of
+# failure when libsodium is not found, which would quietly drop its tests.
+windows_check_updater() {
+  grep -q '^SODIUM_FOUND:INTERNAL=1' "$1/CMakeCache.txt" ||
+    { echo "the Windows build in $1 found no libsodium: the updater and its tests would be left out" >&2; return 1; }
+}
