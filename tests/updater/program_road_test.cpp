@@ -272,7 +272,9 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
   EXPECT_NE(requests.back().find(std::string("If-Range: ") + kETag), std::string::npos);
   // Silently, into the install folder, "/D=" last.
   ASSERT_EQ(road.launcher.ran.size(), 1U);
-  EXPECT_EQ(ReadFile(road.Install() / "installer-arguments.txt"), "/S\n/D=" + road.Install().string() + "\n");
+  // The folder as the system writes it (backslashes on Windows), which NSIS takes as it stands.
+  const fs::path written = road.Install().lexically_normal().make_preferred();
+  EXPECT_EQ(ReadFile(road.Install() / "installer-arguments.txt"), "/S\n/D=" + written.string() + "\n");
   EXPECT_EQ(ReadFile(platform::ProgramFileIn(road.Install(), "vextal")), "new vextal");
   // The new program in the same working folder, with the user's data as it was.
   ASSERT_EQ(road.launcher.started.size(), 1U);
