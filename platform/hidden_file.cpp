@@ -13,8 +13,15 @@ bool HideFromListings(const std::filesystem::path& path) {
 #ifdef _WIN32
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  if ((attributes & FILE_ATTRIBUTE_HIDDEN) != 0) return true;
-  return SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN) != 0;
+  if ((attributes & FILE_ATTRIBUTE_HIDDEN) == 0) SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+#endif
+  return IsHiddenFromListings(path);
+}
+
+bool IsHiddenFromListings(const std::filesystem::path& path) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
 #else
   std::error_code error;
   const std::string name = path.filename().string();

@@ -59,4 +59,12 @@ bool MakePrivateFolder(const std::filesystem::path& folder) {
   return true;
 }
 
+bool FilesHavePermissionBits() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 }  // namespace platform

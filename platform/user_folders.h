@@ -13,4 +13,8 @@ std::filesystem::path UpdatesFolder();
 // profile already is). False when it cannot be made or is not a folder.
 bool MakePrivateFolder(const std::filesystem::path& folder);
 
+// Whether files carry owner, group and other permission bits (POSIX). Windows guards files with access lists instead,
+// and std::filesystem there reports every writable file as readable and writable by all.
+bool FilesHavePermissionBits();
+
 }  // namespace platform

@@ -1,12 +1,9 @@
 #include "platform/desktop.h"
 
 #include "platform/hidden_file.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include <filesystem>
 #include <system_error>
@@ -37,20 +34,19 @@ namespace {
 // The program's folder in the download folder ("DownLoad/.vextal") stays out of the user's listings on every OS.
 TEST(Desktop, TheProgramsOwnFolderIsHidden) {
   namespace fs = std::filesystem;
-  const fs::path root = fs::temp_directory_path() / "vextal-hidden-folder";
-  std::error_code ignored;
-  fs::remove_all(root, ignored);
+  const testsupport::ScratchFolder scratch("vextal-hidden-");
+  ASSERT_FALSE(scratch.Path().empty());
+  const fs::path root = scratch.Path();
   fs::create_directories(root / ".vextal");
   struct Case {
     const char* name;
     bool hidden;
   };
   const Case cases[] = {{".vextal", true}, {"missing", false}};
-  for (const Case& c : cases) EXPECT_EQ(HideFromListings(root / c.name), c.hidden) << c.name;
-#ifdef _WIN32
-  EXPECT_NE(GetFileAttributesW((root / ".vextal").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-#endif
-  fs::remove_all(root, ignored);
+  for (const Case& c : cases) {
+    EXPECT_EQ(HideFromListings(root / c.name), c.hidden) << c.name;
+    EXPECT_EQ(IsHiddenFromListings(root / c.name), c.hidden) << c.name;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,13 @@
 #include "platform/folder_lock.h"
 
 #include "tests/support/folder_holder.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
 namespace platform {
@@ -19,41 +18,8 @@ using Outcome = FolderLock::Outcome;
 
 constexpr std::uintptr_t kOwnWindow = 77;
 
-constexpr int kScratchNameTries = 100;
-
-// A folder of the test's own under the temp folder, removed with it: two runs at once, or what a crashed run left,
-// never share one. create_directory makes it only where nothing stood, so a taken name is passed over, not reused.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::random_device entropy;
-    // Mixed with the clock: some toolchains' random_device repeats its sequence from run to run.
-    const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::mt19937_64 names(entropy() ^ ticks);
-    for (int attempt = 0; attempt < kScratchNameTries && m_path.empty(); ++attempt) {
-      const fs::path candidate = fs::temp_directory_path() / ("vextal-folder-lock-" + std::to_string(names()));
-      std::error_code error;
-      if (fs::create_directory(candidate, error)) {
-        m_path = candidate;
-      }
-    }
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!m_path.empty()) fs::remove_all(m_path, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  // Empty when no folder could be made.
-  const fs::path& Path() const { return m_path; }
-
- private:
-  fs::path m_path;
-};
-
 TEST(FolderLock, OneProgramHoldsTheFolderAndAKilledOneLeavesItFree) {
-  const ScratchFolder scratch;
+  const testsupport::ScratchFolder scratch("vextal-folder-lock-");
   ASSERT_FALSE(scratch.Path().empty());
   // Its folder does not exist yet, as on a first start.
   const fs::path file = scratch.Path() / "data" / "vextal.lock";
@@ -100,7 +66,7 @@ TEST(FolderLock, TheLockIsOnTheFileThePathNames) {
       // Where a file in use can be unlinked, that start's lock on the new file would otherwise run beside this one.
       {"the file replaced once", 1, Outcome::kHeld},
   };
-  const ScratchFolder scratch;
+  const testsupport::ScratchFolder scratch("vextal-folder-lock-");
   ASSERT_FALSE(scratch.Path().empty());
   const fs::path file = scratch.Path() / "data" / "vextal.lock";
   for (const Case& c : cases) {
@@ -132,7 +98,7 @@ TEST(FolderLock, OnlyAWholeRecordNamesAWindow) {
       {"123\n", false},
       {"123 456 7\n", false},
   };
-  const ScratchFolder scratch;
+  const testsupport::ScratchFolder scratch("vextal-folder-lock-");
   ASSERT_FALSE(scratch.Path().empty());
   const fs::path file = scratch.Path() / "vextal.lock";
   for (const Case& c : cases) {
