@@ -266,16 +266,17 @@ TEST_F(BackgroundChecksTest, TransportFailureIsReportedAndRetriedAtTheRepeat) {
 
 TEST_F(BackgroundChecksTest, FiringsWhileTheRequestWaitsAreSkippedAndTheHandlerLooksAgainAfterIt) {
   versionServer.SetHandler([](const std::string&) {
-    return Answer{Action::Pause(600), Action::Send(OkResponse(vextal::kVersionText))};
+    return Answer{Action::AwaitRelease(), Action::Send(OkResponse(vextal::kVersionText))};
   });
   int nestedTicks = 0;
-  // Ticks the pump dispatches while the version request waits: the same reading once more, then the 25 reading.
+  // Ticks the pump dispatches while the version request waits: the same reading once more, then the 25 reading; the
+  // server answers only after both.
   for (qint64 ms : {1900, 4500}) {
     QMetaObject::invokeMethod(
         form.get(),
         [this, ms, &nestedTicks] {
           TickAt(ms);
-          ++nestedTicks;
+          if (++nestedTicks == 2) versionServer.Release();
         },
         Qt::QueuedConnection);
   }

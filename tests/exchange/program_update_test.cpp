@@ -151,9 +151,14 @@ TEST_F(ProgramUpdateTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWith
   SteppingClock clock;
   ui::SetClock(&clock);
   ui::InstallPumpDispatcher();
-  server.Enqueue({Action::Pause(1000), Action::Send(OkResponse(vextal::kVersionText))});
+  // The server answers once the countdown has gone on to the next reading while the request waits.
+  server.Enqueue({Action::AwaitRelease(), Action::Send(OkResponse(vextal::kVersionText))});
+  const QString nextReading = QTime(0, 0, 27).toString(ui::LongTimeFormat());
   QStringList readings;
-  QObject::connect(window->CountdownText, &QLineEdit::textChanged, [&](const QString& text) { readings << text; });
+  QObject::connect(window->CountdownText, &QLineEdit::textChanged, [&](const QString& text) {
+    readings << text;
+    if (text == nextReading) server.Release();
+  });
   qsizetype readingsAtMessage = -1;
   fakes.dialogs.whileOpen = [&](const QString&) { readingsAtMessage = readings.size(); };
 
@@ -165,7 +170,7 @@ TEST_F(ProgramUpdateTest, VisibleCountdownRunsOnWhileTheRequestWaitsAndStopsWith
   ui::SetClock(&fakes.clock);
 
   // Ticks kept coming while the request waited; they found the action busy and asked nothing more.
-  EXPECT_TRUE(readings.contains(QTime(0, 0, 27).toString(ui::LongTimeFormat()))) << readings.join(' ').toStdString();
+  EXPECT_TRUE(readings.contains(nextReading)) << readings.join(' ').toStdString();
   EXPECT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(fakes.dialogs.messages, QStringList{kAlreadyCurrent});
   // A tick still queued when the action stopped the timer writes nothing and fires nothing.
