@@ -54,17 +54,9 @@ QString InFolder(const QString& folder, const QString& name) {
   return base + QLatin1Char('/') + name;
 }
 
-QByteArray ReadSmallFile(const QString& path) {
-  constexpr qint64 kMostARecordHolds = 4096;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.read(kMostARecordHolds);
-}
-
 bool IsResumable(const QFileInfo& partial, const QDateTime& now) {
   if (partial.lastModified().daysTo(now) > kPartialPaperDays) return false;
-  const QByteArray text = ReadSmallFile(ResumeRecordPath(partial.filePath()));
-  const std::optional<ResumeRecord> record = ParseResumeRecord(std::string_view(text.constData(), text.size()));
+  const std::optional<ResumeRecord> record = ReadResumeRecord(ResumeRecordPath(partial.filePath()));
   return record && !record->validator.empty() && (record->total < 0 || partial.size() <= record->total);
 }
 
@@ -97,6 +89,15 @@ QString PartialPaperPath(const QString& localName, const QString& folder) {
   return ProgramFolder(folder) + QLatin1Char('/') +
          QStringLiteral("%1").arg(NameHash(localName), kTemporaryDigits, kTemporaryBase, QLatin1Char('0')) +
          QLatin1String(kTemporarySuffix);
+}
+
+std::optional<ResumeRecord> ReadResumeRecord(const QString& recordPath) {
+  // A record is two short lines; a larger file is no record of ours.
+  constexpr qint64 kMostARecordHolds = 4096;
+  QFile file(recordPath);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  const QByteArray text = file.read(kMostARecordHolds);
+  return ParseResumeRecord(std::string_view(text.constData(), text.size()));
 }
 
 QString ResumeRecordPath(const QString& partialPath) {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "exchange/resumable_download.h"
+
 #include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 // The download folder and where a paper's file lies in it: one module for the download that writes the file and the
 // command that opens it, so both apply the same checks to a name the server chose.
@@ -34,6 +38,8 @@ QString ProgramFolder(const QString& folder = DownloadFolder());
 // (".resume" for ".part") keeps what the next attempt needs to ask for the rest.
 QString PartialPaperPath(const QString& localName, const QString& folder = DownloadFolder());
 QString ResumeRecordPath(const QString& partialPath);
+// The record at that path; nothing when it is missing or is not such a record.
+std::optional<ResumeRecord> ReadResumeRecord(const QString& recordPath);
 // Whether a file name in the program's folder is a partial paper's or a record's.
 bool IsTemporaryPaperName(const QString& fileName);
 bool IsResumeRecordName(const QString& fileName);

@@ -11,13 +11,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
 namespace exchange {
 namespace {
-
-constexpr qint64 kMostARecordHolds = 4096;
 
 // The target's name relative to the download folder, which names its partial file; empty when it lies outside.
 QString LocalNameIn(const QString& folder, const QString& target) {
@@ -35,11 +34,7 @@ PaperFileSink::PaperFileSink(const QString& target, BeginHandler onBegin, const 
   if (localName.isEmpty() || !QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
   m_partial = PartialPaperPath(localName, folder);
   m_recordPath = ResumeRecordPath(m_partial);
-  QFile recordFile(m_recordPath);
-  if (recordFile.open(QIODevice::ReadOnly)) {
-    const QByteArray text = recordFile.read(kMostARecordHolds);
-    if (auto record = ParseResumeRecord(std::string_view(text.constData(), text.size()))) m_record = *record;
-  }
+  if (std::optional<ResumeRecord> record = ReadResumeRecord(m_recordPath)) m_record = *record;
   const qint64 kept = QFileInfo(m_partial).size();
   if (!m_record.validator.empty() && kept > 0 && (m_record.total < 0 || kept < m_record.total)) m_askedFrom = kept;
 }

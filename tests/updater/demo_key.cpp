@@ -3,8 +3,6 @@
 #include "net/http_text.h"
 #include "updater/update_description.h"
 
-#include <sodium.h>
-
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -22,7 +20,7 @@ std::string ReadKeyFile(const char* name) {
 }  // namespace
 
 std::string testsupport::DemoSecretKey() {
-  const auto key = updater::BytesOfHex(ReadKeyFile("update-secret.hex"), crypto_sign_SECRETKEYBYTES);
+  const auto key = updater::SecretKeyOfText(ReadKeyFile("update-secret.hex"));
   if (!key) throw std::runtime_error("the demo secret key is not 128 hex digits");
   return *key;
 }
@@ -30,8 +28,7 @@ std::string testsupport::DemoSecretKey() {
 std::string testsupport::DemoPublicKeyHex() { return ReadKeyFile("update-public.hex"); }
 
 std::string testsupport::Signed(std::string_view bytes, const char* secretKey) {
-  unsigned char signature[crypto_sign_BYTES];
-  crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                       reinterpret_cast<const unsigned char*>(secretKey));
-  return updater::SignatureText(std::string_view(reinterpret_cast<const char*>(signature), sizeof signature));
+  const auto signature = updater::SignDescription(bytes, std::string_view(secretKey, updater::kSecretKeyBytes));
+  if (!signature) throw std::runtime_error("the description could not be signed");
+  return *signature;
 }
