@@ -27,6 +27,8 @@ constexpr std::size_t kCompactAfter = 32768;
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kNotConnected[] = "Not Connected";
 const char kReadTimeout[] = "Read Timeout";
+const char kTooSlow[] = "Read Timeout: the server sends too slowly.";
+const char kSendTimeout[] = "Write Timeout";
 const char kLineTooLong[] = "Max line length exceeded.";
 const char kConnectTimedOut[] = "Connect timed out.";
 const char kCancelled[] = "Operation cancelled.";
@@ -70,10 +72,26 @@ bool ParseDottedQuad(const std::string& host, std::uint32_t& address) {
   return true;
 }
 
+// Shared, because a connect thread left in a lookup that never answers may still be calling the one it took when a
+// test puts in another.
+std::mutex g_lookupMutex;
+std::shared_ptr<const HostLookup> g_lookup;
+
+std::shared_ptr<const HostLookup> HostLookupInUse() {
+  std::lock_guard<std::mutex> lock(g_lookupMutex);
+  return g_lookup;
+}
+
 int ResolveHost(const std::string& host, std::uint32_t& address) {
   if (EqualsNoCase(host, "localhost")) return ParseDottedQuad("127.0.0.1", address) ? 0 : sock::kWsaHostNotFound;
   if (ParseDottedQuad(host, address)) return 0;
-  return sock::Resolve(host, address);
+  const std::shared_ptr<const HostLookup> lookup = HostLookupInUse();
+  return lookup ? (*lookup)(host, address) : sock::Resolve(host, address);
+}
+
+std::int64_t SteadyNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 int IdleSlice() {
@@ -82,9 +100,16 @@ int IdleSlice() {
   return idle > 0 ? idle : 1;
 }
 
+// What the UI thread and the connect thread share. The thread looks the host up and then connects; a lookup cannot be
+// interrupted (a resolver that does not answer holds getaddrinfo for many seconds), so a wait that ends first leaves
+// the thread behind, and the thread then never touches the socket: `phase` under the mutex decides which of the two
+// still owns it.
 struct ConnectJob {
+  enum class Phase { Lookup, Connecting, Done };
   std::atomic<bool> stop{false};
   std::atomic<bool> finished{false};
+  Phase phase = Phase::Lookup;
+  int lookupError = 0;
   int error = 0;
   std::mutex mutex;
   std::condition_variable done;
@@ -92,9 +117,24 @@ struct ConnectJob {
   void Finish() {
     {
       std::lock_guard<std::mutex> lock(mutex);
+      phase = Phase::Done;
       finished.store(true);
     }
     done.notify_all();
+  }
+  // After the lookup: whether the connect may go on with the socket (nobody has given up on it).
+  bool StartConnecting() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (stop.load()) return false;
+    phase = Phase::Connecting;
+    return true;
+  }
+  // The waiter gives up: true when the thread is still in its lookup and will never use the socket, so it may be left
+  // to finish on its own; false when it is connecting, which the stop flag ends within a poll.
+  bool GiveUp() {
+    std::lock_guard<std::mutex> lock(mutex);
+    stop.store(true);
+    return phase == Phase::Lookup;
   }
   // Sleeps one slice, but wakes as soon as the connect is through: a connection should not cost a whole slice.
   void SleepUnlessFinished(int ms) {
@@ -119,6 +159,11 @@ bool WaitForConnectThread(int limitMs, int sliceMs, const std::function<void(int
 }
 
 void SetConnectThreadStarter(ThreadStarter starter) { ConnectThreadStarter() = std::move(starter); }
+
+void SetHostLookup(HostLookup lookup) {
+  std::lock_guard<std::mutex> lock(g_lookupMutex);
+  g_lookup = lookup ? std::make_shared<const HostLookup>(std::move(lookup)) : nullptr;
+}
 
 int FirstWaitSlice(int limitMs, int sliceMs) {
   if (limitMs <= sliceMs) return limitMs;
@@ -173,57 +218,21 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
     if (error == sock::kWsaEaddrinuse) throw HttpClientError(ErrorKind::SocketSetupFailed, kCannotBind);
     ThrowSocketError(ErrorKind::SocketError, error);
   }
-  std::uint32_t address = 0;
-  error = ResolveHost(host, address);
-  if (error != 0) {
-    sock::Close(handle);
-    ThrowSocketError(ErrorKind::SocketError, error);
-  }
 
   std::uint16_t networkPort = static_cast<std::uint16_t>(port);
   bool pumping = PumpPolicyInForceHere();
   if (pumping || readTimeout > 0) {
-    auto job = std::make_shared<ConnectJob>();
-    std::thread worker;
-    try {
-      worker = StartThread([job, handle, address, networkPort] {
-        int e = sock::Connect(handle, address, networkPort, &job->stop);
-        // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
-        if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
-        job->Finish();
-      });
-    } catch (const std::system_error&) {
-      // A process out of threads is out of a resource, as a socket layer out of buffers is; the user sees a socket
-      // error rather than an unknown exception, and the socket does not outlive the get.
-      sock::Close(handle);
-      ThrowSocketError(ErrorKind::SocketError, sock::kWsaEnobufs);
-    }
-    int limit = readTimeout > 0 ? readTimeout : connectLimitMs;
-    int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
-    bool finished = WaitForConnectThread(
-        limit, slice, [&job](int ms) { job->SleepUnlessFinished(ms); },
-        [] { PumpRequest(true); }, [this, &job] { return job->finished.load() || m_cancelRequested; });
-    if (!job->finished.load()) job->stop.store(true);
-    worker.join();
-    if (m_cancelRequested) {
-      sock::Close(handle);
-      ThrowIfCancelled();
-    }
-    if (!finished) {
-      sock::Close(handle);
-      throw HttpClientError(ErrorKind::ConnectTimedOut, kConnectTimedOut);
-    }
-    if (job->error != 0) {
-      sock::Close(handle);
-      ThrowSocketError(ErrorKind::ConnectFailed, job->error);
-    }
+    ConnectOnThread(handle, host, networkPort, readTimeout > 0 ? readTimeout : connectLimitMs, pumping);
   } else {
-    error = sock::Connect(handle, address, networkPort, nullptr);
+    std::uint32_t address = 0;
+    error = ResolveHost(host, address);
+    if (error == 0) error = sock::Connect(handle, address, networkPort, nullptr);
     if (error != 0) {
       sock::Close(handle);
       ThrowSocketError(ErrorKind::SocketError, error);
     }
   }
+  sock::SetNonBlocking(handle);
   m_socket = handle;
   m_state = State::Open;
   m_host = host;
@@ -232,11 +241,62 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
   m_begin = m_end = m_scanned = 0;
 }
 
-bool Connection::WaitForData(int limitMs) {
+void Connection::ConnectOnThread(sock::Handle handle, const std::string& host, std::uint16_t networkPort, int limitMs,
+                                 bool pumping) {
+  auto job = std::make_shared<ConnectJob>();
+  std::thread worker;
+  try {
+    worker = StartThread([job, handle, host, networkPort] {
+      std::uint32_t address = 0;
+      job->lookupError = ResolveHost(host, address);
+      if (job->lookupError == 0 && job->StartConnecting()) {
+        int e = sock::Connect(handle, address, networkPort, &job->stop);
+        // These two arise when the socket is closed underneath the connect on a timeout; nobody reads them then.
+        if (e != 0 && e != sock::kWsaEbadf && e != sock::kWsaEnotsock) job->error = e;
+      }
+      job->Finish();
+    });
+  } catch (const std::system_error&) {
+    // A process out of threads is out of a resource, as a socket layer out of buffers is; the user sees a socket
+    // error rather than an unknown exception, and the socket does not outlive the get.
+    sock::Close(handle);
+    ThrowSocketError(ErrorKind::SocketError, sock::kWsaEnobufs);
+  }
+  int slice = pumping ? std::min(IdleSlice(), kConnectSliceMaxMs) : kConnectSliceMaxMs;
+  bool finished = WaitForConnectThread(
+      limitMs, slice, [&job](int ms) { job->SleepUnlessFinished(ms); }, [] { PumpRequest(true); },
+      [this, &job] { return job->finished.load() || m_cancelRequested; });
+  if (!job->finished.load() && job->GiveUp()) {
+    // Still looking the name up: the thread ends when the resolver answers, without the socket.
+    worker.detach();
+  } else {
+    worker.join();
+  }
+  if (m_cancelRequested) {
+    sock::Close(handle);
+    ThrowIfCancelled();
+  }
+  if (!finished) {
+    sock::Close(handle);
+    throw HttpClientError(ErrorKind::ConnectTimedOut, kConnectTimedOut);
+  }
+  if (job->lookupError != 0) {
+    sock::Close(handle);
+    ThrowSocketError(ErrorKind::SocketError, job->lookupError);
+  }
+  if (job->error != 0) {
+    sock::Close(handle);
+    ThrowSocketError(ErrorKind::ConnectFailed, job->error);
+  }
+}
+
+bool Connection::WaitForData(int limitMs) { return WaitUntilReady(Direction::Receive, limitMs); }
+
+bool Connection::WaitUntilReady(Direction direction, int limitMs) {
   if (m_state != State::Open) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
   bool sliced = PumpPolicyInForceHere();
-  auto waitOnce = [this](int ms) {
-    int rc = sock::WaitReadable(m_socket, ms);
+  auto waitOnce = [this, direction](int ms) {
+    int rc = direction == Direction::Receive ? sock::WaitReadable(m_socket, ms) : sock::WaitWritable(m_socket, ms);
     // Taken before the pump: a handler it runs may make socket calls of its own and overwrite the error.
     const int error = rc < 0 ? sock::LastError() : 0;
     PumpRequest(rc <= 0);
@@ -264,11 +324,34 @@ bool Connection::WaitForData(int limitMs) {
   return false;
 }
 
+void Connection::ArmProgressFloor(ProgressFloor floor) {
+  m_floor = floor;
+  m_floorWindowStartMs = SteadyNowMs();
+  m_floorBytesInWindow = 0;
+}
+
+int Connection::WaitLimitUnderFloor(int readTimeout, bool& floorDecides) {
+  floorDecides = false;
+  if (m_floor.bytes == 0 || m_floor.windowMs <= 0) return readTimeout;
+  const std::int64_t now = SteadyNowMs();
+  if (m_floorBytesInWindow >= m_floor.bytes) {
+    m_floorWindowStartMs = now;
+    m_floorBytesInWindow = 0;
+  }
+  const std::int64_t left = std::max<std::int64_t>(0, m_floorWindowStartMs + m_floor.windowMs - now);
+  if (readTimeout > 0 && readTimeout <= left) return readTimeout;
+  floorDecides = true;
+  // A wait of 0 would mean no limit at all.
+  return static_cast<int>(std::max<std::int64_t>(1, left));
+}
+
 bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
-  if (!WaitForData(readTimeout)) {
+  bool floorDecides = false;
+  const int limit = WaitLimitUnderFloor(readTimeout, floorDecides);
+  if (!WaitForData(limit)) {
     // Whatever arrives later belongs to this response; it must never be read as the next one.
     CloseSocket();
-    throw HttpClientError(ErrorKind::ReadTimedOut, kReadTimeout);
+    throw HttpClientError(ErrorKind::ReadTimedOut, floorDecides ? kTooSlow : kReadTimeout);
   }
   if (m_begin == m_end) {
     m_begin = m_end = m_scanned = 0;
@@ -281,6 +364,7 @@ bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
   long received = sock::Receive(m_socket, m_buffer.data() + m_end, receiveSize);
   if (received > 0) {
     m_end += static_cast<std::size_t>(received);
+    m_floorBytesInWindow += static_cast<std::size_t>(received);
     return true;
   }
   if (received == 0) {
@@ -288,6 +372,8 @@ bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
     return false;
   }
   int error = sock::LastError();
+  // Readable, yet nothing to take (a segment dropped for a bad checksum): the caller waits again.
+  if (error == sock::kWsaEwouldblock) return true;
   CloseSocket();
   // An abort or shutdown after data arrived: the data is the answer, and the next read finds the close.
   if ((error == sock::kWsaEconnaborted || error == sock::kWsaEshutdown) && Buffered() > 0) return false;
@@ -304,12 +390,21 @@ void Connection::Probe() {
   Release();
 }
 
-void Connection::Send(const std::string& bytes) {
+void Connection::Send(const std::string& bytes, int limitMs) {
   ThrowIfNotOpen();
   std::size_t sent = 0;
   while (sent < bytes.size()) {
     long n = sock::Send(m_socket, bytes.data() + sent, bytes.size() - sent);
     const int error = n < 0 ? sock::LastError() : 0;
+    if (n < 0 && error == sock::kWsaEwouldblock) {
+      // The peer's window is shut: wait for room with the same limit and pump as a wait for data, so a peer that
+      // stops reading cannot hold the request and the window.
+      if (!WaitUntilReady(Direction::Send, limitMs)) {
+        CloseSocket();
+        throw HttpClientError(ErrorKind::ReadTimedOut, kSendTimeout);
+      }
+      continue;
+    }
     PumpRequest(false);
     ThrowIfCancelled();
     if (n == 0) {

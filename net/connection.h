@@ -11,6 +11,20 @@
 
 namespace net {
 
+// A response must deliver at least `bytes` within `windowMs` of the moment it was asked for, and again within
+// `windowMs` of each time it has done so: a read limit bounds a silence, and a server that trickles a byte just
+// before it would otherwise hold a request for ever. A wait that ends under the floor fails as ReadTimedOut.
+struct ProgressFloor {
+  std::size_t bytes = 0;  // 0: no floor
+  int windowMs = 0;
+};
+
+// Looks a host name up; a dotted quad and "localhost" never get here. Tests put in one that never answers, as a
+// resolver that does not reply does.
+using HostLookup = std::function<int(const std::string& host, std::uint32_t& address)>;
+// An empty lookup restores the system's.
+void SetHostLookup(HostLookup lookup);
+
 // One client's TCP connection: connecting (on a connect thread while the UI is pumped), sending, and reading lines
 // and byte runs out of a receive buffer that stays small whatever the body size. Every wait serves the UI through
 // the PumpPolicy in force. Failures are HttpClientError.
@@ -32,13 +46,18 @@ class Connection {
   const std::string& Host() const { return m_host; }
   int Port() const { return m_port; }
 
-  // Connects afresh (releasing what was open). With the pump in force or a positive readTimeout the connect runs on
-  // a connect thread, given readTimeout (when positive) or connectLimitMs to finish.
+  // Connects afresh (releasing what was open). With the pump in force or a positive readTimeout the name lookup and
+  // the connect run on a connect thread, given readTimeout (when positive) or connectLimitMs to finish, so a resolver
+  // that does not answer neither freezes the window nor outlasts the limit or a cancel.
   void Connect(const std::string& host, int port, int readTimeout, int connectLimitMs);
   // Looks at an open, idle connection for at most 1 ms: anything readable (a close, a reset, or bytes sent before
   // any request asked for them) gets it released, so the caller connects afresh.
   void Probe();
-  void Send(const std::string& bytes);
+  // Sends every byte; a wait for room in the peer's window has limitMs (0 = none) and fails as ReadTimedOut.
+  void Send(const std::string& bytes, int limitMs);
+  // Holds every receive from now on to the floor, until disarmed.
+  void ArmProgressFloor(ProgressFloor floor);
+  void DisarmProgressFloor() { m_floor = ProgressFloor(); }
   // Reads one line (without CR LF) of at most maxLength bytes. Returns false, with an empty line, when the peer
   // closed while only the start of a line had arrived (those bytes stay buffered).
   bool ReadLine(std::string& line, std::size_t maxLength, int readTimeout, std::size_t receiveSize);
@@ -63,8 +82,14 @@ class Connection {
  private:
   // Closes the socket after the peer's close or a failure; buffered bytes stay readable.
   void CloseSocket();
+  enum class Direction { Receive, Send };
+  void ConnectOnThread(sock::Handle handle, const std::string& host, std::uint16_t networkPort, int limitMs,
+                       bool pumping);
   // True when data arrived within the limit (0 = none), pumping in IdleTimeOut slices on the UI thread.
   bool WaitForData(int limitMs);
+  bool WaitUntilReady(Direction direction, int limitMs);
+  // The wait a receive may take: the read limit, or less when the floor's window ends first (floorDecides).
+  int WaitLimitUnderFloor(int readTimeout, bool& floorDecides);
   void ThrowIfNotOpen() const;
   // After every pump: a cancel a handler asked for ends the wait here.
   void ThrowIfCancelled();
@@ -79,6 +104,9 @@ class Connection {
   std::size_t m_end = 0;
   std::size_t m_scanned = 0;  // bytes from m_begin already searched for LF
   bool m_cancelRequested = false;
+  ProgressFloor m_floor;
+  std::int64_t m_floorWindowStartMs = 0;
+  std::size_t m_floorBytesInWindow = 0;
 };
 
 // The UI thread's wait for the connect thread: slices of sliceMs, a pump request after each, until the thread has

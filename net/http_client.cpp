@@ -95,6 +95,11 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
   int port = PortFor(parts, Port);
   m_waitLimit = ReadTimeout;
   if (RecvBufferSize == 0) RecvBufferSize = kDefaultRecvBufferSize;  // a zero piece size would never finish a body
+  // Armed once the request is sent; the next get arms its own, and a probe or connect is never held to it.
+  struct FloorGuard {
+    Connection& connection;
+    ~FloorGuard() { connection.DisarmProgressFloor(); }
+  } floorGuard{m_connection};
   try {
     RunGet(parts, port, sink);
   } catch (const HttpClientError& error) {
@@ -122,7 +127,8 @@ bool HttpClient::KeepAliveAfterLastResponse() const {
 
 void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
   ChooseConnection(url.host, port);
-  m_connection.Send(BuildRequest(url));
+  m_connection.Send(BuildRequest(url), ReadTimeout);
+  if (ReadTimeout > 0 && ProgressFloorBytes > 0) m_connection.ArmProgressFloor({ProgressFloorBytes, ReadTimeout});
   m_headBytes = 0;
   m_headLines = 0;
   do {

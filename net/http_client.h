@@ -22,6 +22,9 @@ enum class WorkMode { wmRead, wmWrite };
 inline constexpr std::size_t kMaxResponseHeadBytes = 256 * 1024;
 inline constexpr std::size_t kMaxResponseHeadLines = 1000;
 inline constexpr std::size_t kMaxErrorBodyBytes = 64 * 1024;
+// With a read limit, an answer must also deliver this many bytes within every stretch of that limit: the limit alone
+// bounds a silence, and a server or proxy trickling a byte every 29 s would keep a request alive for ever.
+inline constexpr std::size_t kSlowLinkFloorBytes = 1024;
 // The cap of GetText and GetIntoBuffer when the caller names none; streaming into a sink has none.
 inline constexpr std::size_t kDefaultMaxBodyInMemory = 64 * 1024 * 1024;
 
@@ -70,7 +73,9 @@ class HttpClient {
   RequestSettings Request;
   HttpVersion ProtocolVersion = HttpVersion::pv1_1;
   bool AllowCookies = true;
-  int ReadTimeout = 0;             // ms a wait for data may last; 0 = no limit
+  int ReadTimeout = 0;             // ms a wait for data, or for room to send, may last; 0 = no limit
+  // Bytes an answer must deliver within each ReadTimeout (when one is set); 0 = no floor.
+  std::size_t ProgressFloorBytes = kSlowLinkFloorBytes;
   std::size_t MaxLineLength = 16384;
   std::size_t RecvBufferSize = 32768;
   int Port = 80;                   // when the URL names none

@@ -29,7 +29,8 @@ class PumpPolicy {
 
  private:
   std::atomic<bool> m_active{true};
-  std::atomic<int> m_idleTimeOut{250};
+  // Short enough that a window served between slices never looks stuck (50 ms is where a pause starts to show).
+  std::atomic<int> m_idleTimeOut{50};
   std::atomic<bool> m_onlyWhenIdle{true};
 };
 

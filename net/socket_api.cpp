@@ -34,7 +34,7 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
 }
 
 #ifdef _WIN32
-void SetNonBlocking(Handle handle, bool on) {
+void SetNonBlockingMode(Handle handle, bool on) {
   u_long mode = on ? 1 : 0;
   ioctlsocket(static_cast<SOCKET>(handle), FIONBIO, &mode);
 }
@@ -54,7 +54,7 @@ int WaitConnected(Handle handle, int timeoutMs) {
 
 bool ConnectPending(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
 #else
-void SetNonBlocking(Handle handle, bool on) {
+void SetNonBlockingMode(Handle handle, bool on) {
   int flags = fcntl(handle, F_GETFL, 0);
   if (flags >= 0) fcntl(handle, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
 }
@@ -162,7 +162,7 @@ int Connect(Handle handle, std::uint32_t address, std::uint16_t port, const std:
     if (connect(handle, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return LastError();
     return 0;
   }
-  SetNonBlocking(handle, true);
+  SetNonBlockingMode(handle, true);
   int result = 0;
   if (connect(handle, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
     result = LastError();
@@ -194,7 +194,7 @@ int Connect(Handle handle, std::uint32_t address, std::uint16_t port, const std:
       }
     }
   }
-  SetNonBlocking(handle, false);
+  SetNonBlockingMode(handle, false);
   return result;
 }
 
@@ -239,6 +239,27 @@ int WaitReadable(Handle handle, int timeoutMs) {
   return rc > 0 ? 1 : 0;
 #endif
 }
+
+int WaitWritable(Handle handle, int timeoutMs) {
+#ifdef _WIN32
+  fd_set writable;
+  fd_set failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
+  FD_SET(static_cast<SOCKET>(handle), &writable);
+  FD_SET(static_cast<SOCKET>(handle), &failed);
+  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  int rc = select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &tv);
+  return rc < 0 ? -1 : (rc > 0 ? 1 : 0);
+#else
+  pollfd p{handle, POLLOUT, 0};
+  int rc = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
+  if (rc < 0) return errno == EINTR ? 0 : -1;
+  return rc > 0 ? 1 : 0;
+#endif
+}
+
+void SetNonBlocking(Handle handle) { SetNonBlockingMode(handle, true); }
 
 void ShutdownSend(Handle handle) {
 #ifdef _WIN32

@@ -20,6 +20,7 @@ extern const Handle kInvalidHandle;
 // Windows Sockets codes used by name in net/.
 inline constexpr int kWsaEintr = 10004;
 inline constexpr int kWsaEbadf = 10009;
+inline constexpr int kWsaEwouldblock = 10035;
 inline constexpr int kWsaEnotsock = 10038;
 inline constexpr int kWsaEaddrinuse = 10048;
 inline constexpr int kWsaEconnaborted = 10053;
@@ -50,6 +51,11 @@ long Receive(Handle handle, char* data, std::size_t size);
 // 1 when readable (data, close or error pending), 0 when the time passed, -1 when the wait failed (LastError()).
 // timeoutMs < 0 waits without limit.
 int WaitReadable(Handle handle, int timeoutMs);
+// 1 when a send would take bytes (or fail at once), 0 when the time passed, -1 when the wait failed (LastError()).
+int WaitWritable(Handle handle, int timeoutMs);
+// From now on sends and receives on this socket never block: they fail with kWsaEwouldblock instead, and the caller
+// waits with WaitReadable or WaitWritable, so every wait keeps its limit and its pump.
+void SetNonBlocking(Handle handle);
 void ShutdownSend(Handle handle);
 void Close(Handle handle);
 // Closes with an RST instead of an orderly close (SO_LINGER with a zero timeout).

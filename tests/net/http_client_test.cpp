@@ -662,6 +662,85 @@ TEST_F(HttpClientTest, ASilentServerIsGivenUpAtTheReadLimitOrWhenTheCallerCancel
   }
 }
 
+// Waits a network can stretch beyond any silence: a server that trickles under the floor, a peer that stops reading
+// the request (its window shut), a name the resolver never answers. Each ends at its limit or by the caller's cancel,
+// with the window served all the while; a slow but steady answer is never cut.
+TEST_F(HttpClientTest, AWaitTheNetworkStretchesEndsAtItsLimitOrByCancel) {
+  enum class Stall { None, TrickleBody, TrickleHead, NeverReads, NeverResolves };
+  struct Case {
+    const char* label;
+    Stall stall;
+    int cancelAtPump;  // 0: the limit ends it
+    ErrorKind kind;
+    const char* message;
+  };
+  const char kTooSlow[] = "Read Timeout: the server sends too slowly.";
+  const Case cases[] = {
+      {"a body trickling under the floor", Stall::TrickleBody, 0, ErrorKind::ReadTimedOut, kTooSlow},
+      {"a head trickling under the floor", Stall::TrickleHead, 0, ErrorKind::ReadTimedOut, kTooSlow},
+      {"a steady answer above the floor", Stall::None, 0, ErrorKind::ProtocolError, ""},
+      {"a peer that never reads the request", Stall::NeverReads, 0, ErrorKind::ReadTimedOut, "Write Timeout"},
+      {"a peer that never reads, cancelled", Stall::NeverReads, 5, ErrorKind::Cancelled, "Operation cancelled."},
+      {"a resolver that never answers", Stall::NeverResolves, 0, ErrorKind::ConnectTimedOut, "Connect timed out."},
+      {"a resolver that never answers, cancelled", Stall::NeverResolves, 5, ErrorKind::Cancelled,
+       "Operation cancelled."},
+  };
+  for (const Case& c : cases) {
+    LoopbackServer own;
+    HttpClient fresh;
+    PumpScope pump(20);
+    fresh.ReadTimeout = c.cancelAtPump > 0 ? 0 : 600;
+    fresh.ConnectTimeLimit = 600;
+    fresh.ProgressFloorBytes = 100;
+    pump.onPump = [&] {
+      if (pump.pumps == c.cancelAtPump) fresh.Cancel();
+    };
+    const std::string body(2000, 'b');
+    std::string url = own.Url("/");
+    net::sock::Handle deaf = net::sock::kInvalidHandle;
+    std::promise<void> answerLookup;
+    std::shared_future<void> lookupAnswered = answerLookup.get_future().share();
+    switch (c.stall) {
+      case Stall::None:  // 40 bytes every 10 ms: far above 100 bytes in 600 ms, however the machine stretches it
+        own.Enqueue(testsupport::SplitAnswer(OkResponse(body), 40, 10));
+        break;
+      case Stall::TrickleBody:
+        own.Enqueue(testsupport::SplitAnswer(OkResponse(body), 2, 50));
+        break;
+      case Stall::TrickleHead:
+        own.Enqueue(testsupport::SplitAnswer("HTTP/1.1 200 OK\r\nX-Padding: " + body + "\r\n\r\n", 2, 50));
+        break;
+      case Stall::NeverReads: {
+        // A listener that never accepts: the kernel takes the connection and fills its buffers, then shuts the window.
+        deaf = net::sock::ListenLoopback(1);
+        url = "http://127.0.0.1:" + std::to_string(net::sock::LocalPort(deaf)) + "/";
+        fresh.ExtraHeaders = {{"X-Padding", std::string(std::size_t{16} << 20, 'p')}};
+        break;
+      }
+      case Stall::NeverResolves:
+        SetHostLookup([lookupAnswered](const std::string&, std::uint32_t&) {
+          lookupAnswered.wait();
+          return net::sock::kWsaHostNotFound;
+        });
+        url = "http://vextal.invalid:" + std::to_string(own.Port()) + "/";
+        break;
+    }
+    try {
+      const std::string got = fresh.GetText(url);
+      EXPECT_EQ(c.stall, Stall::None) << c.label << ": the get ended as if complete";
+      EXPECT_EQ(got, body) << c.label;
+    } catch (const HttpClientError& error) {
+      EXPECT_STREQ(ErrorKindName(error.Kind()), ErrorKindName(c.kind)) << c.label;
+      EXPECT_EQ(error.Message(), c.message) << c.label;
+    }
+    EXPECT_GE(pump.pumps, 3) << c.label << ": the window was not served while the get waited";
+    EXPECT_FALSE(fresh.Connected() && c.stall != Stall::None) << c.label;
+    answerLookup.set_value();
+    SetHostLookup({});
+    if (deaf != net::sock::kInvalidHandle) net::sock::Close(deaf);
+  }
+}
+
 TEST_F(HttpClientTest, PumpOnlyWhenIdleLeavesASteadyStreamUnserved) {
   struct Case {
     bool onlyWhenIdle;

@@ -1,7 +1,10 @@
 // vextal-get: fetches URLs with the program's own HTTP client and pump policy, for diagnosing servers and measuring
 // downloads. One client serves every URL in order, so keep-alive and cookies behave as in the program.
 //
-//   vextal-get [--events] [--pump-always] [-o FILE] URL [URL ...]
+//   vextal-get [--events] [--pump-always] [--read-limit MS] [-o FILE] URL [URL ...]
+//
+// Waits on the network as the program does: a server silent for the program's read limit (or sending less than the
+// client's floor within it) fails the get. --read-limit 0 waits without limit, as curl without --speed-time does.
 
 #include <cerrno>
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include "net/body_sink.h"
 #include "net/http_client.h"
 #include "net/http_error.h"
+#include "exchange/server_pages.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -33,12 +37,27 @@ constexpr int kExitUsage = 2;
 struct Options {
   bool events = false;
   bool pumpAlways = false;
+  int readLimitMs = exchange::kSilentLinkLimitMs;
   std::string output;
   std::vector<std::string> urls;
 };
 
 void PrintUsage() {
-  std::fputs("usage: vextal-get [--events] [--pump-always] [-o FILE] URL [URL ...]\n", stderr);
+  std::fputs("usage: vextal-get [--events] [--pump-always] [--read-limit MS] [-o FILE] URL [URL ...]\n", stderr);
+}
+
+// A count of milliseconds, at most a day: digits only.
+bool ParseMilliseconds(const std::string& text, int& ms) {
+  constexpr long kDayMs = 24L * 60 * 60 * 1000;
+  if (text.empty() || text.size() > 8) return false;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > kDayMs) return false;
+  ms = static_cast<int>(value);
+  return true;
 }
 
 bool ParseArguments(int argc, char** argv, Options& options) {
@@ -48,6 +67,8 @@ bool ParseArguments(int argc, char** argv, Options& options) {
       options.events = true;
     } else if (arg == "--pump-always") {
       options.pumpAlways = true;
+    } else if (arg == "--read-limit") {
+      if (++i >= argc || !ParseMilliseconds(argv[i], options.readLimitMs)) return false;
     } else if (arg == "-o") {
       if (++i >= argc) return false;
       options.output = argv[i];
@@ -148,6 +169,7 @@ int main(int argc, char** argv) {
   net::SetPumpDispatcher([] {});
 
   net::HttpClient client;
+  client.ReadTimeout = options.readLimitMs;
   if (options.events) {
     client.OnWorkBegin = [](net::HttpClient&, net::WorkMode, std::int64_t max) {
       std::fprintf(stderr, "OnWorkBegin %lld\n", static_cast<long long>(max));
