@@ -56,6 +56,10 @@ std::string BuildRequestHead(const std::string& target, HttpVersion version,
 std::string Base64Encode(const std::string& bytes);
 
 bool EqualsNoCase(const std::string& a, const std::string& b);
+// An ASCII letter in lower case; every other byte as it is (never the locale's idea of a letter).
+char LowerAscii(char c);
+// The value of one hexadecimal digit, -1 for any other byte.
+int HexDigit(char c);
 // Drops bytes up to and including the blank (control characters and blanks) at both ends.
 std::string TrimBlanks(const std::string& text);
 
