@@ -409,7 +409,10 @@ void MainWindow::CheckVersion() {
     ui::CountdownTrigger::ActionScope request(m_countdown);
     answer = Client.GetText(m_versionServer + exchange::kVersionPage, exchange::kMaxPageBytes);
   }
-  if (!exchange::IsThisVersion(answer)) {
+  const exchange::VersionAnswer version = exchange::ReadVersionAnswer(answer);
+  // A page in the version's place is a failed check, reported as a failed request is, never news of a version.
+  if (version == exchange::VersionAnswer::kNoVersion) throw exchange::InterceptedAnswer();
+  if (version == exchange::VersionAnswer::kAnotherVersion) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kNewVersionMessage));
     m_countdown.Stop();
   }

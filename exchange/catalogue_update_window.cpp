@@ -3,6 +3,7 @@
 #include "ui/gbk_text.h"
 #include "exchange/server_pages.h"
 #include "exchange/query_value.h"
+#include "net/http_error.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/error_report.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -39,6 +41,7 @@ exchange::CatalogueUpdateWindow::CatalogueUpdateWindow(QSqlDatabase database, st
   ImportButton->hide();
   connect(ImportButton, &QPushButton::clicked, this, [this] { ui::Guarded([this] { ImportAnswer(); }); });
 
+  OfferCancel();
   FollowTransfers(m_http);
   m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
 }
@@ -61,7 +64,22 @@ void exchange::CatalogueUpdateWindow::OnCountdownTick() {
   ui::CountdownTrigger::ActionScope running(Countdown());
   const std::string mark = exchange::QueryValueOf(ui::EncodeGbk(HighestServerNumber()));
   const std::string url = m_contentServer + exchange::kUpdatePage + mark;
-  m_answer = m_http.GetText(url, exchange::kMaxUpdateAnswerBytes);
+  m_cancelled = false;
+  std::string answer;
+  try {
+    const CancelScope cancellable(*this, [this] { CancelUpdate(); });
+    answer = m_http.GetText(url, exchange::kMaxUpdateAnswerBytes);
+  } catch (const net::HttpClientError&) {
+    if (!m_cancelled) throw;
+  }
+  // A cancel that the get's last pump served, after the answer was already whole, counts too: the user asked for
+  // nothing to be imported.
+  if (m_cancelled) {
+    Countdown().Stop();
+    hide();
+    return;
+  }
+  m_answer = std::move(answer);
   Countdown().Stop();
   if (!m_answer.empty()) {
     ImportAnswer();
@@ -69,6 +87,11 @@ void exchange::CatalogueUpdateWindow::OnCountdownTick() {
   }
   ui::dialogs().ShowMessage(QString::fromUtf8(kNothingNewerText));
   hide();
+}
+
+void exchange::CatalogueUpdateWindow::CancelUpdate() {
+  m_cancelled = true;
+  m_http.Cancel();
 }
 
 void exchange::CatalogueUpdateWindow::ImportAnswer() {

@@ -52,6 +52,9 @@ class CatalogueUpdateWindow : public ui::TaskWindow {
   QPushButton* const ImportButton;
 
  private:
+  // "取消" and Escape while the update's request runs: the request ends within a pump slice, nothing is imported or
+  // reported, the answer buffer keeps what it held, and the strip goes with its countdown stopped.
+  void CancelUpdate();
   // Appends every record and returns how many were appended. On a database error the rows posted before the failing
   // record are stored before the error goes on to the report.
   int AppendRecords(const std::vector<exchange::Record>& records);
@@ -66,6 +69,8 @@ class CatalogueUpdateWindow : public ui::TaskWindow {
   net::HttpClient m_http;
   std::string m_contentServer;
   std::string m_answer;
+  // Whether the user cancelled the request under way.
+  bool m_cancelled = false;
 };
 
 }  // namespace exchange

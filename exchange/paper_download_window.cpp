@@ -24,21 +24,21 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QMap>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScopeGuard>
 #include <QLabel>
 #include <QTimer>
 #include <QTime>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -51,9 +51,6 @@ constexpr int kClientHeight = 49;
 constexpr int kTransferTextWidth = 300;
 constexpr int kTransferTextGap = 6;
 constexpr const char* kTransferTextName = "下载进度";
-constexpr const char* kCancelCaption = "取消";
-constexpr int kCancelButtonWidth = 72;
-constexpr int kCancelButtonHeight = 26;
 
 std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
@@ -61,22 +58,18 @@ std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
 exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
-      CancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)),
       m_transferText(new QLabel(this)),
       m_mainList(mainList),
       m_contentServer(vextal::kContentServer) {
-  // The bar gives up the strip's right end to the text that says what it shows and to the button that stops it.
+  // The bar gives up the strip's right end to the button that stops it and, left of that, to the text that says what
+  // it shows.
+  OfferCancel();
   const QRect bar = ProgressBar->geometry();
-  const int textLeft = bar.right() + 1 - kCancelButtonWidth - kTransferTextWidth;
+  const int textLeft = bar.right() + 1 - kTransferTextWidth;
   ProgressBar->setGeometry(bar.x(), bar.y(), textLeft - bar.x(), bar.height());
   m_transferText->setObjectName(QStringLiteral("TransferText"));
   m_transferText->setAccessibleName(QString::fromUtf8(kTransferTextName));
   m_transferText->setGeometry(textLeft + kTransferTextGap, bar.y(), kTransferTextWidth - kTransferTextGap, bar.height());
-  CancelButton->setObjectName(QStringLiteral("CancelButton"));
-  CancelButton->setGeometry(bar.right() + 1 - kCancelButtonWidth, bar.y() + (bar.height() - kCancelButtonHeight) / 2,
-                            kCancelButtonWidth - kTransferTextGap, kCancelButtonHeight);
-  CancelButton->hide();
-  connect(CancelButton, &QPushButton::clicked, this, &PaperDownloadWindow::CancelDownload);
   // Deleting the paper ends its download at once, in the middle of a transfer or of a pause alike.
   connect(m_mainList, &store::ResultSet::StoredRowDeleted, this, [this](qint64 id) {
     if (id != m_paperId) return;
@@ -129,11 +122,8 @@ void exchange::PaperDownloadWindow::Download() {
   m_paperId = id;
   m_cancelled = false;
   m_paperGone = false;
-  CancelButton->show();
-  const auto done = qScopeGuard([this] {
-    m_paperId = -1;
-    CancelButton->hide();
-  });
+  const CancelScope cancellable(*this, [this] { CancelDownload(); });
+  const auto done = qScopeGuard([this] { m_paperId = -1; });
   ShowTransferText(QString());
   exchange::DownloadAttempts attempts;
   attempts.Attempt = [this, id] { DownloadPaper(id); };
@@ -148,8 +138,19 @@ void exchange::PaperDownloadWindow::Download() {
     ShowTransferText(QString::fromStdString(exchange::RetryText(nextTry, pauseMs)));
   };
   attempts.NowSeconds = [] { return ui::clock().Now().toSecsSinceEpoch(); };
-  // Every other failure is deliberately silent: a failed download shows nothing more and leaves the window where it is.
-  if (attempts.Run(m_http) != exchange::DownloadAttempts::Outcome::kFailed) hide();
+  if (attempts.Run(m_http) != exchange::DownloadAttempts::Outcome::kFailed) {
+    hide();
+    return;
+  }
+  // A failed download leaves the window where it is. Only the network's page in the paper's place is named, since the
+  // user can mend it (log in to the network, or leave it); every other failure stays silent, as it always was.
+  try {
+    if (attempts.Failure()) std::rethrow_exception(attempts.Failure());
+  } catch (const exchange::InterceptedAnswer&) {
+    ShowTransferText(QString::fromUtf16(exchange::kInterceptedText.data(),
+                                       static_cast<qsizetype>(exchange::kInterceptedText.size())));
+  } catch (...) {
+  }
 }
 
 void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
@@ -162,7 +163,14 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
   if (!storedNumber) return;
   const std::string number = exchange::QueryValueOf(ui::EncodeGbk(*storedNumber));
 
-  const std::string answer = m_http.GetText(m_contentServer + exchange::kFileNamePage + number, exchange::kMaxPageBytes);
+  const std::string page = m_contentServer + exchange::kFileNamePage + number;
+  std::string answer;
+  try {
+    answer = m_http.GetText(page, exchange::kMaxPageBytes);
+  } catch (const net::HttpClientError& error) {
+    ThrowIfRedirectedElsewhere(error, page);
+    throw;
+  }
   if (answer.empty()) {
     m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusNoFile)}});
     return;
@@ -186,15 +194,24 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
   const std::string url = m_contentServer + exchange::UploadPathOf(answer);
   try {
     exchange::FetchInto(m_http, url, file);
-  } catch (const net::HttpClientError&) {
+  } catch (const net::HttpClientError& error) {
     // Nobody will ask for the rest of a paper that is gone.
     if (m_paperGone) file.Discard();
+    ThrowIfRedirectedElsewhere(error, url);
     throw;
   }
 
   m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusOpen)},
                               {QStringLiteral("F_GXSJ"), DownloadTimeText(ui::clock().Now())},
                               {QStringLiteral("F_BDWJ"), localText}});
+}
+
+void exchange::PaperDownloadWindow::ThrowIfRedirectedElsewhere(const net::HttpClientError& error,
+                                                               const std::string& url) const {
+  if (error.Kind() == net::ErrorKind::ProtocolError &&
+      exchange::IsRedirectElsewhere(url, error.Code(), m_http.Response().Location)) {
+    throw exchange::InterceptedAnswer();
+  }
 }
 
 void exchange::PaperDownloadWindow::OnTransferBegin(std::int64_t max) {
@@ -219,15 +236,6 @@ void exchange::PaperDownloadWindow::ShowTransferText(const QString& text) {
   m_transferText->setText(text);
   // What a screen reader says of the bar, too.
   ProgressBar->setAccessibleDescription(text);
-}
-
-void exchange::PaperDownloadWindow::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && Downloading()) {
-    CancelDownload();
-    event->accept();
-    return;
-  }
-  ui::TaskWindow::keyPressEvent(event);
 }
 
 QString exchange::PaperDownloadWindow::TransferText() const { return m_transferText->text(); }

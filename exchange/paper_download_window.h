@@ -14,8 +14,11 @@
 
 class QEventLoop;
 class QLabel;
-class QPushButton;
 class QWidget;
+
+namespace net {
+class HttpClientError;
+}
 
 namespace store {
 class ResultSet;
@@ -46,7 +49,8 @@ class PaperDownloadWindow : public ui::TaskWindow {
   // left out at midnight (as the date-time text of the program's era does).
   static QString DownloadTimeText(const QDateTime& when);
 
-  // The text beside the bar: received and total size, speed and time left, or the next try during a pause.
+  // The text beside the bar: received and total size, speed and time left, the next try during a pause, or, after a
+  // download the network answered in the server's place, what happened.
   QString TransferText() const;
 
   // Waits `ms` before another try; false when the wait was cut short. Tests replace it to record the pauses instead of
@@ -61,15 +65,10 @@ class PaperDownloadWindow : public ui::TaskWindow {
   void CancelDownload();
   bool Downloading() const;
 
-  QPushButton* const CancelButton;
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-
  private:
   // The countdown action: the current paper, tried again after a failure another try may mend, up to three more
-  // times with growing pauses, resuming from the bytes kept. Every failure of the download itself is swallowed: the
-  // window then stays on screen.
+  // times with growing pauses, resuming from the bytes kept. Every failure of the download itself is swallowed, the
+  // network's page in the paper's place alone named beside the bar: the window then stays on screen.
   void Download();
   // One try; returns normally only when the window may hide. A row the user deleted while its requests waited records
   // nothing (UpdateById finds no row) and still counts as done: a file already fetched stays in the download folder
@@ -77,6 +76,9 @@ class PaperDownloadWindow : public ui::TaskWindow {
   void DownloadPaper(qint64 id);
   // Ends the request or the pause under way, for a cancel or a deleted paper.
   void EndTheWait();
+  // A redirect of either request to another host than the one asked is the network's answer (a login portal), never
+  // the server's: the try fails with InterceptedAnswer instead of the status.
+  void ThrowIfRedirectedElsewhere(const net::HttpClientError& error, const std::string& url) const;
 
   void OnTransferBegin(std::int64_t max);
   void OnTransferProgress(std::int64_t count);

@@ -1,6 +1,7 @@
 #include "exchange/paper_file.h"
 
 #include "exchange/download_folder.h"
+#include "exchange/server_pages.h"
 #include "net/http_client.h"
 #include "net/http_text.h"
 #include "platform/hidden_file.h"
@@ -32,6 +33,7 @@ PaperFileSink::PaperFileSink(const QString& target, BeginHandler onBegin, const 
     : m_target(target), m_programFolder(ProgramFolder(folder)), m_onBegin(std::move(onBegin)) {
   const QString localName = LocalNameIn(folder, target);
   if (localName.isEmpty() || !QFileInfo(QFileInfo(target).absolutePath()).isDir()) throw DownloadFailed();
+  m_localName = localName.toStdString();
   m_partial = PartialPaperPath(localName, folder);
   m_recordPath = ResumeRecordPath(m_partial);
   if (std::optional<ResumeRecord> record = ReadResumeRecord(m_recordPath)) m_record = *record;
@@ -57,18 +59,27 @@ void PaperFileSink::Begin(const net::ResponseHead& head) {
     throw DownloadFailed();
   }
   if (answer == ResumeAnswer::kRestart) throw StartAgain();
-  MakeProgramFolder();
-  std::int64_t kept = 0;
-  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-  if (answer == ResumeAnswer::kAppend) {
-    kept = m_askedFrom;
-    mode |= QIODevice::Append;
-    if (m_record.total < 0) {
-      m_record.total = ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
+  m_appends = answer == ResumeAnswer::kAppend;
+  m_contentType = net::HeaderValue(head.HeaderLines, "Content-Type");
+  if (m_appends) {
+    m_answerRecord = m_record;
+    if (m_answerRecord.total < 0) {
+      m_answerRecord.total = ParseContentRange(net::HeaderValue(head.HeaderLines, "Content-Range"))->total;
     }
   } else {
-    mode |= QIODevice::Truncate;
-    m_record = {ValidatorOf(head.HeaderLines), head.ContentLength};
+    m_answerRecord = {ValidatorOf(head.HeaderLines), head.ContentLength};
+  }
+  if (m_onBegin) m_onBegin(m_appends ? m_askedFrom : 0, m_answerRecord.total);
+}
+
+void PaperFileSink::OpenPartial() {
+  m_opened = true;
+  MakeProgramFolder();
+  QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+  mode |= m_appends ? QIODevice::Append : QIODevice::Truncate;
+  const std::int64_t kept = m_appends ? m_askedFrom : 0;
+  m_record = m_answerRecord;
+  if (!m_appends) {
     // Without a validator nothing of this answer can be resumed: no record, and the partial file goes if it breaks.
     if (m_record.validator.empty()) {
       QFile::remove(m_recordPath);
@@ -83,10 +94,16 @@ void PaperFileSink::Begin(const net::ResponseHead& head) {
   }
   if (kept > 0 && m_file.size() != kept) throw StartAgain();
   m_onDisk = kept;
-  if (m_onBegin) m_onBegin(kept, m_record.total);
 }
 
 void PaperFileSink::Append(const char* data, std::size_t size) {
+  if (!m_opened) {
+    if (size == 0) return;
+    // Judged before the partial file is touched: a login page answering the request for the rest of a paper would
+    // otherwise already have cut away what an earlier try kept.
+    if (IsPageInPlaceOfPaper(m_localName, m_contentType, std::string_view(data, size))) throw InterceptedAnswer();
+    OpenPartial();
+  }
   // A body of unannounced length (read to the close, or chunked) is held to the limit an announced one meets in Begin.
   if (m_onDisk > kLargestPaperBytes ||
       static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(kLargestPaperBytes - m_onDisk) ||
@@ -102,6 +119,8 @@ void PaperFileSink::Append(const char* data, std::size_t size) {
 // The mark of the Internet goes on under the final name, before the row turns "打开" (Wine keeps a stream as a file
 // of its own beside the paper, which a rename would leave behind under the temporary name).
 void PaperFileSink::Commit(std::string_view sourceUrl) {
+  // An empty body is an empty paper.
+  if (!m_opened) OpenPartial();
   m_file.close();
   if (m_file.error() != QFileDevice::NoError) {
     m_writeFailed = true;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace exchange {
@@ -54,9 +55,12 @@ class PaperFileSink : public net::BodySink {
   bool AskedForTheRest() const { return m_askedFrom >= 0; }
 
   // Throws StartAgain when the answer cannot continue the kept bytes, DownloadFailed (keeping nothing of the paper)
-  // when it announces a paper larger than kLargestPaperBytes or the partial file cannot be written.
+  // when it announces a paper larger than kLargestPaperBytes. The partial file and its record are left as they are
+  // until the body's first byte shows the answer is not the network's page (OpenPartial).
   void Begin(const net::ResponseHead& head) override;
-  // Throws DownloadFailed when the bytes cannot be written or the paper grows past kLargestPaperBytes.
+  // Throws InterceptedAnswer, with the kept bytes and their record untouched, when the body is a page the network put
+  // in the paper's place (IsPageInPlaceOfPaper); DownloadFailed when the bytes cannot be written or the paper grows
+  // past kLargestPaperBytes.
   void Append(const char* data, std::size_t size) override;
 
   // Puts the whole paper under its final name and marks it as coming from `sourceUrl`. Throws StartAgain when the
@@ -66,6 +70,9 @@ class PaperFileSink : public net::BodySink {
   void Discard();
 
  private:
+  // Opens the partial file for the answer Begin accepted: appending to the kept bytes, or in place of them with the
+  // answer's own record.
+  void OpenPartial();
   void MakeProgramFolder();
   void WriteRecord();
   void LeaveProgramFolderIfEmpty();
@@ -75,8 +82,16 @@ class PaperFileSink : public net::BodySink {
   QString m_partial;
   QString m_recordPath;
   BeginHandler m_onBegin;
+  // The target's name under the download folder, whose ending says whether the paper is a web page itself.
+  std::string m_localName;
   ResumeRecord m_record;
   std::int64_t m_askedFrom = -1;
+  // What Begin read of the answer, for OpenPartial: whether it continues the kept bytes, its record when it does not,
+  // and its media type.
+  bool m_appends = false;
+  ResumeRecord m_answerRecord;
+  std::string m_contentType;
+  bool m_opened = false;
   QFile m_file;
   // What the partial file holds: the bytes kept and those appended since.
   std::int64_t m_onDisk = 0;

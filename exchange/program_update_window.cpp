@@ -45,8 +45,12 @@ void exchange::ProgramUpdateWindow::OnCountdownTick() {
   // message after it counts as running too, so the menu command cannot start the check again under it.
   ui::CountdownTrigger::ActionScope running(Countdown());
   const std::string answer = m_http.GetText(m_versionServer + exchange::kVersionPage, exchange::kMaxPageBytes);
+  const exchange::VersionAnswer version = exchange::ReadVersionAnswer(answer);
+  // A page in the version's place fails the check as a failed request does: reported, with the countdown left running
+  // for the repeat. Ending the program for the updater would update nothing.
+  if (version == exchange::VersionAnswer::kNoVersion) throw exchange::InterceptedAnswer();
   Countdown().Stop();
-  if (exchange::IsThisVersion(answer)) {
+  if (version == exchange::VersionAnswer::kThisVersion) {
     ui::dialogs().ShowMessage(QString::fromUtf8(kNothingNewerText));
     hide();
     return;

@@ -14,6 +14,15 @@ constexpr int kLongestRetryAfterSeconds = 60;
 constexpr int kMsPerSecond = 1000;
 
 constexpr int kStatusPartialContent = 206;
+constexpr int kRedirectClass = 3;
+constexpr int kStatusClassSize = 100;
+
+// What a web page comes as, and the local names of papers that are web pages themselves.
+constexpr std::string_view kPageMediaType = "text/html";
+constexpr std::string_view kPageNameEndings[] = {".htm", ".html"};
+constexpr char kMarkupStart = '<';
+constexpr std::string_view kSchemeEnd = "://";
+constexpr std::string_view kNetworkPathStart = "//";
 // A Last-Modified date is a strong validator only when the answer was sent at least this long after it.
 constexpr net::UnixSeconds kStrongDateGapSeconds = 1;
 
@@ -58,6 +67,51 @@ StrongValidators StrongValidatorsOf(const std::vector<std::string>& headerLines)
   // Parsed dates lie within the years 1 to 9999, far from the ends of the type: the difference cannot overflow.
   if (modifiedAt && sentAt && *sentAt - *modifiedAt >= kStrongDateGapSeconds) validators.date = modified;
   return validators;
+}
+
+bool EndsWithNoCase(std::string_view text, std::string_view ending) {
+  return text.size() >= ending.size() &&
+         net::EqualsNoCase(std::string(text.substr(text.size() - ending.size())), std::string(ending));
+}
+
+// "text/html; charset=gbk" is "text/html".
+std::string MediaTypeOf(std::string_view contentType) {
+  return net::TrimBlanks(std::string(contentType.substr(0, contentType.find(';'))));
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// A letter, then letters, digits, "+", "-" or "."; ASCII alone, whatever the locale says of other bytes.
+bool IsScheme(std::string_view text) {
+  if (text.empty() || !IsAsciiLetter(text.front())) return false;
+  for (const char c : text) {
+    if (!IsAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+// The host an address names ("http://user@host:port/path", "//host/path", "[::1]"), empty for one that names none: a
+// path, a relative name, or a "://" inside a query.
+std::string HostOf(std::string_view address) {
+  const std::string trimmed = net::TrimBlanks(std::string(address));
+  address = trimmed;
+  std::size_t start = 0;
+  if (address.starts_with(kNetworkPathStart)) {
+    start = kNetworkPathStart.size();
+  } else {
+    const std::size_t schemeEnd = address.find(kSchemeEnd);
+    if (schemeEnd == std::string_view::npos || !IsScheme(address.substr(0, schemeEnd))) return {};
+    start = schemeEnd + kSchemeEnd.size();
+  }
+  std::string_view authority = address.substr(start);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  // npos + 1 is 0: no user part, the whole authority.
+  authority.remove_prefix(authority.rfind('@') + 1);
+  if (authority.starts_with('[')) {
+    const std::size_t close = authority.find(']');
+    return std::string(close == std::string_view::npos ? authority : authority.substr(0, close + 1));
+  }
+  return std::string(authority.substr(0, authority.find(':')));
 }
 
 template <std::size_t N>
@@ -141,6 +195,21 @@ ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record
   if (record.validator != validators.tag && record.validator != validators.date) return ResumeAnswer::kRestart;
   if (range->total > kLargestPaperBytes) return ResumeAnswer::kTooLarge;
   return ResumeAnswer::kAppend;
+}
+
+bool IsPageInPlaceOfPaper(std::string_view localName, std::string_view contentType, std::string_view bodyStart) {
+  if (bodyStart.empty() || bodyStart.front() != kMarkupStart) return false;
+  if (!net::EqualsNoCase(MediaTypeOf(contentType), std::string(kPageMediaType))) return false;
+  for (const std::string_view ending : kPageNameEndings) {
+    if (EndsWithNoCase(localName, ending)) return false;
+  }
+  return true;
+}
+
+bool IsRedirectElsewhere(std::string_view askedUrl, int status, std::string_view location) {
+  if (status / kStatusClassSize != kRedirectClass) return false;
+  const std::string target = HostOf(location);
+  return !target.empty() && !net::EqualsNoCase(target, HostOf(askedUrl));
 }
 
 bool IsTransientFailure(const net::HttpClientError& error) {

@@ -65,6 +65,17 @@ enum class ResumeAnswer {
 ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record, int status,
                               const std::vector<std::string>& headerLines, std::int64_t contentLength);
 
+// Whether an answer is a page the network put in place of the paper (a hotel's or campus's login page, a filter's
+// notice): its media type is text/html and its body starts with "<", where the paper's local name does not end in
+// ".htm" or ".html" (a paper that is itself a web page comes as one). Only the name's ending counts, so any encoding of
+// it that keeps ASCII as ASCII will do; an empty body start is no page.
+bool IsPageInPlaceOfPaper(std::string_view localName, std::string_view contentType, std::string_view bodyStart);
+
+// Whether an answer is a redirect (a 3xx status with a Location) to another host than askedUrl's: a login portal
+// sends every request there, where a server of ours only ever points to itself. A Location without a host of its own
+// (a path, a relative name) stays on the host asked.
+bool IsRedirectElsewhere(std::string_view askedUrl, int status, std::string_view location);
+
 // Whether another try may mend this failure: a refused or reset connection, a timeout, a body cut short, or the
 // statuses 408, 429, 500, 502, 503 and 504. A name that does not resolve, another 4xx or a local failure is not.
 bool IsTransientFailure(const net::HttpClientError& error);

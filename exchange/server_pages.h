@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <stdexcept>
 #include <string_view>
 
 // The pages the client asks the two servers for, and how much of each it holds in memory. The paths and query names
@@ -30,6 +31,32 @@ inline constexpr int kSilentLinkLimitMs = 30'000;
 // Whether the version page's answer names this program's version. Byte for byte, untrimmed: "3.1" with a line break
 // after it is another version as far as the server is concerned.
 bool IsThisVersion(std::string_view versionAnswer);
+
+// The longest answer the version page can give: a version text is a few digits and dots, so anything longer is a
+// page that came in the server's place.
+inline constexpr std::size_t kLongestVersionAnswer = 32;
+
+enum class VersionAnswer {
+  kThisVersion,
+  kAnotherVersion,
+  // A page the network served in the server's place (a hotel's or campus's login page): no version at all, so it must
+  // never end the program for an update, nor be announced as one.
+  kNoVersion,
+};
+// What the version page's answer says. Markup ("<") or more than kLongestVersionAnswer bytes is no version; every
+// other answer is this version or another by IsThisVersion.
+VersionAnswer ReadVersionAnswer(std::string_view versionAnswer);
+
+// What the user is told when the network answered in a server's place.
+inline constexpr std::u16string_view kInterceptedText = u"网络需要登录或拦截了下载";
+
+// An answer that is the network's page rather than the server's: a failure another try at once will not mend, since
+// the network answers the same way until the user logs in to it or leaves it. what() holds kInterceptedText in the
+// system code page, the form in which the error report reads every error text.
+class InterceptedAnswer : public std::runtime_error {
+ public:
+  InterceptedAnswer();
+};
 
 // What both updates say when the server has nothing newer: no other program version, or no paper above the highest.
 inline constexpr const char* kNothingNewerText = "系统已经是最新版本了！";

@@ -5,17 +5,24 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace ui {
 namespace {
 
 // The bar takes the strip's width and most of its height; the rest is the window's own margin below it.
 constexpr int kProgressBarBottomMargin = 8;
+constexpr const char* kCancelCaption = "取消";
+// The button's room at the bar's right end, a gap to its left included.
+constexpr int kCancelRoomWidth = 72;
+constexpr int kCancelGap = 6;
+constexpr int kCancelButtonHeight = 26;
 
 }  // namespace
 
@@ -24,6 +31,7 @@ TaskWindow::TaskWindow(const QString& caption, QSize clientSize, QWidget* mainWi
       ProgressBar(new QProgressBar(this)),
       CountdownTimer(new QTimer(this)),
       CountdownText(new QLineEdit(this)),
+      CancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)),
       m_mainWindow(mainWindow),
       m_countdown(*CountdownTimer, *CountdownText) {
   setWindowTitle(caption);
@@ -45,6 +53,30 @@ TaskWindow::TaskWindow(const QString& caption, QSize clientSize, QWidget* mainWi
 
   CountdownText->setObjectName(QStringLiteral("CountdownText"));
   CountdownText->hide();
+
+  CancelButton->setObjectName(QStringLiteral("CancelButton"));
+  CancelButton->hide();
+  connect(CancelButton, &QPushButton::clicked, this, [this] {
+    if (m_cancel) m_cancel();
+  });
+}
+
+TaskWindow::CancelScope::CancelScope(TaskWindow& window, std::function<void()> cancel) : m_window(window) {
+  m_window.m_cancel = std::move(cancel);
+  m_window.CancelButton->show();
+}
+
+TaskWindow::CancelScope::~CancelScope() {
+  m_window.m_cancel = nullptr;
+  m_window.CancelButton->hide();
+}
+
+void TaskWindow::OfferCancel() {
+  const QRect bar = ProgressBar->geometry();
+  const int room = bar.right() + 1 - kCancelRoomWidth;
+  ProgressBar->setGeometry(bar.x(), bar.y(), room - bar.x(), bar.height());
+  CancelButton->setGeometry(room + kCancelGap, bar.y() + (bar.height() - kCancelButtonHeight) / 2,
+                            kCancelRoomWidth - kCancelGap, kCancelButtonHeight);
 }
 
 void TaskWindow::ShowForCommand() {
@@ -93,6 +125,11 @@ void TaskWindow::showEvent(QShowEvent* event) {
 }
 
 void TaskWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && m_cancel) {
+    m_cancel();
+    event->accept();
+    return;
+  }
   if (event->key() != Qt::Key_Escape || m_countdown.Busy()) {
     QWidget::keyPressEvent(event);
     return;

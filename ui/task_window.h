@@ -9,10 +9,12 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
 class QKeyEvent;
 class QLineEdit;
 class QProgressBar;
+class QPushButton;
 class QShowEvent;
 class QTimer;
 
@@ -47,16 +49,35 @@ class TaskWindow : public QWidget {
   QTimer* const CountdownTimer;
   // The countdown text field; hidden unless a window shows its reading.
   QLineEdit* const CountdownText;
+  // "取消" at the strip's right end, in a window that offers it (OfferCancel); it shows only while a CancelScope lives.
+  QPushButton* const CancelButton;
   net::PumpPolicy Pump;
 
  protected:
+  // For as long as it lives, "取消" shows and its click and Escape call `cancel`, which ends the request or wait under
+  // way (HttpClient::Cancel ends a get within one pump slice); Escape then no longer puts the strip away.
+  class CancelScope {
+   public:
+    CancelScope(TaskWindow& window, std::function<void()> cancel);
+    ~CancelScope();
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+   private:
+    TaskWindow& m_window;
+  };
+
+  // Gives the bar's right end to "取消": called once, by the constructor of a window whose request the user may end.
+  void OfferCancel();
+
   // Runs on every real show (showing a window that is already visible does not get here): arms the countdown.
   virtual void OnShown();
   // Once a second while the countdown runs.
   virtual void OnCountdownTick();
 
   void showEvent(QShowEvent* event) override;
-  // Escape puts away a strip whose action is not running: it has no border or close box of its own.
+  // Escape puts away a strip whose action is not running: it has no border or close box of its own. While a
+  // CancelScope lives it cancels instead.
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -67,6 +88,8 @@ class TaskWindow : public QWidget {
   // Byte counts are shifted right by this many bits to fit the bar's int range.
   int m_progressShift = 0;
   CountdownTrigger m_countdown;
+  // What "取消" and Escape call while a CancelScope lives; empty otherwise.
+  std::function<void()> m_cancel;
 };
 
 }  // namespace ui

@@ -26,10 +26,10 @@ TEST_F(MainWindowTest, TaskWindowsAreBorderlessTopmostStripsWithTheirCaptionsAnd
     QString caption;
     QSize size;
     bool editShown;
-    int barWidth;  // the download's strip keeps its right end for the text of its transfer and its "取消"
+    int barWidth;  // "取消" takes the right end of the strips it ends; the download's keeps room for its text as well
   };
   const Case cases[] = {
-      {catalogueUpdate.get(), "更新题库", {744, 49}, false, 744},
+      {catalogueUpdate.get(), "更新题库", {744, 49}, false, 672},
       {programUpdate.get(), "更新程序", {747, 49}, true, 747},
       {paperDownload.get(), "进度条", {677, 49}, false, 305},
   };
@@ -90,7 +90,7 @@ class TaskCommandTest : public MainWindowTest {
     std::function<void()> give;
     std::vector<testsupport::Answer> working;  // one answer per request of a successful run
     std::function<bool()> succeeded;
-    bool escapeCancels = false;  // the download's Escape stops it, as its "取消" does
+    bool escapeCancels = false;  // Escape stops the download's or the update's request, as their "取消" does
   };
 
   void SetUp() override {
@@ -125,7 +125,7 @@ class TaskCommandTest : public MainWindowTest {
          {{Action::Send(OkResponse("x/q.doc"))}, {Action::Send(OkResponse("paper"))}}, downloaded(1), true},
         {"更新题库", catalogueUpdate.get(), [this] { form->UpdateCatalogueAction->trigger(); },
          {{Action::Send(OkResponse("<tr><F_id>9</F_id>"))}},
-         [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已升级完成，共下载1套试卷")); }},
+         [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已升级完成，共下载1套试卷")); }, true},
         {"更新软件", programUpdate.get(), [this] { form->UpdateProgramAction->trigger(); },
          {{Action::Send(OkResponse(vextal::kVersionText))}},
          [this] { return fakes.dialogs.messages.endsWith(QStringLiteral("系统已经是最新版本了！")); }},
@@ -146,8 +146,8 @@ class TaskCommandTest : public MainWindowTest {
   testsupport::LoopbackServer server;
 };
 
-// Neither the command nor Escape touches a strip whose action runs (the download's Escape is its cancel, tested with
-// the download). After a failure the strip stays: the download's
+// Neither the command nor Escape touches a strip whose action runs (in the download's and the update's request Escape
+// is their cancel, tested with each). After a failure the strip stays: the download's
 // countdown has stopped, so its command arms it again; the other two keep theirs for the repeat, so their command
 // changes nothing until Escape puts the strip away. The retry goes to the recovered server: one request per attempt.
 TEST_F(TaskCommandTest, TheCommandRetriesAStripLeftAfterAFailureButNeverInterruptsARunningAction) {

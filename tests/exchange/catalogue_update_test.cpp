@@ -4,16 +4,21 @@
 #include "store/result_set.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/qt_fakes.h"
+#include "net/pump_policy.h"
 #include "ui/error_report.h"
+#include "ui/pump.h"
 
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -29,6 +34,7 @@ using testsupport::OkResponse;
 
 const QString kSummary = QStringLiteral("系统已升级完成，共下载%1套试卷");
 const QString kAlreadyCurrent = QStringLiteral("系统已经是最新版本了！");
+constexpr int kPollMs = 5;
 
 // F_bh, F_SJMC, F_KM, F_ZFL1, F_LB, F_MS, F_ZT of one stored row.
 using Row = std::vector<QString>;
@@ -247,6 +253,49 @@ TEST_F(CatalogueUpdateTest, FailedRequestIsReportedAndTriedAgainAtTheRepeat) {
     EXPECT_EQ(fakes.dialogs.messages, QStringList{kSummary.arg(1)});
     EXPECT_FALSE(catalogueUpdate->isVisible());
   }
+}
+
+// "取消" or Escape while the server holds its answer: the request ends at once, nothing is imported or reported, and the
+// strip goes with its countdown stopped, so no repeat asks again behind the user's back.
+TEST_F(CatalogueUpdateTest, ACancelInTheRequestImportsAndReportsNothing) {
+  ui::InstallPumpDispatcher();
+  struct Case {
+    const char* label;
+    std::function<void()> cancel;
+  };
+  const Case cases[] = {
+      {"取消", [this] { catalogueUpdate->CancelButton->click(); }},
+      {"Escape", [this] { QTest::keyClick(catalogueUpdate.get(), Qt::Key_Escape); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    catalogueUpdate->hide();
+    catalogueUpdate->SetAnswerBuffer("before");
+    const std::size_t before = server.Requests().size();
+    server.Enqueue({Action::AwaitRelease(), Action::Send(OkResponse(Record("9", "t")))});
+    // The user acts once the request has reached the server, from inside the request's own wait.
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (server.Requests().size() == before + 1 && catalogueUpdate->CancelButton->isVisible()) {
+        poll.stop();
+        c.cancel();
+      }
+    });
+    poll.start(kPollMs);
+
+    ShowAndFire();
+    server.Release();
+
+    EXPECT_FALSE(poll.isActive()) << "the cancel came";
+    EXPECT_TRUE(StoredRows().empty());
+    EXPECT_EQ(catalogueUpdate->AnswerBuffer(), "before");
+    EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty()) << fakes.dialogs.errors.join('\n').toStdString();
+    EXPECT_FALSE(catalogueUpdate->isVisible());
+    EXPECT_FALSE(catalogueUpdate->CountdownTimer->isActive());
+    EXPECT_FALSE(catalogueUpdate->CancelButton->isVisible());
+  }
+  net::SetPumpDispatcher({});
 }
 
 TEST_F(CatalogueUpdateTest, DatabaseErrorMidImportKeepsTheRowsBeforeIt) {

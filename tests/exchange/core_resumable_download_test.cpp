@@ -153,6 +153,62 @@ TEST(ResumableDownload, RetriesOnlyWhatAnotherTryMayMend) {
   }
 }
 
+// A login portal's page served for a paper is no paper: by its media type and first byte, unless the paper is a web
+// page itself.
+TEST(ResumableDownload, TellsTheNetworksPageFromThePaper) {
+  struct Case {
+    const char* label;
+    std::string localName;
+    std::string contentType;
+    std::string bodyStart;
+    bool page;
+  };
+  const std::vector<Case> cases = {
+      {"login page for a pdf", "试卷 9.pdf", "text/html", "<html><form>", true},
+      {"media type in capitals, with parameters", "p.doc", " Text/HTML ; charset=gbk", "<!DOCTYPE html>", true},
+      {"in a sub-folder", "sub/p.doc", "text/html", "<", true},
+      {"an htm paper", "p.htm", "text/html", "<html>", false},
+      {"an HTML paper", "sub/P.HTML", "text/html", "<html>", false},
+      {"a name that only contains .html", "p.html.doc", "text/html", "<html>", true},
+      {"html not at the start", "p.pdf", "text/html", " <html>", false},
+      {"a pdf sent as html", "p.pdf", "text/html", "%PDF-1.4", false},
+      {"markup of another type", "p.xml", "text/xml", "<?xml", false},
+      {"no media type", "p.pdf", "", "<html>", false},
+      {"a type that only starts like html", "p.pdf", "text/htmlx", "<html>", false},
+      {"no byte yet", "p.pdf", "text/html", "", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsPageInPlaceOfPaper(c.localName, c.contentType, c.bodyStart), c.page) << c.label;
+  }
+}
+
+TEST(ResumableDownload, TellsARedirectToAnotherHost) {
+  const std::string asked = "http://www.vextal.com:8080/Upload/x/p.pdf";
+  struct Case {
+    const char* label;
+    int status;
+    std::string location;
+    bool elsewhere;
+  };
+  const std::vector<Case> cases = {
+      {"portal", 302, "http://login.hotel.example/?url=x", true},
+      {"portal by https", 303, "https://10.0.0.1:8443/login", true},
+      {"network path", 307, "//portal.example/login", true},
+      {"user and port", 302, "http://www.vextal.com@portal.example:80/", true},
+      {"IPv6 literal", 302, "http://[fe80::1]/login", true},
+      {"same host, other case and port", 301, "HTTP://WWW.Vextal.com/Upload/p.pdf", false},
+      {"a path", 302, "/login", false},
+      {"a relative name", 302, "login.html", false},
+      {"an address inside the query", 302, "/go?to=http://portal.example/", false},
+      {"empty host", 302, "http:///login", false},
+      {"no Location", 302, "", false},
+      {"not a redirect", 200, "http://portal.example/", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsRedirectElsewhere(asked, c.status, c.location), c.elsewhere) << c.label;
+  }
+}
+
 TEST(ResumableDownload, PausesGrowOrFollowTheServer) {
   // Tue, 01 Dec 2026 10:00:00 GMT
   constexpr net::UnixSeconds kNow = 1796119200;

@@ -592,6 +592,78 @@ TEST_F(PaperDownloadResumeTest, ACancelKeepsWhatArrivedForTheNextDownload) {
   }
 }
 
+// A page the network puts in place of the paper (a hotel's login page, or a redirect to it) fails the try and says so
+// beside the bar, with no try again at once: the bytes an earlier try kept and their record stay exactly as they were,
+// the row stays "下载" and the strip stays. A paper that is a web page, or an answer that is no page, is taken.
+TEST_F(PaperDownloadResumeTest, TheNetworksPageInPlaceOfThePaperFailsTheTryAndSaysSo) {
+  const QString intercepted = QStringLiteral("网络需要登录或拦截了下载");
+  const std::string login = "<html><form action=\"/login\">";
+  const auto html = [](const std::string& type, const std::string& body) {
+    return testsupport::Answer{Action::Send(Head("200 OK", body.size(), "Content-Type: " + type + "\r\n") + body)};
+  };
+  const auto redirect = [](const std::string& location) {
+    return testsupport::Answer{Action::Send(Head("302 Found", 0, "Location: " + location + "\r\n"))};
+  };
+  const auto named = [](const std::string& name) { return testsupport::Answer{Action::Send(OkResponse(name))}; };
+  struct Case {
+    const char* label;
+    bool kept;  // an earlier try left 900 bytes of paper.pdf with their record
+    std::vector<testsupport::Answer> answers;
+    QString taken;  // the paper's name when it is taken
+    QString text;   // beside the bar when it is not
+  };
+  const std::vector<Case> cases = {
+      {"login page for a pdf", false, {named("2024/paper.pdf"), html("text/html", login)}, {}, intercepted},
+      {"login page for the rest of a pdf", true, {named("2024/paper.pdf"), html("text/html", login)}, {}, intercepted},
+      {"media type in capitals", false, {named("2024/paper.pdf"), html("TEXT/HTML; charset=gbk", login)}, {},
+       intercepted},
+      {"paper redirected to the portal", true, {named("2024/paper.pdf"), redirect("http://portal.example/login")}, {},
+       intercepted},
+      {"file-name page redirected to the portal", false, {redirect("http://portal.example/login")}, {}, intercepted},
+      {"redirect on the same host stays silent", false, {named("2024/paper.pdf"), redirect("/Upload/other.pdf")}, {}, {}},
+      {"a paper that is a web page", false, {named("2024/paper.html"), html("text/html", login)}, "paper.html", {}},
+      {"html that does not start with <", false, {named("2024/paper.pdf"), html("text/html", kPaper)}, "paper.pdf", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    QDir(Folder()).removeRecursively();
+    QDir().mkpath(Folder());
+    const qint64 id = Insert("7");
+    testsupport::LoopbackServer server;
+    if (c.kept) {
+      server.Enqueue(named("2024/paper.pdf"));
+      server.Enqueue(Broken(kStrong));
+      retries = false;
+      RunDownload(server);
+      ASSERT_EQ(FilesUnder(Folder()).size(), 2);
+    }
+    const QMap<QString, QByteArray> before = FilesUnder(Folder());
+    for (const testsupport::Answer& answer : c.answers) server.Enqueue(answer);
+    pauses.clear();
+    retries = true;
+    RunDownload(server);
+
+    EXPECT_EQ(pauses, std::vector<int>{});
+    if (c.kept && c.answers.size() > 1) {
+      EXPECT_EQ(RangeHeaders(server.Requests().back()), "bytes=900- | \"v1\"");
+    }
+    EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+    EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
+    if (!c.taken.isEmpty()) {
+      EXPECT_EQ(FilesUnder(Folder()).keys(), QStringList{c.taken});
+      EXPECT_EQ(Field(id, "F_ZT"), kOpen);
+      EXPECT_FALSE(form->isVisible());
+      continue;
+    }
+    EXPECT_EQ(FilesUnder(Folder()), before);
+    EXPECT_EQ(Field(id, "F_ZT"), kDownload);
+    EXPECT_EQ(Field(id, "F_BDWJ"), QString());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(form->CountdownTimer->isActive());
+    EXPECT_EQ(form->TransferText(), c.text);
+  }
+}
+
 // Which failures the window tries again by itself, how often, and after which pauses; after the last try the strip
 // stays as after any failure. A restart of the program between a break and the next try resumes as well.
 TEST_F(PaperDownloadResumeTest, TriesAgainWhatAnotherTryMayMendWithGrowingPauses) {

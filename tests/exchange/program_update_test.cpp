@@ -68,6 +68,9 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
     std::string page;
     bool current;
     bool updaterMissing = false;
+    // A page in the version's place (a login portal's) fails the check as a failed request does: reported, the
+    // countdown left for the repeat, the program kept.
+    bool noVersion = false;
   };
   const std::vector<Case> cases = {
       {"same version", running, true},
@@ -77,6 +80,9 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
       {"newer version", running + ".1", false},
       // No dead end: the user learns where the new version is, and the program stays.
       {"newer version, no updater installed", running + ".1", false, true},
+      {"as long as a version may be", std::string(32, '9'), false},
+      {"login page", "<html><body>login</body></html>", false, false, true},
+      {"a byte longer than a version", std::string(33, '9'), false, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -92,6 +98,16 @@ TEST_F(ProgramUpdateTest, OnlyTheExactVersionTextKeepsTheProgram) {
 
     const std::string request = server.Requests().back();
     EXPECT_EQ(request.substr(0, request.find("\r\n")), "GET /vextal.asp HTTP/1.1");
+    if (c.noVersion) {
+      EXPECT_EQ(fakes.dialogs.errors, QStringList{QStringLiteral("网络需要登录或拦截了下载.")});
+      fakes.dialogs.errors.clear();
+      EXPECT_TRUE(fakes.dialogs.messages.isEmpty());
+      EXPECT_TRUE(fakes.processes.started.isEmpty());
+      EXPECT_EQ(mainWindow.closes, 0);
+      EXPECT_TRUE(window->isVisible());
+      EXPECT_TRUE(window->CountdownTimer->isActive());
+      continue;
+    }
     EXPECT_TRUE(fakes.dialogs.errors.isEmpty());
     EXPECT_FALSE(window->CountdownTimer->isActive());
     if (c.current) {
