@@ -14,6 +14,7 @@
 #include "net/http_error.h"
 #include "net/http_text.h"
 #include "net/socket_errors.h"
+#include "net/tls_channel.h"
 
 namespace net {
 
@@ -176,6 +177,9 @@ Connection::Connection() : m_socket(sock::kInvalidHandle) {}
 Connection::~Connection() { Release(); }
 
 void Connection::Release() {
+  // TLS says goodbye over the socket it still has.
+  m_channel.reset();
+  m_protocol.clear();
   if (m_socket != sock::kInvalidHandle) {
     sock::ShutdownSend(m_socket);
     sock::Close(m_socket);
@@ -187,6 +191,7 @@ void Connection::Release() {
 }
 
 void Connection::CloseSocket() {
+  m_channel.reset();
   if (m_socket != sock::kInvalidHandle) {
     sock::Close(m_socket);
     m_socket = sock::kInvalidHandle;
@@ -234,6 +239,7 @@ void Connection::Connect(const std::string& host, int port, int readTimeout, int
   }
   sock::SetNonBlocking(handle);
   m_socket = handle;
+  m_channel = std::make_unique<PlainChannel>(handle);
   m_state = State::Open;
   m_host = host;
   m_port = port;
@@ -346,38 +352,73 @@ int Connection::WaitLimitUnderFloor(int readTimeout, bool& floorDecides) {
 }
 
 bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
-  bool floorDecides = false;
-  const int limit = WaitLimitUnderFloor(readTimeout, floorDecides);
-  if (!WaitForData(limit)) {
-    // Whatever arrives later belongs to this response; it must never be read as the next one.
+  if (m_state != State::Open) ThrowIfNotOpen();
+  ChannelWait wait = ChannelWait::Readable;
+  for (;;) {
+    // Bytes the channel holds already (the rest of a TLS record) need no wait, and the socket may show none.
+    if (!m_channel->HasBuffered()) {
+      bool floorDecides = false;
+      const int limit = WaitLimitUnderFloor(readTimeout, floorDecides);
+      const bool ready =
+          wait == ChannelWait::Readable ? WaitForData(limit) : WaitUntilReady(Direction::Send, limit);
+      if (!ready) {
+        // Whatever arrives later belongs to this response; it must never be read as the next one.
+        CloseSocket();
+        throw HttpClientError(ErrorKind::ReadTimedOut, floorDecides ? kTooSlow : kReadTimeout);
+      }
+    }
+    if (m_begin == m_end) {
+      m_begin = m_end = m_scanned = 0;
+    } else if (m_begin >= kCompactAfter) {
+      std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+      m_end -= m_begin;
+      m_begin = 0;
+    }
+    if (m_buffer.size() < m_end + receiveSize) m_buffer.resize(m_end + receiveSize);
+    int error = 0;
+    long received = 0;
+    try {
+      received = m_channel->Receive(m_buffer.data() + m_end, receiveSize, wait, error);
+    } catch (const HttpClientError&) {
+      CloseSocket();
+      throw;
+    }
+    if (received > 0) {
+      m_end += static_cast<std::size_t>(received);
+      m_floorBytesInWindow += static_cast<std::size_t>(received);
+      return true;
+    }
+    if (received == 0) {
+      CloseSocket();
+      return false;
+    }
+    // Readable, yet nothing to take (a segment dropped for a bad checksum, a TLS record not yet whole): wait again.
+    if (received == Channel::kWouldWait) continue;
     CloseSocket();
-    throw HttpClientError(ErrorKind::ReadTimedOut, floorDecides ? kTooSlow : kReadTimeout);
+    // An abort or shutdown after data arrived: the data is the answer, and the next read finds the close.
+    if ((error == sock::kWsaEconnaborted || error == sock::kWsaEshutdown) && Buffered() > 0) return false;
+    ThrowSocketError(ErrorKind::SocketError, error);
   }
-  if (m_begin == m_end) {
-    m_begin = m_end = m_scanned = 0;
-  } else if (m_begin >= kCompactAfter) {
-    std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
-    m_end -= m_begin;
-    m_begin = 0;
-  }
-  if (m_buffer.size() < m_end + receiveSize) m_buffer.resize(m_end + receiveSize);
-  long received = sock::Receive(m_socket, m_buffer.data() + m_end, receiveSize);
-  if (received > 0) {
-    m_end += static_cast<std::size_t>(received);
-    m_floorBytesInWindow += static_cast<std::size_t>(received);
-    return true;
-  }
-  if (received == 0) {
+}
+
+void Connection::StartTls(const std::string& host, int limitMs) {
+  ThrowIfNotOpen();
+  try {
+    std::unique_ptr<TlsChannel> tls = MakeTlsChannel(m_socket, host);
+    ChannelWait wait = ChannelWait::Readable;
+    // Every wait of the handshake has the read limit and the cancel of a plain read: a server that accepts the
+    // connection and then says nothing is a silent server like any other.
+    while (!tls->Handshake(wait)) {
+      if (!WaitUntilReady(wait == ChannelWait::Readable ? Direction::Receive : Direction::Send, limitMs)) {
+        throw HttpClientError(ErrorKind::ReadTimedOut, kReadTimeout);
+      }
+    }
+    m_protocol = tls->Protocol();
+    m_channel = std::move(tls);
+  } catch (const HttpClientError&) {
     CloseSocket();
-    return false;
+    throw;
   }
-  int error = sock::LastError();
-  // Readable, yet nothing to take (a segment dropped for a bad checksum): the caller waits again.
-  if (error == sock::kWsaEwouldblock) return true;
-  CloseSocket();
-  // An abort or shutdown after data arrived: the data is the answer, and the next read finds the close.
-  if ((error == sock::kWsaEconnaborted || error == sock::kWsaEshutdown) && Buffered() > 0) return false;
-  ThrowSocketError(ErrorKind::SocketError, error);
 }
 
 void Connection::Probe() {
@@ -385,6 +426,8 @@ void Connection::Probe() {
   int rc = sock::WaitReadable(m_socket, kProbeMs);
   PumpRequest(rc <= 0);
   if (rc <= 0) return;
+  // A TLS server's session tickets make the socket readable without spoiling anything.
+  if (m_state == State::Open && !m_channel->IdleConnectionSpoilt()) return;
   // Closed or reset while idle, or bytes nobody has asked for yet (the tail of an earlier response that said less
   // than it sent): either way this connection cannot carry the next answer, and the get starts on a fresh one.
   Release();
@@ -394,12 +437,19 @@ void Connection::Send(const std::string& bytes, int limitMs) {
   ThrowIfNotOpen();
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    long n = sock::Send(m_socket, bytes.data() + sent, bytes.size() - sent);
-    const int error = n < 0 ? sock::LastError() : 0;
-    if (n < 0 && error == sock::kWsaEwouldblock) {
+    ChannelWait wait = ChannelWait::Writable;
+    int error = 0;
+    long n = 0;
+    try {
+      n = m_channel->Send(bytes.data() + sent, bytes.size() - sent, wait, error);
+    } catch (const HttpClientError&) {
+      CloseSocket();
+      throw;
+    }
+    if (n == Channel::kWouldWait) {
       // The peer's window is shut: wait for room with the same limit and pump as a wait for data, so a peer that
       // stops reading cannot hold the request and the window.
-      if (!WaitUntilReady(Direction::Send, limitMs)) {
+      if (!WaitUntilReady(wait == ChannelWait::Writable ? Direction::Send : Direction::Receive, limitMs)) {
         CloseSocket();
         throw HttpClientError(ErrorKind::ReadTimedOut, kSendTimeout);
       }

@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "net/channel.h"
 #include "net/socket_api.h"
 
 namespace net {
@@ -50,6 +52,11 @@ class Connection {
   // the connect run on a connect thread, given readTimeout (when positive) or connectLimitMs to finish, so a resolver
   // that does not answer neither freezes the window nor outlasts the limit or a cancel.
   void Connect(const std::string& host, int port, int readTimeout, int connectLimitMs);
+  // TLS to host over the open connection, every wait of the handshake limited to limitMs (0 = none) and open to the
+  // cancel; from then on every byte goes through it. Failures close the socket.
+  void StartTls(const std::string& host, int limitMs);
+  // The TLS protocol agreed ("TLSv1.3"); empty on a plain connection.
+  const std::string& TlsProtocol() const { return m_protocol; }
   // Looks at an open, idle connection for at most 1 ms: anything readable (a close, a reset, or bytes sent before
   // any request asked for them) gets it released, so the caller connects afresh.
   void Probe();
@@ -78,6 +85,7 @@ class Connection {
   // wait or is cleared.
   void Cancel() { m_cancelRequested = true; }
   void ClearCancel() { m_cancelRequested = false; }
+  bool CancelRequested() const { return m_cancelRequested; }
 
  private:
   // Closes the socket after the peer's close or a failure; buffered bytes stay readable.
@@ -95,6 +103,8 @@ class Connection {
   void ThrowIfCancelled();
 
   sock::Handle m_socket;
+  std::unique_ptr<Channel> m_channel;
+  std::string m_protocol;
   State m_state = State::Released;
   std::string m_host;
   int m_port = 0;

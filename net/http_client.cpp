@@ -20,18 +20,21 @@ constexpr int kStatusNotModified = 304;
 constexpr int kStatusUnauthorized = 401;
 constexpr int kStatusProxyAuthRequired = 407;
 
-const char kHttpsMessage[] = "IOHandler value is not valid";
+constexpr int kHttpsPort = 443;
 const char kBusyMessage[] = "The HTTP client is still busy with another request.";
 const char kMalformedChunkMessage[] = "Malformed chunked body: a chunk size is not a hexadecimal number.";
 const char kUndefinedSituation[] = "Undefined situation";
 const char kClosedGracefully[] = "Connection Closed Gracefully.";
 const char kHeadTooLarge[] = "The server's response head is too large.";
+const char kProxyAuthUnsupported[] = "The proxy asks for a login this program cannot give: ";
+// A proxy that refuses every login offered is asked this often in one get, then its 407 stands.
+constexpr int kMaxProxyLogins = 3;
 constexpr std::size_t kLineEndBytes = 2;
 
 // The port to connect to; throws for schemes this client does not speak and for port texts that are no port.
 int PortFor(const UrlParts& url, int defaultPort) {
-  if (EqualsNoCase(url.scheme, "https")) throw HttpClientError(ErrorKind::UnsupportedScheme, kHttpsMessage);
   if (url.portText.empty()) {
+    if (EqualsNoCase(url.scheme, "https")) return kHttpsPort;
     if (!EqualsNoCase(url.scheme, "http")) throw HttpClientError(ErrorKind::UnsupportedScheme, "");
     return defaultPort;
   }
@@ -47,6 +50,20 @@ int PortFor(const UrlParts& url, int defaultPort) {
 bool FirstWordIsBasic(const std::string& value) {
   std::string word = value.substr(0, value.find(' '));
   return EqualsNoCase(word, "Basic");
+}
+
+// realm="..." of a challenge, what the login dialog shows the proxy as; empty when it names none.
+std::string ChallengeRealm(const std::string& challenge) {
+  const std::string lower = LowerCase(challenge);
+  const std::size_t at = lower.find("realm=");
+  if (at == std::string::npos) return {};
+  std::size_t start = at + 6;
+  if (start < challenge.size() && challenge[start] == '"') {
+    const std::size_t end = challenge.find('"', start + 1);
+    return challenge.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  }
+  const std::size_t end = challenge.find_first_of(", ", start);
+  return challenge.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 // An error or redirect body, kept up to kMaxErrorBodyBytes: a larger one announced is read up to the cap rather than
@@ -100,6 +117,28 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
     Connection& connection;
     ~FloorGuard() { connection.DisarmProgressFloor(); }
   } floorGuard{m_connection};
+  // Decided by name, before anything is resolved: behind a proxy the name may mean nothing to the local resolver.
+  const ProxyQuery query{LowerCase(parts.scheme), parts.host, port, [this] { return m_connection.CancelRequested(); }};
+  m_proxy = ChooseProxy ? ChooseProxy(query) : SystemProxyFor(query);
+  try {
+    for (int logins = 0;;) {
+      try {
+        GetOnce(parts, port, sink);
+        return;
+      } catch (const HttpClientError& error) {
+        const bool proxyRefused = error.Kind() == ErrorKind::ProtocolError && error.Code() == kStatusProxyAuthRequired;
+        if (!proxyRefused || m_proxy.Empty() || logins == kMaxProxyLogins || !LoginToProxy()) throw;
+        ++logins;
+      }
+    }
+  } catch (HttpClientError& error) {
+    // Behind a proxy, what failed may be the proxy: the user must be able to tell which.
+    if (!m_proxy.Empty()) error.SetProxyName(m_proxy.Name());
+    throw;
+  }
+}
+
+void HttpClient::GetOnce(const UrlParts& parts, int port, BodySink& sink) {
   try {
     RunGet(parts, port, sink);
   } catch (const HttpClientError& error) {
@@ -114,6 +153,33 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
 }
 
+bool HttpClient::LoginToProxy() {
+  std::vector<std::string> challenges;
+  for (const std::string& line : m_response.HeaderLines) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && EqualsNoCase(TrimBlanks(line.substr(0, colon)), "Proxy-Authenticate")) {
+      challenges.push_back(TrimBlanks(line.substr(colon + 1)));
+    }
+  }
+  std::string others;
+  for (const std::string& challenge : challenges) {
+    if (FirstWordIsBasic(challenge)) {
+      const std::optional<ProxyLogin> login = AskProxyLogin(m_proxy.Name(), ChallengeRealm(challenge));
+      if (!login) return false;
+      RememberProxyLogin(m_proxy.Name(), *login);
+      return true;
+    }
+    others += (others.empty() ? "" : ", ") + challenge.substr(0, challenge.find(' '));
+  }
+  // A Windows domain's own schemes need the logon of a domain member; naming them tells the user what to ask for.
+  if (!others.empty()) {
+    // The schemes alone ride in the body, for a window that says it in the user's words.
+    throw HttpClientError(ErrorKind::ProxyAuthUnsupported, kProxyAuthUnsupported + others, kStatusProxyAuthRequired,
+                          others);
+  }
+  return false;
+}
+
 void HttpClient::Cancel() {
   if (m_busy) m_connection.Cancel();
 }
@@ -126,13 +192,18 @@ bool HttpClient::KeepAliveAfterLastResponse() const {
 }
 
 void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
-  ChooseConnection(url.host, port);
-  m_connection.Send(BuildRequest(url), ReadTimeout);
-  if (ReadTimeout > 0 && ProgressFloorBytes > 0) m_connection.ArmProgressFloor({ProgressFloorBytes, ReadTimeout});
+  const bool secure = EqualsNoCase(url.scheme, "https");
+  ChooseConnection(url, port, secure);
+  m_connection.Send(BuildRequest(url, secure), ReadTimeout);
+  // Over two read limits, a silence always meets the read limit first and is told as one; only a link that went on
+  // trickling for longer than a read limit meets the floor.
+  if (ReadTimeout > 0 && ProgressFloorBytes > 0) {
+    m_connection.ArmProgressFloor({ProgressFloorBytes, kProgressFloorReadLimits * ReadTimeout});
+  }
   m_headBytes = 0;
   m_headLines = 0;
   do {
-    ReadResponseHead(url);
+    ReadResponseHead(url, true);
   } while (m_response.Code == kStatusContinue);
 
   int code = m_response.Code;
@@ -147,21 +218,73 @@ void HttpClient::RunGet(const UrlParts& url, int port, BodySink& sink) {
   if (code != kStatusNoContent) ReadBody(sink);
 }
 
-void HttpClient::ChooseConnection(const std::string& host, int port) {
-  if (m_connection.IsOpen() && (!EqualsNoCase(m_connection.Host(), host) || m_connection.Port() != port)) {
-    m_connection.Release();
+void HttpClient::ChooseConnection(const UrlParts& url, int port, bool secure) {
+  // What an open connection leads to: a plain proxy carries any origin's requests, a tunnel or a direct connection
+  // only its own origin's.
+  const std::string origin = LowerCase(url.host) + ":" + std::to_string(port);
+  std::string route;
+  if (m_proxy.Empty()) {
+    route = (secure ? "https://" : "http://") + origin;
+  } else {
+    route = (secure ? "https://" + origin + " through " : "proxy ") + m_proxy.Name();
   }
+  if (m_connection.IsOpen() && route != m_route) m_connection.Release();
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
   if (m_connection.IsOpen()) m_connection.Probe();
-  if (!m_connection.IsOpen()) {
-    // Handing the connect limit over as its read limit keeps the connect on its own limit when a read limit is set.
-    m_connection.Connect(host, port, ReadTimeout > 0 ? ConnectTimeLimit : 0, ConnectTimeLimit);
+  if (m_connection.IsOpen()) return;
+  const std::string& host = m_proxy.Empty() ? url.host : m_proxy.host;
+  const int connectPort = m_proxy.Empty() ? port : m_proxy.port;
+  // Handing the connect limit over as its read limit keeps the connect on its own limit when a read limit is set.
+  m_connection.Connect(host, connectPort, ReadTimeout > 0 ? ConnectTimeLimit : 0, ConnectTimeLimit);
+  m_route.clear();
+  if (secure) {
+    if (!m_proxy.Empty()) OpenTunnel(url, port);
+    m_connection.StartTls(url.host, ReadTimeout);
+  }
+  m_route = route;
+}
+
+void HttpClient::OpenTunnel(const UrlParts& url, int port) {
+  const std::string authority = url.host + ":" + std::to_string(port);
+  std::vector<std::pair<std::string, std::string>> headers;
+  headers.emplace_back("Host", authority);
+  headers.emplace_back("User-Agent", Request.UserAgent);
+  AddProxyAuthorization(headers);
+  m_connection.Send(BuildRequestHead(authority, ProtocolVersion, headers, "CONNECT"), ReadTimeout);
+  m_headBytes = 0;
+  m_headLines = 0;
+  do {
+    ReadResponseHead(url, false);
+  } while (m_response.Code == kStatusContinue);
+  if (m_response.Code / 100 == 2) return;
+  std::string body;
+  ReadErrorBody(body);
+  // The proxy's answer ends here; the connection leads nowhere the request could go.
+  m_connection.Release();
+  throw HttpClientError(ErrorKind::ProtocolError, m_response.StatusLine, m_response.Code, std::move(body));
+}
+
+void HttpClient::AddProxyAuthorization(std::vector<std::pair<std::string, std::string>>& headers) const {
+  // Servers of this system get no credentials; a Basic challenge is answered with an empty name and password.
+  const std::string empty = "Basic " + Base64Encode(":");
+  if (m_proxy.Empty()) {
+    if (m_proxyBasicCredentials) headers.emplace_back("Proxy-Authorization", empty);
+    return;
+  }
+  std::optional<ProxyLogin> login = RememberedProxyLogin(m_proxy.Name());
+  if (!login && !m_proxy.user.empty()) login = ProxyLogin{m_proxy.user, m_proxy.password};
+  if (login) {
+    headers.emplace_back("Proxy-Authorization", "Basic " + Base64Encode(login->user + ":" + login->password));
+  } else if (m_proxyBasicCredentials) {
+    headers.emplace_back("Proxy-Authorization", empty);
   }
 }
 
-std::string HttpClient::BuildRequest(const UrlParts& url) {
+std::string HttpClient::BuildRequest(const UrlParts& url, bool secure) {
   std::string hostValue = url.host;
   if (!url.portText.empty() && url.portText != "80") hostValue += ":" + url.portText;
+  // A plain proxy is asked for the whole URL, its authority as the Host header names it; a tunnel leads to the server.
+  const std::string target = m_proxy.Empty() || secure ? url.target : "http://" + hostValue + url.target;
   // Servers of this system get no credentials; a Basic challenge is answered with an empty name and password.
   std::string credentials = "Basic " + Base64Encode(":");
   std::vector<std::pair<std::string, std::string>> headers;
@@ -171,10 +294,11 @@ std::string HttpClient::BuildRequest(const UrlParts& url) {
   headers.emplace_back("Accept", Request.Accept);
   headers.emplace_back("User-Agent", Request.UserAgent);
   if (m_basicCredentials) headers.emplace_back("Authorization", credentials);
-  if (m_proxyBasicCredentials) headers.emplace_back("Proxy-Authorization", credentials);
+  // Through a tunnel the proxy has had its login with the CONNECT; the server must not see it.
+  if (!secure || m_proxy.Empty()) AddProxyAuthorization(headers);
   if (m_cookies) headers.emplace_back("Cookie", m_cookies->CookieHeaderFor(url.host, url.directory));
   headers.insert(headers.end(), ExtraHeaders.begin(), ExtraHeaders.end());
-  return BuildRequestHead(url.target, ProtocolVersion, headers);
+  return BuildRequestHead(target, ProtocolVersion, headers);
 }
 
 bool HttpClient::ReadLine(std::string& line) {
@@ -189,7 +313,7 @@ void HttpClient::ReadHeadLine(std::string& line) {
   }
 }
 
-void HttpClient::ReadResponseHead(const UrlParts& url) {
+void HttpClient::ReadResponseHead(const UrlParts& url, bool storeCookies) {
   std::string statusLine;
   ReadHeadLine(statusLine);
   m_response = ResponseHead();
@@ -226,7 +350,7 @@ void HttpClient::ReadResponseHead(const UrlParts& url) {
   if (m_response.Code == kStatusProxyAuthRequired && FirstWordIsBasic(HeaderValue(lines, "Proxy-Authenticate"))) {
     m_proxyBasicCredentials = true;
   }
-  if (AllowCookies) {
+  if (AllowCookies && storeCookies) {
     if (!m_cookies) m_cookies = std::make_unique<CookieStore>();
     m_cookies->StoreFromHead(lines, url.host, url.directory);
   }

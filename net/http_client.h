@@ -9,6 +9,7 @@
 #include "net/body_sink.h"
 #include "net/connection.h"
 #include "net/http_text.h"
+#include "net/system_proxy.h"
 
 namespace net {
 
@@ -22,9 +23,11 @@ enum class WorkMode { wmRead, wmWrite };
 inline constexpr std::size_t kMaxResponseHeadBytes = 256 * 1024;
 inline constexpr std::size_t kMaxResponseHeadLines = 1000;
 inline constexpr std::size_t kMaxErrorBodyBytes = 64 * 1024;
-// With a read limit, an answer must also deliver this many bytes within every stretch of that limit: the limit alone
-// bounds a silence, and a server or proxy trickling a byte every 29 s would keep a request alive for ever.
+// With a read limit, an answer must also deliver this many bytes within every stretch of two read limits (1 KiB a
+// minute beside the program's 30 s): the limit alone bounds a silence, and a server or proxy trickling a byte every
+// 29 s would keep a request alive for ever.
 inline constexpr std::size_t kSlowLinkFloorBytes = 1024;
+inline constexpr int kProgressFloorReadLimits = 2;
 // The cap of GetText and GetIntoBuffer when the caller names none; streaming into a sink has none.
 inline constexpr std::size_t kDefaultMaxBodyInMemory = 64 * 1024 * 1024;
 
@@ -74,7 +77,7 @@ class HttpClient {
   HttpVersion ProtocolVersion = HttpVersion::pv1_1;
   bool AllowCookies = true;
   int ReadTimeout = 0;             // ms a wait for data, or for room to send, may last; 0 = no limit
-  // Bytes an answer must deliver within each ReadTimeout (when one is set); 0 = no floor.
+  // Bytes an answer must deliver within each kProgressFloorReadLimits x ReadTimeout (when one is set); 0 = no floor.
   std::size_t ProgressFloorBytes = kSlowLinkFloorBytes;
   std::size_t MaxLineLength = 16384;
   std::size_t RecvBufferSize = 32768;
@@ -82,6 +85,8 @@ class HttpClient {
   // ms a connect may take; it runs on a connect thread when the UI is pumped or a read limit is set. A read limit
   // bounds the silence of a connected server, not how long a handshake may take on a slow network.
   int ConnectTimeLimit = 120000;
+  // Which proxy serves each get; empty: what the user's system names (SystemProxyFor). Tests and tools name one.
+  std::function<ProxyServer(const ProxyQuery&)> ChooseProxy;
   // Sent after the standard headers with every get until changed (a download's Range and If-Range).
   std::vector<std::pair<std::string, std::string>> ExtraHeaders;
 
@@ -96,6 +101,8 @@ class HttpClient {
   // Whether a connection is open and would be offered to the next get.
   bool Connected() const { return m_connection.IsOpen(); }
   const Connection& GetConnection() const { return m_connection; }
+  // The proxy the last get went through; empty when it went to the server itself.
+  const ProxyServer& ProxyInUse() const { return m_proxy; }
 
  private:
   struct WorkCounter {
@@ -104,10 +111,19 @@ class HttpClient {
     std::int64_t max = 0;
   };
 
+  // One request and its answer, with the connection left as the answer allows.
+  void GetOnce(const UrlParts& url, int port, BodySink& sink);
   void RunGet(const UrlParts& url, int port, BodySink& sink);
-  void ChooseConnection(const std::string& host, int port);
-  std::string BuildRequest(const UrlParts& url);
-  void ReadResponseHead(const UrlParts& url);
+  // An open connection that leads where this get goes, or a new one: to the server or the proxy, a tunnel through
+  // the proxy for https, TLS over it.
+  void ChooseConnection(const UrlParts& url, int port, bool secure);
+  void OpenTunnel(const UrlParts& url, int port);
+  void AddProxyAuthorization(std::vector<std::pair<std::string, std::string>>& headers) const;
+  std::string BuildRequest(const UrlParts& url, bool secure);
+  // After a 407 from the proxy in use: true when the user gave a login worth another try.
+  bool LoginToProxy();
+  // A proxy's answer to CONNECT sets no cookie of the server's.
+  void ReadResponseHead(const UrlParts& url, bool storeCookies);
   // A head line counted against the get's head bounds.
   void ReadHeadLine(std::string& line);
   void ReadBody(BodySink& sink);
@@ -126,6 +142,8 @@ class HttpClient {
   WorkCounter& Counter(WorkMode mode);
 
   Connection m_connection;
+  ProxyServer m_proxy;
+  std::string m_route;  // where the open connection leads (see ChooseConnection)
   std::unique_ptr<CookieStore> m_cookies;
   ResponseHead m_response;
   bool m_haveResponse = false;

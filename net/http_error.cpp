@@ -24,6 +24,8 @@ const char* ErrorKindName(ErrorKind kind) {
     case ErrorKind::HeadTooLarge: return "HeadTooLarge";
     case ErrorKind::BodyTooLarge: return "BodyTooLarge";
     case ErrorKind::Cancelled: return "Cancelled";
+    case ErrorKind::ProxyAuthUnsupported: return "ProxyAuthUnsupported";
+    case ErrorKind::TlsFailed: return "TlsFailed";
   }
   return "Unknown";
 }

@@ -25,6 +25,8 @@ enum class ErrorKind {
   HeadTooLarge,                // a response head beyond kMaxResponseHeadBytes or kMaxResponseHeadLines
   BodyTooLarge,                // a body read into memory beyond the caller's cap
   Cancelled,                   // the caller cancelled the get while it waited
+  ProxyAuthUnsupported,        // the proxy asks for a login scheme this client does not speak (NTLM, Negotiate)
+  TlsFailed,                   // the TLS handshake or a record failed; Code() is a TlsFailure
 };
 
 // The kind's name as written in ErrorKind ("ProtocolError", ...).
@@ -35,19 +37,24 @@ class HttpClientError : public std::runtime_error {
   HttpClientError(ErrorKind kind, const std::string& message, int code = 0, std::string body = {});
 
   ErrorKind Kind() const { return m_kind; }
-  // The status code for ProtocolError, the socket error number for SocketError and ConnectFailed, otherwise 0.
+  // The status code for ProtocolError, the socket error number for SocketError and ConnectFailed, the TlsFailure for
+  // TlsFailed, otherwise 0.
   int Code() const { return m_code; }
-  // The body that came with an error or redirect response.
+  // The body that came with an error or redirect response; for ProxyAuthUnsupported, the schemes the proxy asked for.
   const std::string& Body() const { return m_body; }
   // The text the user sees (bytes of the system code page), whole: a status line may hold a NUL byte, where what()
   // ends.
   const std::string& Message() const { return m_message; }
+  // "host:port" of the proxy the get went through; empty for a get that went to the server itself.
+  const std::string& ProxyName() const { return m_proxyName; }
+  void SetProxyName(std::string name) { m_proxyName = std::move(name); }
 
  private:
   std::string m_message;
   ErrorKind m_kind;
   int m_code;
   std::string m_body;
+  std::string m_proxyName;
 };
 
 }  // namespace net

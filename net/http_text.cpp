@@ -41,6 +41,12 @@ std::string TrimRightBlanks(const std::string& text) {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -223,9 +229,9 @@ std::vector<std::string> FoldHeaderLine(const std::string& line, std::size_t max
 }
 
 std::string BuildRequestHead(const std::string& target, HttpVersion version,
-                             const std::vector<std::pair<std::string, std::string>>& headers) {
+                             const std::vector<std::pair<std::string, std::string>>& headers, const char* method) {
   constexpr std::size_t kFoldLength = 1024;
-  std::string head = "GET " + target + " HTTP/" + (version == HttpVersion::pv1_1 ? "1.1" : "1.0") + "\r\n";
+  std::string head = std::string(method) + " " + target + " HTTP/" + (version == HttpVersion::pv1_1 ? "1.1" : "1.0") + "\r\n";
   for (const auto& [name, value] : headers) {
     if (value.empty()) continue;
     for (const std::string& piece : FoldHeaderLine(name + ": " + value, kFoldLength)) head += piece + "\r\n";

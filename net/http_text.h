@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -51,13 +52,15 @@ std::vector<std::string> FoldHeaderLine(const std::string& line, std::size_t max
 // The whole request head: request line, "Name: value" lines for the non-empty values in the given order (folded),
 // an empty line; every line ends with CR LF.
 std::string BuildRequestHead(const std::string& target, HttpVersion version,
-                             const std::vector<std::pair<std::string, std::string>>& headers);
+                             const std::vector<std::pair<std::string, std::string>>& headers,
+                             const char* method = "GET");
 
 std::string Base64Encode(const std::string& bytes);
 
 bool EqualsNoCase(const std::string& a, const std::string& b);
 // An ASCII letter in lower case; every other byte as it is (never the locale's idea of a letter).
 char LowerAscii(char c);
+std::string LowerCase(std::string_view text);
 // The value of one hexadecimal digit, -1 for any other byte.
 int HexDigit(char c);
 // Drops bytes up to and including the blank (control characters and blanks) at both ends.

@@ -34,12 +34,6 @@ struct IpAddress {
   int bitCount = 0;                              // 32 or 128: the family
 };
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-  return lower;
-}
-
 bool SameNoCase(std::string_view a, std::string_view b) { return EqualsNoCase(std::string(a), std::string(b)); }
 
 bool AllDigits(std::string_view text) {
@@ -175,7 +169,7 @@ std::string HostKey(std::string_view host) {
   std::string key = TrimBlanks(std::string(host));
   if (key.size() >= 2 && key.front() == '[' && key.back() == ']') key = key.substr(1, key.size() - 2);
   if (!key.empty() && key.back() == '.') key.pop_back();
-  return Lower(key);
+  return LowerCase(key);
 }
 
 // Splits "name", "name:port", "[v6]" or "[v6]:port". An unbracketed name with more than one colon is an IPv6
@@ -272,7 +266,7 @@ bool NoProxyEntryMatches(std::string_view entry, const std::string& hostKey, con
   if (entryIp || hostIp) {
     return entryIp && hostIp && entryIp->bitCount == hostIp->bitCount && entryIp->bytes == hostIp->bytes;
   }
-  std::string domain = Lower(name);
+  std::string domain = LowerCase(name);
   if (domain.rfind("*.", 0) == 0) domain.erase(0, 1);
   if (!domain.empty() && domain.front() == '.') domain.erase(0, 1);
   if (!domain.empty() && domain.back() == '.') domain.pop_back();
@@ -404,7 +398,7 @@ bool WindowsBypassMatches(std::string_view bypassList, std::string_view host, in
     std::optional<int> entryPort;
     if (!SplitEntryPort(pattern, name, entryPort)) continue;
     if (entryPort && *entryPort != port) continue;
-    std::string namePattern = Lower(name);
+    std::string namePattern = LowerCase(name);
     if (!namePattern.empty() && namePattern.back() == '.') namePattern.pop_back();
     if (!namePattern.empty() && WildcardMatches(namePattern, hostKey)) return true;
   }

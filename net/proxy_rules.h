@@ -11,10 +11,10 @@ namespace net {
 
 // An HTTP proxy: where to connect, and the Basic credentials written in its URL (percent-decoded), if any.
 struct ProxyServer {
-  std::string host;  // without brackets for IPv6 literals
+  std::string host{};  // without brackets for IPv6 literals
   int port = 0;
-  std::string user;
-  std::string password;
+  std::string user{};
+  std::string password{};
   bool Empty() const { return host.empty(); }
   std::string Name() const;  // "host:port" ("[::1]:3128" for IPv6), what error messages show
 };

@@ -337,8 +337,6 @@ TEST_F(HttpClientTest, UrlsTheClientCannotServeFailBeforeConnecting) {
     std::string message;
   };
   const Case cases[] = {
-      {"https://127.0.0.1/", ErrorKind::UnsupportedScheme, "IOHandler value is not valid"},
-      {"HTTPS://127.0.0.1:443/", ErrorKind::UnsupportedScheme, "IOHandler value is not valid"},
       {"ftp://127.0.0.1/", ErrorKind::UnsupportedScheme, ""},
       {"http://127.0.0.1:http/", ErrorKind::InvalidUrl, "Invalid port: http"},
       {"http://127.0.0.1:70000/", ErrorKind::InvalidUrl, "Invalid port: 70000"},
@@ -733,7 +731,10 @@ TEST_F(HttpClientTest, AWaitTheNetworkStretchesEndsAtItsLimitOrByCancel) {
       EXPECT_STREQ(ErrorKindName(error.Kind()), ErrorKindName(c.kind)) << c.label;
       EXPECT_EQ(error.Message(), c.message) << c.label;
     }
-    EXPECT_GE(pump.pumps, 3) << c.label << ": the window was not served while the get waited";
+    // A steady answer finds data at every wait, and a window served only when idle is not served then.
+    if (c.stall != Stall::None) {
+      EXPECT_GE(pump.pumps, 3) << c.label << ": the window was not served while it waited";
+    }
     EXPECT_FALSE(fresh.Connected() && c.stall != Stall::None) << c.label;
     answerLookup.set_value();
     SetHostLookup({});
