@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
   // The program's title is its file name without extension; message boxes use it as their caption.
   QCoreApplication::setApplicationName(QString::fromLatin1(app::kApplicationName));
 
+  // A proxy that wants a login asks the user for it, whichever window's request met it.
+  ui::InstallProxyLoginPrompt();
+
   if (const std::optional<int> exitCode = app::Start(app::ShowApplicationErrorBox)) {
     return *exitCode;
   }

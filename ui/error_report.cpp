@@ -1,6 +1,7 @@
 #include "ui/error_report.h"
 
 #include "net/http_error.h"
+#include "net/system_proxy.h"
 #include "platform/gbk.h"
 #include "store/catalogue.h"
 #include "ui/seams.h"
@@ -12,6 +13,13 @@ namespace {
 
 constexpr char16_t kDot = u'.';
 constexpr const char* kUnknownErrorText = "Unknown exception";
+// A network error behind a proxy names it on a line of its own, so the user (or whoever helps them) can tell a proxy
+// that refuses from a server that does.
+constexpr const char* kThroughProxy = "\r\n通过代理 %1";
+constexpr const char* kProxyLoginUnsupported = "代理服务器要求以 %1 方式登录，本程序还不支持这种方式。请向网络管理员询问";
+constexpr const char* kProxyLoginText = "代理服务器 %1 要求登录%2。请输入用户名和密码：";
+constexpr const char* kProxyRealm = "（%1）";
+
 
 // Error texts are in the system code page, like every text the program handles.
 QString DecodeSystemText(std::string_view bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
@@ -33,9 +41,29 @@ QString ErrorText(const std::exception& error) {
   }
   // A server's status line is shown whole, a NUL byte in it included, where what() would end at that byte.
   if (const auto* http = dynamic_cast<const net::HttpClientError*>(&error)) {
-    return DecodeSystemText(http->Message());
+    QString text = DecodeSystemText(http->Message());
+    if (http->Kind() == net::ErrorKind::ProxyAuthUnsupported) {
+      text = QString::fromUtf8(kProxyLoginUnsupported).arg(DecodeSystemText(http->Body()));
+    }
+    if (!http->ProxyName().empty()) text += QString::fromUtf8(kThroughProxy).arg(QString::fromStdString(http->ProxyName()));
+    return text;
   }
   return DecodeSystemText(error.what());
+}
+
+QString ProxyLoginText(const std::string& proxyName, const std::string& realm) {
+  const QString named = realm.empty() ? QString() : QString::fromUtf8(kProxyRealm).arg(DecodeSystemText(realm));
+  return QString::fromUtf8(kProxyLoginText).arg(QString::fromStdString(proxyName), named);
+}
+
+void InstallProxyLoginPrompt() {
+  // Asked inside a get, between the proxy's refusal and the next try: the dialog's own loop serves the windows.
+  net::SetProxyLoginPrompt([](const std::string& proxyName, const std::string& realm) -> std::optional<net::ProxyLogin> {
+    const auto login = dialogs().AskLogin(ProxyLoginText(proxyName, realm));
+    if (!login) return std::nullopt;
+    // RFC 7617's charset: a proxy of today reads a login as UTF-8.
+    return net::ProxyLogin{login->first.toStdString(), login->second.toStdString()};
+  });
 }
 
 void ReportError(const QString& text) { dialogs().ShowError(FinishErrorText(text)); }

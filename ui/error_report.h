@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <string>
 
 // Errors are exceptions inside a handler and never cross the event loop: every window handler runs through Guarded,
 // which hands whatever escapes it to the default error report, and the program carries on with whatever state the
@@ -19,6 +20,11 @@ QString FinishErrorText(const QString& text);
 // What the error report shows for an exception: a database error's message, otherwise what() read as GBK bytes (the
 // network layer's messages are built from the server's and the system's GBK texts).
 QString ErrorText(const std::exception& error);
+
+// The login dialog's text for a proxy that asked for one (realm: what it calls itself, in the system code page).
+QString ProxyLoginText(const std::string& proxyName, const std::string& realm);
+// Lets every client of the process ask the user for a proxy's login through the dialog seam, once per proxy per run.
+void InstallProxyLoginPrompt();
 
 // Shows the default error report (stop icon, the application's title) with the finished text.
 void ReportError(const QString& text);

@@ -7,6 +7,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -20,6 +25,10 @@ constexpr const char* kOkText = "OK";
 constexpr const char* kCancelText = "Cancel";
 constexpr const char* kYesText = "是";
 constexpr const char* kNoText = "否";
+constexpr const char* kUserNameLabel = "用户名：";
+constexpr const char* kPasswordLabel = "密码：";
+constexpr const char* kLoginOkText = "确定";
+constexpr const char* kLoginCancelText = "取消";
 
 // Targets with a scheme ("http://...") are web addresses; everything else is a path in the file system.
 bool IsWebAddress(const QString& target) { return target.contains(QStringLiteral("://")); }
@@ -47,6 +56,27 @@ class RealDialogs : public Dialogs {
     box.setDefaultButton(ok);
     box.exec();
     return box.clickedButton() == ok;
+  }
+
+  std::optional<std::pair<QString, QString>> AskLogin(const QString& text) override {
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(QCoreApplication::applicationName());
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(new QLabel(text, &dialog));
+    auto* name = new QLineEdit(&dialog);
+    auto* password = new QLineEdit(&dialog);
+    password->setEchoMode(QLineEdit::Password);
+    form->addRow(QString::fromUtf8(kUserNameLabel), name);
+    form->addRow(QString::fromUtf8(kPasswordLabel), password);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* ok = buttons->addButton(QString::fromUtf8(kLoginOkText), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(kLoginCancelText), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return std::make_pair(name->text(), password->text());
   }
 
   bool Ask(const QString& text) override {

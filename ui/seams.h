@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 // The program's contact points with the user and the platform. Windows call them through these small interfaces so
 // tests can record what would have been shown or started, and never block on a real dialog or end the test process.
 namespace ui {
@@ -18,6 +21,9 @@ class Dialogs {
   virtual bool Confirm(const QString& text) = 0;
   // A question the program asks the user: the application's title as caption, buttons "是" and "否"; true for yes.
   virtual bool Ask(const QString& text) = 0;
+  // A name and a password (a proxy's login): the text above two fields, buttons "确定" and "取消"; nothing for "取消".
+  // A stand-in that asks nobody declines.
+  virtual std::optional<std::pair<QString, QString>> AskLogin(const QString&) { return std::nullopt; }
 };
 
 class Shell {

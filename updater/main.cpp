@@ -1,5 +1,6 @@
 #include "platform/program_run.h"
 #include "platform/user_folders.h"
+#include "ui/error_report.h"
 #include "ui/pump.h"
 #include "ui/seams.h"
 #include "updater/staging.h"
@@ -16,6 +17,7 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ui::InstallPumpDispatcher();
+  ui::InstallProxyLoginPrompt();
 
   std::vector<std::u16string> arguments;
   const QStringList given = QCoreApplication::arguments();

@@ -6,6 +6,7 @@
 #include "net/http_error.h"
 #include "platform/user_folders.h"
 #include "platform/window_show.h"
+#include "ui/error_report.h"
 #include "ui/gbk_text.h"
 #include "ui/seams.h"
 #include "updater/file_digest.h"
@@ -103,7 +104,9 @@ QString DownloadFailureText(const std::exception_ptr& failure) {
   } catch (const WrongInstallerSize&) {
     return QString::fromUtf8(kWrongSizeText);
   } catch (const net::HttpClientError& error) {
-    reason = ui::DecodeGbk(error.Message());
+    reason = ui::ErrorText(error);
+  } catch (const exchange::InterceptedAnswer& error) {
+    reason = ui::ErrorText(error);
   } catch (const exchange::StartAgain&) {
     reason = QString::fromUtf8(kServerCannotResumeText);
   } catch (...) {
@@ -244,7 +247,7 @@ std::optional<VerifiedUpdate> UpdaterWindow::FetchDescription() {
     description = m_http.GetText(m_settings.versionServer + kDescriptionPage, kLargestDescriptionBytes);
     signature = m_http.GetText(m_settings.versionServer + kSignaturePage, kLargestSignatureBytes);
   } catch (const net::HttpClientError& error) {
-    GiveUp(m_cancelled ? QString() : QString::fromUtf8(kNoDescriptionText).arg(ui::DecodeGbk(error.Message())));
+    GiveUp(m_cancelled ? QString() : QString::fromUtf8(kNoDescriptionText).arg(ui::ErrorText(error)));
     return std::nullopt;
   }
   const auto verified = VerifyUpdate(

@@ -23,6 +23,19 @@ bool RecordingDialogs::Ask(const QString& text) {
   return answer;
 }
 
+std::optional<std::pair<QString, QString>> RecordingDialogs::AskLogin(const QString& text) {
+  logins << text;
+  if (whileOpen) {
+    whileOpen(text);
+  }
+  std::optional<std::pair<QString, QString>> answer;
+  if (!loginAnswers.empty()) {
+    answer = std::move(loginAnswers.front());
+    loginAnswers.pop_front();
+  }
+  return answer;
+}
+
 bool RecordingDialogs::Confirm(const QString& text) {
   confirmations << text;
   if (whileOpen) {

@@ -20,8 +20,12 @@ class RecordingDialogs : public ui::Dialogs {
   bool Confirm(const QString& text) override;
   // Recorded in questions, answered like Confirm.
   bool Ask(const QString& text) override;
+  // Recorded in logins, answered from loginAnswers in order ("取消" when none is left).
+  std::optional<std::pair<QString, QString>> AskLogin(const QString& text) override;
 
   QStringList messages;
+  QStringList logins;
+  std::deque<std::optional<std::pair<QString, QString>>> loginAnswers;
   QStringList errors;
   QStringList confirmations;
   QStringList questions;

@@ -1,15 +1,23 @@
 #include "ui/error_report.h"
 
 #include "net/http_error.h"
+#include "net/system_proxy.h"
 #include "store/catalogue.h"
 #include "tests/support/qt_fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 namespace {
+
+net::HttpClientError ProxiedError(net::ErrorKind kind, const std::string& message, const std::string& body) {
+  net::HttpClientError error(kind, message, 0, body);
+  error.SetProxyName("10.0.0.1:3128");
+  return error;
+}
 
 TEST(ErrorReport, AppendsADotOnlyAfterACharacterAboveTheDot) {
   struct Case {
@@ -56,6 +64,12 @@ TEST(ErrorReport, GuardReportsWhateverEscapesAHandlerAndCarriesOn) {
        {QString::fromLatin1("HTTP/1.1 500 A\0B.", 17)},
        "a status line with a NUL, whole"},
       {[] { throw store::DatabaseError(QStringLiteral("表 VXT_TM 不存在")); }, {"表 VXT_TM 不存在."}, "database error"},
+      {[] { throw ProxiedError(net::ErrorKind::ConnectFailed, "Socket Error # 10061\r\nConnection refused.", ""); },
+       {"Socket Error # 10061\r\nConnection refused.\r\n通过代理 10.0.0.1:3128."},
+       "behind a proxy, the proxy is named"},
+      {[] { throw ProxiedError(net::ErrorKind::ProxyAuthUnsupported, "The proxy asks ...: NTLM, Negotiate", "NTLM, Negotiate"); },
+       {"代理服务器要求以 NTLM, Negotiate 方式登录，本程序还不支持这种方式。请向网络管理员询问\r\n通过代理 10.0.0.1:3128."},
+       "a login scheme of a Windows domain, in the user's words"},
       {[] { throw std::runtime_error("Stop!"); }, {"Stop!"}, "any std::exception"},
       {[] { throw 42; }, {"Unknown exception."}, "not an exception class"},
   };
@@ -64,6 +78,30 @@ TEST(ErrorReport, GuardReportsWhateverEscapesAHandlerAndCarriesOn) {
     ui::Guarded(c.handler);
     EXPECT_EQ(fakes.dialogs.errors, c.expected) << c.label;
     EXPECT_TRUE(fakes.dialogs.messages.isEmpty()) << c.label;
+  }
+}
+
+// A proxy's 407 asks through the login dialog, naming the proxy and what it calls itself; "取消" answers nothing.
+TEST(ErrorReport, AProxyLoginIsAskedThroughTheDialogNamingTheProxy) {
+  struct Case {
+    const char* realm;
+    std::optional<std::pair<QString, QString>> answer;
+    QString text;
+    std::optional<std::string> user;
+  };
+  const Case cases[] = {
+      {"Campus", std::make_pair(QStringLiteral("学生"), QStringLiteral("pw")),
+       "代理服务器 10.0.0.1:3128 要求登录（Campus）。请输入用户名和密码：", "\xE5\xAD\xA6\xE7\x94\x9F"},
+      {"", std::nullopt, "代理服务器 10.0.0.1:3128 要求登录。请输入用户名和密码：", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    testsupport::InstalledFakes fakes;
+    fakes.dialogs.loginAnswers.push_back(c.answer);
+    ui::InstallProxyLoginPrompt();
+    const std::optional<net::ProxyLogin> login = net::AskProxyLogin("10.0.0.1:3128", c.realm);
+    net::SetProxyLoginPrompt({});
+    EXPECT_EQ(fakes.dialogs.logins, QStringList{c.text}) << c.realm;
+    EXPECT_EQ(login ? std::optional<std::string>(login->user) : std::nullopt, c.user) << c.realm;
   }
 }
 
