@@ -401,10 +401,10 @@ bool Connection::ReceiveMore(int readTimeout, std::size_t receiveSize) {
   }
 }
 
-void Connection::StartTls(const std::string& host, int limitMs) {
+void Connection::StartTls(const std::string& host, int limitMs, TlsCheck check) {
   ThrowIfNotOpen();
   try {
-    std::unique_ptr<TlsChannel> tls = MakeTlsChannel(m_socket, host);
+    std::unique_ptr<TlsChannel> tls = MakeTlsChannel(m_socket, host, check);
     ChannelWait wait = ChannelWait::Readable;
     // Every wait of the handshake has the read limit and the cancel of a plain read: a server that accepts the
     // connection and then says nothing is a silent server like any other.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/channel.h"
+#include "net/tls_channel.h"
 #include "net/socket_api.h"
 
 namespace net {
@@ -54,7 +55,7 @@ class Connection {
   void Connect(const std::string& host, int port, int readTimeout, int connectLimitMs);
   // TLS to host over the open connection, every wait of the handshake limited to limitMs (0 = none) and open to the
   // cancel; from then on every byte goes through it. Failures close the socket.
-  void StartTls(const std::string& host, int limitMs);
+  void StartTls(const std::string& host, int limitMs, TlsCheck check = TlsCheck::Certificate);
   // The TLS protocol agreed ("TLSv1.3"); empty on a plain connection.
   const std::string& TlsProtocol() const { return m_protocol; }
   // Looks at an open, idle connection for at most 1 ms: anything readable (a close, a reset, or bytes sent before

@@ -5,6 +5,8 @@
 
 #include "net/cookie_store.h"
 #include "net/http_error.h"
+#include "net/internet_date.h"
+#include "net/tls_channel.h"
 
 namespace net {
 
@@ -134,6 +136,12 @@ void HttpClient::Get(const std::string& url, BodySink& sink) {
   } catch (HttpClientError& error) {
     // Behind a proxy, what failed may be the proxy: the user must be able to tell which.
     if (!m_proxy.Empty()) error.SetProxyName(m_proxy.Name());
+    // A certificate out of its dates is as often a computer whose clock is wrong: the server's clock tells which.
+    const bool dates = error.Code() == static_cast<int>(TlsFailure::Expired) ||
+                       error.Code() == static_cast<int>(TlsFailure::NotYetValid);
+    if (error.Kind() == ErrorKind::TlsFailed && dates) {
+      if (const std::optional<UnixSeconds> clock = AskServerClock(parts, port)) error.SetServerClock(*clock);
+    }
     throw;
   }
 }
@@ -232,16 +240,43 @@ void HttpClient::ChooseConnection(const UrlParts& url, int port, bool secure) {
   if (!KeepAliveAfterLastResponse()) m_connection.Release();
   if (m_connection.IsOpen()) m_connection.Probe();
   if (m_connection.IsOpen()) return;
+  m_route.clear();
+  OpenConnection(url, port, secure, TlsCheck::Certificate);
+  m_route = route;
+}
+
+void HttpClient::OpenConnection(const UrlParts& url, int port, bool secure, TlsCheck check) {
   const std::string& host = m_proxy.Empty() ? url.host : m_proxy.host;
   const int connectPort = m_proxy.Empty() ? port : m_proxy.port;
   // Handing the connect limit over as its read limit keeps the connect on its own limit when a read limit is set.
   m_connection.Connect(host, connectPort, ReadTimeout > 0 ? ConnectTimeLimit : 0, ConnectTimeLimit);
-  m_route.clear();
   if (secure) {
     if (!m_proxy.Empty()) OpenTunnel(url, port);
-    m_connection.StartTls(url.host, ReadTimeout);
+    m_connection.StartTls(url.host, ReadTimeout, check);
   }
-  m_route = route;
+}
+
+std::optional<UnixSeconds> HttpClient::AskServerClock(const UrlParts& url, int port) {
+  std::optional<UnixSeconds> clock;
+  try {
+    // The same request again, of which only the head is read: every server answers that one.
+    OpenConnection(url, port, true, TlsCheck::None);
+    std::vector<std::pair<std::string, std::string>> headers;
+    headers.emplace_back("Host", url.host + (url.portText.empty() ? "" : ":" + url.portText));
+    headers.emplace_back("User-Agent", Request.UserAgent);
+    headers.emplace_back("Connection", "close");
+    m_connection.Send(BuildRequestHead(url.target, HttpVersion::pv1_1, headers), ReadTimeout);
+    m_headBytes = 0;
+    m_headLines = 0;
+    ReadResponseHead(url, false);
+    clock = ParseInternetDate(HeaderValue(m_response.HeaderLines, "Date"));
+  } catch (const HttpClientError&) {
+    // No clock to tell of: the certificate's own failure is what the user hears.
+  }
+  // Nothing read over an unchecked connection is ever used again.
+  m_connection.Release();
+  m_route.clear();
+  return clock;
 }
 
 void HttpClient::OpenTunnel(const UrlParts& url, int port) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "net/connection.h"
 #include "net/http_text.h"
 #include "net/system_proxy.h"
+#include "net/tls_channel.h"
 
 namespace net {
 
@@ -117,7 +119,10 @@ class HttpClient {
   // An open connection that leads where this get goes, or a new one: to the server or the proxy, a tunnel through
   // the proxy for https, TLS over it.
   void ChooseConnection(const UrlParts& url, int port, bool secure);
+  void OpenConnection(const UrlParts& url, int port, bool secure, TlsCheck check);
   void OpenTunnel(const UrlParts& url, int port);
+  // The Date of the server's answer over TLS that checks nothing (its head alone is read), when it comes in time.
+  std::optional<std::int64_t> AskServerClock(const UrlParts& url, int port);
   void AddProxyAuthorization(std::vector<std::pair<std::string, std::string>>& headers) const;
   std::string BuildRequest(const UrlParts& url, bool secure);
   // After a 407 from the proxy in use: true when the user gave a login worth another try.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -48,6 +50,9 @@ class HttpClientError : public std::runtime_error {
   // "host:port" of the proxy the get went through; empty for a get that went to the server itself.
   const std::string& ProxyName() const { return m_proxyName; }
   void SetProxyName(std::string name) { m_proxyName = std::move(name); }
+  // For a certificate that failed on its dates: what the server's clock said (Unix seconds), when it could be asked.
+  const std::optional<std::int64_t>& ServerClock() const { return m_serverClock; }
+  void SetServerClock(std::int64_t seconds) { m_serverClock = seconds; }
 
  private:
   std::string m_message;
@@ -55,6 +60,7 @@ class HttpClientError : public std::runtime_error {
   int m_code;
   std::string m_body;
   std::string m_proxyName;
+  std::optional<std::int64_t> m_serverClock;
 };
 
 }  // namespace net

@@ -2,9 +2,15 @@
 
 #include "net/http_error.h"
 #include "net/system_proxy.h"
+#include "net/tls_channel.h"
 #include "platform/gbk.h"
 #include "store/catalogue.h"
+#include "ui/locale_format.h"
 #include "ui/seams.h"
+
+#include <QDateTime>
+
+#include <cstdlib>
 
 #include <string_view>
 
@@ -17,12 +23,47 @@ constexpr const char* kUnknownErrorText = "Unknown exception";
 // that refuses from a server that does.
 constexpr const char* kThroughProxy = "\r\n通过代理 %1";
 constexpr const char* kProxyLoginUnsupported = "代理服务器要求以 %1 方式登录，本程序还不支持这种方式。请向网络管理员询问";
+// What a failed TLS handshake means to the user, by its failure; a network that intercepts is the usual cause of the
+// first two, a computer's clock of the dates.
+constexpr const char* kTlsUntrusted = "服务器的证书不受信任：没有一家这台电脑信任的证书机构为它担保。可能是网络在拦截连接";
+constexpr const char* kTlsOtherHost = "服务器出示的证书不属于 %1，而属于别的网站。可能是网络在拦截连接";
+constexpr const char* kTlsExpired = "服务器的证书已经过期";
+constexpr const char* kTlsNotYetValid = "服务器的证书还没有生效";
+constexpr const char* kTlsWrongClock = "电脑的时间不对：电脑上是 %1，服务器上是 %2。请把电脑的日期和时间改对后再试";
+constexpr const char* kTlsNoTls = "服务器在这个端口上不用 TLS 1.2 或 1.3 加密连接";
+constexpr const char* kTlsFailed = "加密连接失败（%1）";
+// A clock that is off by more than this is wrong; less is a server's or a computer's ordinary drift.
+constexpr qint64 kClockToleranceSeconds = 24 * 60 * 60;
 constexpr const char* kProxyLoginText = "代理服务器 %1 要求登录%2。请输入用户名和密码：";
 constexpr const char* kProxyRealm = "（%1）";
 
 
 // Error texts are in the system code page, like every text the program handles.
 QString DecodeSystemText(std::string_view bytes) { return QString::fromStdU16String(platform::DecodeGbk(bytes)); }
+
+QString DateTimeText(const QDateTime& moment) {
+  return moment.toString(ShortDateFormat() + QLatin1Char(' ') + LongTimeFormat());
+}
+
+QString TlsFailureText(const net::HttpClientError& error) {
+  switch (static_cast<net::TlsFailure>(error.Code())) {
+    case net::TlsFailure::Untrusted: return QString::fromUtf8(kTlsUntrusted);
+    case net::TlsFailure::OtherHost: return QString::fromUtf8(kTlsOtherHost).arg(DecodeSystemText(error.Body()));
+    case net::TlsFailure::Expired:
+    case net::TlsFailure::NotYetValid: {
+      const QDateTime now = clock().Now();
+      if (error.ServerClock() && std::llabs(*error.ServerClock() - now.toSecsSinceEpoch()) > kClockToleranceSeconds) {
+        const QDateTime server = QDateTime::fromSecsSinceEpoch(*error.ServerClock()).toLocalTime();
+        return QString::fromUtf8(kTlsWrongClock).arg(DateTimeText(now), DateTimeText(server));
+      }
+      return QString::fromUtf8(error.Code() == static_cast<int>(net::TlsFailure::Expired) ? kTlsExpired
+                                                                                            : kTlsNotYetValid);
+    }
+    case net::TlsFailure::NoTls: return QString::fromUtf8(kTlsNoTls);
+    case net::TlsFailure::Failed: break;
+  }
+  return QString::fromUtf8(kTlsFailed).arg(DecodeSystemText(error.Message()));
+}
 
 }  // namespace
 
@@ -42,6 +83,7 @@ QString ErrorText(const std::exception& error) {
   // A server's status line is shown whole, a NUL byte in it included, where what() would end at that byte.
   if (const auto* http = dynamic_cast<const net::HttpClientError*>(&error)) {
     QString text = DecodeSystemText(http->Message());
+    if (http->Kind() == net::ErrorKind::TlsFailed) text = TlsFailureText(*http);
     if (http->Kind() == net::ErrorKind::ProxyAuthUnsupported) {
       text = QString::fromUtf8(kProxyLoginUnsupported).arg(DecodeSystemText(http->Body()));
     }

@@ -60,6 +60,10 @@ class GreetingServer {
   std::thread m_thread;
 };
 
+constexpr const char* kAnswerIn2020 =
+    "HTTP/1.1 200 OK\r\nDate: Wed, 15 Jan 2020 08:00:00 GMT\r\nContent-Length: 2\r\n\r\nok";
+constexpr std::int64_t kJanuary15th2020 = 1579075200;
+
 // A paper of a size that takes many TLS records, with every byte value in it.
 std::string Paper() {
   std::string bytes(std::size_t{1} << 20, '\0');
@@ -71,7 +75,7 @@ std::string Paper() {
 // paper byte for byte; each bad one fails with what the user must be told, a silent one at the read limit, and a
 // cancel ends the handshake.
 TEST(TlsClient, AnHttpsOriginIsTrustedExactlyAsFarAsItsCertificateDeserves) {
-  enum class Server { Tls, TlsOneZero, PlainHttp, Silent };
+  enum class Server { Tls, TlsOneZero, TlsIn2020, PlainHttp, Silent };
   struct Case {
     const char* label;
     Server server;
@@ -95,6 +99,9 @@ TEST(TlsClient, AnHttpsOriginIsTrustedExactlyAsFarAsItsCertificateDeserves) {
       {"another host's, through the proxy", Server::Tls, Kind::OtherHost, "localhost", true, 0, ErrorKind::TlsFailed,
        TlsFailure::OtherHost},
       {"expired", Server::Tls, Kind::Expired, "localhost", false, 0, ErrorKind::TlsFailed, TlsFailure::Expired},
+      // The server's answer says January 2020, when its certificate was good: the computer's clock is the fault.
+      {"expired, says a server in 2020", Server::TlsIn2020, Kind::Expired, "localhost", false, 0, ErrorKind::TlsFailed,
+       TlsFailure::Expired},
       {"not yet valid", Server::Tls, Kind::NotYetValid, "localhost", false, 0, ErrorKind::TlsFailed,
        TlsFailure::NotYetValid},
       {"TLS 1.0 only", Server::TlsOneZero, Kind::Good, "localhost", false, 0, ErrorKind::TlsFailed, TlsFailure::NoTls},
@@ -114,10 +121,14 @@ TEST(TlsClient, AnHttpsOriginIsTrustedExactlyAsFarAsItsCertificateDeserves) {
     TlsServer tls;
     LoopbackServer loopback;
     int port = loopback.Port();
-    if (c.server == Server::Tls || c.server == Server::TlsOneZero) {
+    if (c.server == Server::Tls || c.server == Server::TlsOneZero || c.server == Server::TlsIn2020) {
       std::vector<std::string> extra;
       if (c.server == Server::TlsOneZero) extra = {"-tls1", "-cipher", "DEFAULT@SECLEVEL=0"};
-      if (std::string why = tls.Start(certificates, c.certificate, {{"paper.pdf", paper}}, extra); !why.empty()) {
+      const bool in2020 = c.server == Server::TlsIn2020;
+      const std::string file = in2020 ? std::string(kAnswerIn2020) : paper;
+      if (std::string why = tls.Start(certificates, c.certificate, {{"paper.pdf", file}}, extra,
+                                      in2020 ? TlsServer::Files::Answers : TlsServer::Files::Bodies);
+          !why.empty()) {
         GTEST_SKIP() << why;
       }
       port = tls.Port();
@@ -154,6 +165,9 @@ TEST(TlsClient, AnHttpsOriginIsTrustedExactlyAsFarAsItsCertificateDeserves) {
       if (c.kind == ErrorKind::TlsFailed) {
         EXPECT_EQ(error.Code(), static_cast<int>(c.failure)) << c.label;
       }
+      const std::optional<std::int64_t> clock =
+          c.server == Server::TlsIn2020 ? std::optional<std::int64_t>(kJanuary15th2020) : std::nullopt;
+      EXPECT_EQ(error.ServerClock(), clock) << c.label;
     }
     SetPumpDispatcher({});
   }

@@ -78,14 +78,15 @@ std::string TestCertificates::CertificateFile(Kind kind) const {
 std::string TestCertificates::KeyFile(Kind kind) const { return m_folder->Path() + "/" + NameOf(kind) + ".key"; }
 
 std::string TlsServer::Start(const TestCertificates& certificates, TestCertificates::Kind kind,
-                             const std::vector<File>& files, const std::vector<std::string>& extraArguments) {
+                             const std::vector<File>& files, const std::vector<std::string>& extraArguments,
+                             Files mode) {
   m_folder = std::make_unique<ScratchDirectory>();
   if (m_folder->Path().empty()) return "no folder for the server";
   for (const File& file : files) m_folder->Write(file.name, file.bytes);
   m_port = FreeLoopbackPort();
   std::vector<std::string> words = {kOpenSsl, "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(m_port),
                                     "-cert", certificates.CertificateFile(kind), "-key", certificates.KeyFile(kind),
-                                    "-WWW"};
+                                    mode == Files::Bodies ? "-WWW" : "-HTTP"};
   words.insert(words.end(), extraArguments.begin(), extraArguments.end());
   if (std::string why = m_process.Start(words, m_folder->Path()); !why.empty()) return why;
   if (std::string why = m_process.WaitUntilListening(m_port); !why.empty()) return "openssl s_server: " + why;

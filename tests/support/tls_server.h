@@ -43,10 +43,14 @@ class TlsServer {
     std::string name;
     std::string bytes;
   };
-  // Serves files (as s_server's -WWW does: "GET /name", an HTTP/1.0 answer read to the close) with the certificate of
-  // kind; extraArguments go to s_server as well ("-tls1", ...). Empty on success, otherwise why not.
+  enum class Files {
+    Bodies,   // a file is the body of its answer (s_server -WWW: an HTTP/1.0 head of its own, read to the close)
+    Answers,  // a file is its whole answer, head and all (s_server -HTTP)
+  };
+  // Serves files for "GET /name" with the certificate of kind; extraArguments go to s_server as well ("-tls1", ...).
+  // Empty on success, otherwise why not.
   std::string Start(const TestCertificates& certificates, TestCertificates::Kind kind, const std::vector<File>& files,
-                    const std::vector<std::string>& extraArguments = {});
+                    const std::vector<std::string>& extraArguments = {}, Files mode = Files::Bodies);
   void Stop();
   int Port() const { return m_port; }
 

@@ -2,6 +2,8 @@
 
 #include "net/http_error.h"
 #include "net/system_proxy.h"
+#include "net/tls_channel.h"
+#include "ui/locale_format.h"
 #include "store/catalogue.h"
 #include "tests/support/qt_fakes.h"
 
@@ -12,6 +14,19 @@
 #include <string>
 
 namespace {
+
+// The fake clock's now, in Unix seconds.
+const qint64 kFakeNow = testsupport::FakeClock().now.toSecsSinceEpoch();
+
+QString Moment(qint64 seconds) {
+  return QDateTime::fromSecsSinceEpoch(seconds).toLocalTime().toString(ui::ShortDateFormat() + " " + ui::LongTimeFormat());
+}
+
+net::HttpClientError TlsError(net::TlsFailure failure, const std::string& host, std::optional<qint64> serverClock) {
+  net::HttpClientError error(net::ErrorKind::TlsFailed, "TLS", static_cast<int>(failure), host);
+  if (serverClock) error.SetServerClock(*serverClock);
+  return error;
+}
 
 net::HttpClientError ProxiedError(net::ErrorKind kind, const std::string& message, const std::string& body) {
   net::HttpClientError error(kind, message, 0, body);
@@ -70,6 +85,19 @@ TEST(ErrorReport, GuardReportsWhateverEscapesAHandlerAndCarriesOn) {
       {[] { throw ProxiedError(net::ErrorKind::ProxyAuthUnsupported, "The proxy asks ...: NTLM, Negotiate", "NTLM, Negotiate"); },
        {"代理服务器要求以 NTLM, Negotiate 方式登录，本程序还不支持这种方式。请向网络管理员询问\r\n通过代理 10.0.0.1:3128."},
        "a login scheme of a Windows domain, in the user's words"},
+      {[] { throw TlsError(net::TlsFailure::Untrusted, "", std::nullopt); },
+       {"服务器的证书不受信任：没有一家这台电脑信任的证书机构为它担保。可能是网络在拦截连接."}, "an untrusted certificate"},
+      {[] { throw TlsError(net::TlsFailure::OtherHost, "www.vextal.com", std::nullopt); },
+       {"服务器出示的证书不属于 www.vextal.com，而属于别的网站。可能是网络在拦截连接."}, "another host's certificate"},
+      {[] { throw TlsError(net::TlsFailure::Expired, "", std::nullopt); }, {"服务器的证书已经过期."}, "expired"},
+      {[] { throw TlsError(net::TlsFailure::NotYetValid, "", kFakeNow + 3600); }, {"服务器的证书还没有生效."},
+       "not yet valid, the clocks agree"},
+      {[] { throw TlsError(net::TlsFailure::Expired, "", kFakeNow - 400 * 86400); },
+       {"电脑的时间不对：电脑上是 " + Moment(kFakeNow) + "，服务器上是 " + Moment(kFakeNow - 400 * 86400) +
+        "。请把电脑的日期和时间改对后再试."},
+       "expired, the computer's clock is wrong"},
+      {[] { throw TlsError(net::TlsFailure::NoTls, "", std::nullopt); }, {"服务器在这个端口上不用 TLS 1.2 或 1.3 加密连接."},
+       "no TLS on the port"},
       {[] { throw std::runtime_error("Stop!"); }, {"Stop!"}, "any std::exception"},
       {[] { throw 42; }, {"Unknown exception."}, "not an exception class"},
   };
