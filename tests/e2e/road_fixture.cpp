@@ -96,7 +96,7 @@ void RoadTest::StartClient() {
   ASSERT_EQ(app::windows().main, nullptr) << "the previous run was not ended";
   const app::ApplicationErrorBox recorder = [this](const QString& text) { fakes.dialogs.errors << text; };
   ASSERT_EQ(app::CreateWindows(recorder), 0);
-  const std::string origin = server.Origin();
+  const std::string origin = this->origin.empty() ? server.Origin() : this->origin;
   app::windows().main->SetServers(origin, origin);
   app::windows().catalogueUpdate->SetContentServer(origin);
   app::windows().programUpdate->SetVersionServer(origin);

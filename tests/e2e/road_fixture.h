@@ -59,6 +59,8 @@ class RoadTest : public ::testing::Test {
 
   testsupport::InstalledFakes fakes;
   DemoServerProcess server;
+  // The origin the windows are pointed at, when not the demo server itself (a TLS front, a name only a proxy knows).
+  std::string origin;
   QTemporaryDir folder;
   // The pauses the download window took before trying again.
   std::vector<int> downloadPauses;

@@ -5,6 +5,14 @@
 #include "app/startup.h"
 #include "tests/e2e/road_fixture.h"
 
+#include "net/system_proxy.h"
+#include "net/tls_channel.h"
+#include "store/catalogue.h"
+#include "tests/support/nginx_front.h"
+#include "tests/support/squid_proxy.h"
+#include "tests/support/tls_server.h"
+#include "ui/error_report.h"
+
 #include "app/main_window.h"
 #include "exchange/catalogue_update_window.h"
 #include "exchange/program_update_window.h"
@@ -26,6 +34,40 @@
 #include <QTimer>
 
 namespace {
+
+// The proxy variables as a user behind a proxy has them (http_proxy and https_proxy, nothing else), or none at all,
+// for one scope.
+class ScopedProxyVariables {
+ public:
+  explicit ScopedProxyVariables(const std::string& proxyUrl) {
+    for (const char* name : kNames) {
+      m_saved.push_back(qgetenv(name));
+      m_set.push_back(qEnvironmentVariableIsSet(name));
+      qunsetenv(name);
+    }
+    if (!proxyUrl.empty()) {
+      qputenv("http_proxy", QByteArray::fromStdString(proxyUrl));
+      qputenv("https_proxy", QByteArray::fromStdString(proxyUrl));
+    }
+  }
+  ~ScopedProxyVariables() {
+    for (std::size_t i = 0; i < std::size(kNames); ++i) {
+      if (m_set[i]) {
+        qputenv(kNames[i], m_saved[i]);
+      } else {
+        qunsetenv(kNames[i]);
+      }
+    }
+  }
+  ScopedProxyVariables(const ScopedProxyVariables&) = delete;
+  ScopedProxyVariables& operator=(const ScopedProxyVariables&) = delete;
+
+ private:
+  static constexpr const char* kNames[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                           "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+  std::vector<QByteArray> m_saved;
+  std::vector<bool> m_set;
+};
 
 const QString kNewPapers = QStringLiteral("有新试卷了，请注意更新，点击\"更新题库\"！");
 const QString kNewVersion = QStringLiteral("软件有了新版本，注意更新，点击\"更新软件\"！");
@@ -158,6 +200,71 @@ TEST_F(RoadTest, UpdateTheCatalogueThenDownloadAndOpenPapers) {
 
 // A fresh install holds the program and nothing else: the first start makes the catalogue and the download folder,
 // and the very first download lands in it.
+// The same road on the networks our users are on: behind a campus proxy that alone knows the way out (and one that
+// wants a login, asked once), to an https:// origin served by a real TLS server, and both at once through CONNECT.
+TEST_F(RoadTest, TheRoadGoesThroughTheUsersProxyAndOverHttps) {
+  struct Case {
+    const char* label;
+    bool proxy;
+    bool login;
+    bool tls;
+  };
+  const Case cases[] = {
+      {"through a proxy", true, false, false},
+      {"through a proxy that wants a login", true, true, false},
+      {"over https", false, false, true},
+      {"over https through a proxy", true, false, true},
+  };
+  testsupport::TestCertificates certificates;
+  if (std::string why = certificates.Make(); !why.empty()) GTEST_SKIP() << why;
+  net::SetExtraTrustedAuthorities(certificates.AuthorityFile());
+  ui::InstallProxyLoginPrompt();
+  for (const Case& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank)) << c.label;
+    testsupport::NginxFront tls;
+    int port = server.Port();
+    if (c.tls) {
+      if (std::string why = tls.Start(certificates, server.Port()); !why.empty()) GTEST_SKIP() << why;
+      port = tls.Port();
+    }
+    testsupport::SquidProxy proxy;
+    if (c.proxy) {
+      testsupport::SquidProxy::Options options{.hosts = {{"papers.vextal.test", "127.0.0.1"}}};
+      if (c.login) options.login = std::make_pair(std::string("student"), std::string("campus"));
+      if (std::string why = proxy.Start(options); !why.empty()) GTEST_SKIP() << why;
+    }
+    // Loopback never goes through a proxy: behind one, the servers carry a name only the proxy resolves.
+    const std::string host = c.proxy ? "papers.vextal.test" : "localhost";
+    origin = std::string(c.tls ? "https://" : "http://") + host + ":" + std::to_string(port);
+    ScopedProxyVariables variables(c.proxy ? "http://" + proxy.Name() : "");
+    net::ForgetProxyLogins();
+    fakes.dialogs.loginAnswers = {std::make_pair(QStringLiteral("student"), QStringLiteral("campus"))};
+
+    ASSERT_NO_FATAL_FAILURE(StartClient()) << c.label;
+    RunStartUpChecks();
+    EXPECT_EQ(fakes.dialogs.messages, QStringList{kNewPapers}) << c.label;
+    ASSERT_NO_FATAL_FAILURE(UpdateCatalogue()) << c.label;
+    EXPECT_EQ(fakes.dialogs.messages.last(), Imported(kFirstBank)) << c.label;
+    for (const QString& number : {kChineseNamedPaper, kLargePaper}) {
+      ASSERT_GE(DoubleClickPaper(number), 0) << c.label;
+      ASSERT_NO_FATAL_FAILURE(RunDownload()) << c.label;
+      EXPECT_EQ(StoredField(number, QStringLiteral("F_ZT")), QStringLiteral("打开")) << c.label;
+      QFile file(QStringLiteral("DownLoad/") + StoredField(number, QStringLiteral("F_BDWJ")));
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.label;
+      EXPECT_TRUE(file.readAll() == ServerFile(StoredField(number, QStringLiteral("F_BDWJ")))) << c.label;
+    }
+    EXPECT_EQ(fakes.dialogs.logins.size(), c.login ? 1 : 0) << c.label << ": a login is asked once per run";
+    EndClient();
+    fakes.dialogs.logins.clear();
+    fakes.dialogs.messages.clear();
+    QFile::remove(QString::fromLatin1(store::kCatalogueFile));
+    QDir(QStringLiteral("DownLoad")).removeRecursively();
+    QDir().mkpath(QStringLiteral("DownLoad"));
+  }
+  origin.clear();
+  net::SetProxyLoginPrompt({});
+}
+
 TEST_F(RoadTest, AFreshInstallDownloadsItsFirstPaper) {
   ASSERT_TRUE(QDir(QStringLiteral("DownLoad")).removeRecursively());
   ASSERT_NO_FATAL_FAILURE(StartServer(kFirstBank));

@@ -48,7 +48,7 @@ std::string TestCertificates::Make() {
     return "openssl could not make the test authority";
   }
   const Signed signedKinds[] = {
-      {Kind::Good, "DNS:localhost,IP:127.0.0.1", "20200101000000Z", "20991231000000Z"},
+      {Kind::Good, "DNS:localhost,DNS:papers.vextal.test,IP:127.0.0.1", "20200101000000Z", "20991231000000Z"},
       {Kind::OtherHost, "DNS:other.example", "20200101000000Z", "20991231000000Z"},
       {Kind::Expired, "DNS:localhost,IP:127.0.0.1", "20200101000000Z", "20200201000000Z"},
       {Kind::NotYetValid, "DNS:localhost,IP:127.0.0.1", "20980101000000Z", "20991231000000Z"},

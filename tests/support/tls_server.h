@@ -20,7 +20,7 @@ namespace testsupport {
 class TestCertificates {
  public:
   enum class Kind {
-    Good,         // for localhost and 127.0.0.1, signed by the test authority
+    Good,         // for localhost, papers.vextal.test and 127.0.0.1, signed by the test authority
     OtherHost,    // signed by it, for other.example
     Expired,      // signed by it, valid in January 2020 only
     NotYetValid,  // signed by it, valid from 2098
