@@ -14,7 +14,10 @@
 namespace net {
 namespace {
 
+// What the automatic configuration said for one origin, kept for a while: found (a proxy list, or DIRECT), nothing
+// (no script, or it could not run), or still being asked by a resolver thread that outlived its wait.
 struct KeptAnswer {
+  bool pending = false;
   std::optional<platform::AutomaticProxy> answer;
   std::chrono::steady_clock::time_point until;
 };
@@ -43,26 +46,31 @@ std::string OriginOf(const ProxyQuery& query) {
   return query.scheme + "://" + query.host + ":" + std::to_string(query.port) + "/";
 }
 
-// The automatic configuration's answer for the query's origin, kept or asked afresh. Nothing when it did not
-// answer in time (the request then goes as the manual settings say).
+// The automatic configuration's answer for the query's origin, kept or asked afresh. Nothing when it has none or did
+// not answer in time: the request then goes as the other settings say. A resolver that answers late still leaves its
+// answer for the requests after, and while it is at work no other request waits for it.
 std::optional<platform::AutomaticProxy> AutomaticProxyFor(const ProxyQuery& query,
                                                           const platform::ProxySettings& settings) {
   const std::string origin = OriginOf(query);
-  const auto now = std::chrono::steady_clock::now();
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto kept = g_automatic.find(origin);
-    if (kept != g_automatic.end() && kept->second.until > now) return kept->second.answer;
+    if (kept != g_automatic.end() && (kept->second.pending || kept->second.until > std::chrono::steady_clock::now())) {
+      return kept->second.answer;
+    }
+    g_automatic[origin] = KeptAnswer{true, std::nullopt, {}};
   }
-  // Shared with the resolver's thread, which may outlive this wait: a script server that never answers holds it.
-  auto result = std::make_shared<std::optional<platform::AutomaticProxy>>();
   const bool answered = WaitOnBackgroundThread(
-      [result, origin, settings] { *result = platform::AskAutomaticProxy(origin, settings); },
+      [origin, settings] {
+        std::optional<platform::AutomaticProxy> answer = platform::AskAutomaticProxy(origin, settings);
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_automatic[origin] =
+            KeptAnswer{false, answer, std::chrono::steady_clock::now() + std::chrono::milliseconds(kAutomaticProxyKeptMs)};
+      },
       kAutomaticProxyLimitMs, query.cancelled);
   if (!answered) return std::nullopt;
   std::lock_guard<std::mutex> lock(g_mutex);
-  g_automatic[origin] = {*result, now + std::chrono::milliseconds(kAutomaticProxyKeptMs)};
-  return *result;
+  return g_automatic[origin].answer;
 }
 
 }  // namespace
@@ -70,13 +78,16 @@ std::optional<platform::AutomaticProxy> AutomaticProxyFor(const ProxyQuery& quer
 ProxyServer SystemProxyFor(const ProxyQuery& query) {
   if (IsLoopbackHost(query.host)) return {};
   const platform::ProxySettings settings = platform::ReadProxySettings();
-  if (!settings.variables.empty()) return ProxyFromEnvironment(EnvironmentOf(settings), query.scheme, query.host, query.port);
+  // Windows' way first (a script or WPAD, then the manual proxy), then the variables, as curl reads them everywhere.
   if (settings.Automatic()) {
     if (const auto automatic = AutomaticProxyFor(query, settings)) {
       return ChooseManualProxy(automatic->proxyList, automatic->bypassList, query.scheme, query.host, query.port);
     }
   }
-  return ChooseManualProxy(settings.proxyList, settings.bypassList, query.scheme, query.host, query.port);
+  if (!settings.proxyList.empty()) {
+    return ChooseManualProxy(settings.proxyList, settings.bypassList, query.scheme, query.host, query.port);
+  }
+  return ProxyFromEnvironment(EnvironmentOf(settings), query.scheme, query.host, query.port);
 }
 
 void ForgetAutomaticProxies() {

@@ -3,11 +3,26 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <winhttp.h>
-#else
-#include <cstdlib>
 #endif
 
+#include <cstdlib>
+
 namespace platform {
+namespace {
+
+// curl's names, both cases: the rules for which wins live in net/.
+constexpr const char* kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                           "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+
+ProxySettings ReadEnvironment() {
+  ProxySettings settings;
+  for (const char* name : kProxyVariables) {
+    if (const char* value = std::getenv(name)) settings.variables.emplace_back(name, value);
+  }
+  return settings;
+}
+
+}  // namespace
 
 #ifdef _WIN32
 namespace {
@@ -45,8 +60,8 @@ constexpr int kScriptFetchLimitMs = 10000;
 }  // namespace
 
 ProxySettings ReadProxySettings() {
-  ProxySettings settings;
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+  ProxySettings settings = ReadEnvironment();
   if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return settings;
   settings.autoDetect = config.fAutoDetect != FALSE;
   settings.autoConfigUrl = TakeGlobalString(config.lpszAutoConfigUrl);
@@ -88,21 +103,7 @@ std::optional<AutomaticProxy> AskAutomaticProxy(const std::string& origin, const
 
 #else
 
-namespace {
-
-// curl's names, both cases: the rules for which wins live in net/.
-constexpr const char* kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                           "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
-
-}  // namespace
-
-ProxySettings ReadProxySettings() {
-  ProxySettings settings;
-  for (const char* name : kProxyVariables) {
-    if (const char* value = std::getenv(name)) settings.variables.emplace_back(name, value);
-  }
-  return settings;
-}
+ProxySettings ReadProxySettings() { return ReadEnvironment(); }
 
 std::optional<AutomaticProxy> AskAutomaticProxy(const std::string&, const ProxySettings&) { return std::nullopt; }
 

@@ -10,7 +10,7 @@
 namespace platform {
 
 struct ProxySettings {
-  // POSIX: the proxy variables of the environment that are set (http_proxy, HTTPS_PROXY, no_proxy, ...), by name.
+  // The proxy variables of the environment that are set (http_proxy, HTTPS_PROXY, no_proxy, ...), by name.
   std::vector<std::pair<std::string, std::string>> variables;
   // Windows: the current user's Internet Options.
   bool autoDetect = false;     // "自动检测设置": WPAD
@@ -20,7 +20,8 @@ struct ProxySettings {
   bool Automatic() const { return autoDetect || !autoConfigUrl.empty(); }
 };
 
-// Read afresh at each call: a user may change them while the program runs.
+// Read afresh at each call: a user may change them while the program runs. The variables on every system; on Windows
+// the Internet Options beside them.
 ProxySettings ReadProxySettings();
 
 // What an automatic configuration names for one origin.

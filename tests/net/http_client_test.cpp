@@ -167,7 +167,7 @@ TEST_F(HttpClientTest, FramesBodiesAndReportsProgress) {
       {"length, body with head", {Action::Send(head + "0123456789")}, "0123456789",
        {"Begin 10", "Work 10", "End"}},
       {"length, body after head",
-       {Action::Send(head), Action::Pause(30), Action::Send("01234"), Action::Pause(30), Action::Send("56789")},
+       {Action::Send(head), Action::AwaitRelease(), Action::Send("01234"), Action::Pause(30), Action::Send("56789")},
        "0123456789", {"Begin 10", "Work 10", "End"}},
       {"chunked, one transfer per chunk",
        {Action::Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n"),

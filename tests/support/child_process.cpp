@@ -2,13 +2,18 @@
 
 #include "net/socket_api.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <sstream>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
 
 #include <spawn.h>
@@ -26,6 +31,15 @@ namespace {
 constexpr auto kListenDeadline = std::chrono::seconds(30);
 constexpr auto kPollEvery = std::chrono::milliseconds(20);
 
+bool Accepts(int port) {
+  std::uint32_t loopback = 0;
+  if (net::sock::Resolve("127.0.0.1", loopback) != 0) return false;
+  net::sock::Handle probe = net::sock::CreateTcp();
+  const bool connected = net::sock::Connect(probe, loopback, static_cast<std::uint16_t>(port), nullptr) == 0;
+  net::sock::Close(probe);
+  return connected;
+}
+
 
 }  // namespace
 
@@ -40,28 +54,105 @@ int FreeLoopbackPort() {
 }
 
 #ifdef _WIN32
-std::string ChildProcess::Start(const std::vector<std::string>&, const std::string&) {
-  return "the test's servers run on the Linux host, not under Windows";
-}
-std::string ChildProcess::WaitUntilListening(int) { return "not started"; }
-void ChildProcess::Stop() {}
-ScratchDirectory::ScratchDirectory() = default;
-ScratchDirectory::~ScratchDirectory() = default;
-std::string ScratchDirectory::Write(const std::string&, const std::string&) const { return {}; }
-bool RunCommand(const std::string&, std::string*) { return false; }
-#else
 namespace {
 
-bool Accepts(int port) {
-  std::uint32_t loopback = 0;
-  if (net::sock::Resolve("127.0.0.1", loopback) != 0) return false;
-  net::sock::Handle probe = net::sock::CreateTcp();
-  const bool connected = net::sock::Connect(probe, loopback, static_cast<std::uint16_t>(port), nullptr) == 0;
-  net::sock::Close(probe);
-  return connected;
+// A Unix path as a Windows program under Wine opens it.
+std::string ThroughDriveZ(const std::string& path) {
+  std::string local = "Z:" + path;
+  std::replace(local.begin(), local.end(), '/', '\\');
+  return local;
 }
 
+std::string Quoted(const std::string& word) { return "'" + word + "'"; }
+
+// Wine hands a Unix program neither its exit status nor a pipe back: the shell writes both into files, and the
+// status file's arrival is the end.
+bool StartShell(const std::string& command) {
+  std::string line = "/bin/sh -c \"" + command + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+std::string ReadLocal(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::atomic<int> g_runs{0};
+
 }  // namespace
+
+bool RunCommand(const std::string& command, std::string* output) {
+  const std::string stem = "/tmp/vextal-run-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_runs);
+  if (!StartShell("( " + command + " ) > " + stem + ".out 2>/dev/null; echo $? > " + stem + ".part; mv " + stem +
+                  ".part " + stem + ".status")) {
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kListenDeadline;
+  std::string status;
+  while (std::chrono::steady_clock::now() < deadline) {
+    status = ReadLocal(ThroughDriveZ(stem + ".status"));
+    if (!status.empty()) break;
+    std::this_thread::sleep_for(kPollEvery);
+  }
+  if (output != nullptr) *output = ReadLocal(ThroughDriveZ(stem + ".out"));
+  std::remove(ThroughDriveZ(stem + ".out").c_str());
+  std::remove(ThroughDriveZ(stem + ".status").c_str());
+  return status.rfind("0", 0) == 0;
+}
+
+std::string ChildProcess::Start(const std::vector<std::string>& words, const std::string& folder) {
+  if (words.empty()) return "no program";
+  if (!RunCommand("test -x " + Quoted(words[0]))) return "no " + words[0] + " on this system";
+  m_groupFile = "/tmp/vextal-group-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++g_runs);
+  // A script of its own, so no quoting nests: in a group of its own (setsid), numbered as its leader, which it writes
+  // down before it becomes the program.
+  std::string script = folder.empty() ? "" : "cd " + Quoted(folder) + " || exit 1\n";
+  script += "echo $$ > " + m_groupFile + "\nexec";
+  for (const std::string& word : words) script += " " + Quoted(word);
+  std::ofstream(ThroughDriveZ(m_groupFile + ".sh"), std::ios::binary) << script << "\n";
+  if (!StartShell("setsid /bin/sh " + m_groupFile + ".sh >/dev/null 2>&1")) return words[0] + " did not start";
+  m_process = 1;
+  return {};
+}
+
+std::string ChildProcess::WaitUntilListening(int port) {
+  const auto deadline = std::chrono::steady_clock::now() + kListenDeadline;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Accepts(port)) return {};
+    std::this_thread::sleep_for(kPollEvery);
+  }
+  return "the server did not listen on port " + std::to_string(port);
+}
+
+void ChildProcess::Stop() {
+  if (m_process == 0) return;
+  // The system's shell (dash) takes no "--": a negative number after the signal names the group.
+  RunCommand("kill -9 -$(cat " + m_groupFile + ") ; rm -f " + m_groupFile + " " + m_groupFile + ".sh");
+  m_process = 0;
+}
+
+ScratchDirectory::ScratchDirectory() {
+  std::string made;
+  if (!RunCommand("d=$(mktemp -d /tmp/vextal-server-XXXXXX) && chmod 777 $d && printf %s $d", &made)) return;
+  m_path = made;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  if (!m_path.empty()) RunCommand("rm -rf " + Quoted(m_path));
+}
+
+std::string ScratchDirectory::LocalPath(const std::string& name) const { return ThroughDriveZ(m_path + "/" + name); }
+#else
 
 std::string ChildProcess::Start(const std::vector<std::string>& words, const std::string& folder) {
   if (words.empty() || access(words[0].c_str(), X_OK) != 0) {
@@ -124,11 +215,15 @@ ScratchDirectory::~ScratchDirectory() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
+std::string ScratchDirectory::LocalPath(const std::string& name) const { return m_path + "/" + name; }
+#endif
+
 std::string ScratchDirectory::Write(const std::string& name, const std::string& text) const {
-  const std::string path = m_path + "/" + name;
-  std::ofstream(path, std::ios::binary) << text;
-  return path;
+  std::ofstream(LocalPath(name), std::ios::binary) << text;
+  return m_path + "/" + name;
 }
+
+#ifndef _WIN32
 
 bool RunCommand(const std::string& command, std::string* output) {
   std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-// A program from the system a test runs beside itself (squid, openssl s_server), in a process group of its own so it
-// ends with its helpers; and the folder and port such a server needs. POSIX only: under Windows Start says why not,
-// and the test skips.
+// A program from the system a test runs beside itself (squid, openssl s_server, nginx), in a process group of its own
+// so it ends with its helpers; and the folder and port such a server needs. The programs are Linux's: a Windows test
+// under Wine starts them too (Wine runs a Unix program a Windows one starts), and on a Windows without them Start
+// says why not and the test skips.
 namespace testsupport {
 
 class ChildProcess {
@@ -25,6 +26,7 @@ class ChildProcess {
 
  private:
   std::int64_t m_process = 0;
+  std::string m_groupFile;  // under Wine: where the program's process group number is written
 };
 
 // A folder of the test's own under /tmp, removed with the object; writable by anybody, so a server that drops its
@@ -35,8 +37,11 @@ class ScratchDirectory {
   ~ScratchDirectory();
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  // As the system's programs name it (a Unix path), for their configuration files and command lines.
   const std::string& Path() const { return m_path; }
-  // Writes a file in it and returns its path.
+  // A file in it as this program opens it (under Wine, through drive Z:).
+  std::string LocalPath(const std::string& name) const;
+  // Writes a file in it and returns its path as the system's programs name it.
   std::string Write(const std::string& name, const std::string& text) const;
 
  private:
@@ -46,7 +51,7 @@ class ScratchDirectory {
 // A loopback port nobody listens on now (bound, read, let go).
 int FreeLoopbackPort();
 
-// Runs a shell command and returns its standard output, or nothing when it failed (exit status not 0).
+// Runs a POSIX shell command; true when it exited with 0, its standard output in output.
 bool RunCommand(const std::string& command, std::string* output = nullptr);
 
 }  // namespace testsupport

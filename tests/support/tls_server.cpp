@@ -71,7 +71,7 @@ std::string TestCertificates::Make() {
   return {};
 }
 
-std::string TestCertificates::AuthorityFile() const { return m_folder->Path() + "/ca.pem"; }
+std::string TestCertificates::AuthorityFile() const { return m_folder->LocalPath("ca.pem"); }
 std::string TestCertificates::CertificateFile(Kind kind) const {
   return m_folder->Path() + "/" + NameOf(kind) + ".pem";
 }

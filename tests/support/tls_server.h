@@ -28,8 +28,9 @@ class TestCertificates {
   };
   // Makes the authority and one server certificate of each kind. Empty on success, otherwise why not.
   std::string Make();
-  // The authority's certificate (PEM), for the client to trust.
+  // The authority's certificate (PEM), for the client to trust, as this program opens it.
   std::string AuthorityFile() const;
+  // A server's certificate and key, as the system's servers name them.
   std::string CertificateFile(Kind kind) const;
   std::string KeyFile(Kind kind) const;
 
