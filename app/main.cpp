@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "net/tls_channel.h"
 #include "ui/error_report.h"
+#include "vextal_config.h"
 
 #include <QCoreApplication>
 
@@ -13,6 +15,7 @@ int main(int argc, char** argv) {
 
   // A proxy that wants a login asks the user for it, whichever window's request met it.
   ui::InstallProxyLoginPrompt();
+  if (*vextal::kDemoTrustedAuthority != '\0') net::SetExtraTrustedAuthorities(vextal::kDemoTrustedAuthority);
 
   if (const std::optional<int> exitCode = app::Start(app::ShowApplicationErrorBox)) {
     return *exitCode;

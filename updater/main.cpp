@@ -1,5 +1,6 @@
 #include "platform/program_run.h"
 #include "platform/user_folders.h"
+#include "net/tls_channel.h"
 #include "ui/error_report.h"
 #include "ui/pump.h"
 #include "ui/seams.h"
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ui::InstallPumpDispatcher();
   ui::InstallProxyLoginPrompt();
+  if (*vextal::kDemoTrustedAuthority != '\0') net::SetExtraTrustedAuthorities(vextal::kDemoTrustedAuthority);
 
   std::vector<std::u16string> arguments;
   const QStringList given = QCoreApplication::arguments();
