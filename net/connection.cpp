@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kConnectSliceMaxMs = 125;
 constexpr int kProbeMs = 1;
+constexpr std::size_t kSendPiece = 64 * 1024;
 // Consumed bytes are dropped from the front of the receive buffer once this many have gathered.
 constexpr std::size_t kCompactAfter = 32768;
 
@@ -296,16 +297,29 @@ void Connection::ConnectOnThread(sock::Handle handle, const std::string& host, s
   }
 }
 
+void Connection::ServeWindow(bool idle) {
+  const PumpPolicy* policy = PumpPolicy::InForce();
+  const std::int64_t now = SteadyNowMs();
+  const bool due = now - m_lastServedMs >= IdleSlice();
+  if (!idle && !due && (policy == nullptr || policy->OnlyWhenIdle())) return;
+  PumpRequest(true);
+  m_lastServedMs = now;
+}
+
 bool Connection::WaitForData(int limitMs) { return WaitUntilReady(Direction::Receive, limitMs); }
 
 bool Connection::WaitUntilReady(Direction direction, int limitMs) {
   if (m_state != State::Open) throw HttpClientError(ErrorKind::ConnectionClosedGracefully, kClosedGracefully);
   bool sliced = PumpPolicyInForceHere();
-  auto waitOnce = [this, direction](int ms) {
+  auto waitOnce = [this, direction](int& ms) {
+    // A slice never outlasts the window's next service, however the waits before it fell.
+    if (ms > 0 && PumpPolicyInForceHere()) {
+      ms = static_cast<int>(std::clamp<std::int64_t>(m_lastServedMs + IdleSlice() - SteadyNowMs(), 1, ms));
+    }
     int rc = direction == Direction::Receive ? sock::WaitReadable(m_socket, ms) : sock::WaitWritable(m_socket, ms);
     // Taken before the pump: a handler it runs may make socket calls of its own and overwrite the error.
     const int error = rc < 0 ? sock::LastError() : 0;
-    PumpRequest(rc <= 0);
+    ServeWindow(rc <= 0);
     ThrowIfCancelled();
     if (rc < 0) {
       // A wait that fails outright would fail again at once: end it rather than spin.
@@ -317,7 +331,8 @@ bool Connection::WaitUntilReady(Direction direction, int limitMs) {
   if (limitMs <= 0) {
     // The policy is read afresh for every slice: a handler run by the pump may replace or end it.
     for (bool pumping = sliced;; pumping = PumpPolicyInForceHere()) {
-      if (waitOnce(pumping ? IdleSlice() : -1)) return true;
+      int ms = pumping ? IdleSlice() : -1;
+      if (waitOnce(ms)) return true;
     }
   }
   int remaining = limitMs;
@@ -424,7 +439,7 @@ void Connection::StartTls(const std::string& host, int limitMs, TlsCheck check) 
 void Connection::Probe() {
   if (m_state != State::Open) return;
   int rc = sock::WaitReadable(m_socket, kProbeMs);
-  PumpRequest(rc <= 0);
+  ServeWindow(rc <= 0);
   if (rc <= 0) return;
   // A TLS server's session tickets make the socket readable without spoiling anything.
   if (m_state == State::Open && !m_channel->IdleConnectionSpoilt()) return;
@@ -441,7 +456,8 @@ void Connection::Send(const std::string& bytes, int limitMs) {
     int error = 0;
     long n = 0;
     try {
-      n = m_channel->Send(bytes.data() + sent, bytes.size() - sent, wait, error);
+      // In pieces, so a large request that fills the socket's buffer piece by piece still lets the window be served.
+      n = m_channel->Send(bytes.data() + sent, std::min(bytes.size() - sent, kSendPiece), wait, error);
     } catch (const HttpClientError&) {
       CloseSocket();
       throw;
@@ -455,7 +471,7 @@ void Connection::Send(const std::string& bytes, int limitMs) {
       }
       continue;
     }
-    PumpRequest(false);
+    ServeWindow(false);
     ThrowIfCancelled();
     if (n == 0) {
       CloseSocket();

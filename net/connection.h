@@ -96,6 +96,10 @@ class Connection {
                        bool pumping);
   // True when data arrived within the limit (0 = none), pumping in IdleTimeOut slices on the UI thread.
   bool WaitForData(int limitMs);
+  // Serves the window after a wait or a send: always after one that found nothing (idle), after every one when the
+  // policy says so, and in any case once a slice has passed since it was last served here, so a trickle that keeps
+  // every wait short, or a long send, never keeps the window unserved for longer than a slice.
+  void ServeWindow(bool idle);
   bool WaitUntilReady(Direction direction, int limitMs);
   // The wait a receive may take: the read limit, or less when the floor's window ends first (floorDecides).
   int WaitLimitUnderFloor(int readTimeout, bool& floorDecides);
@@ -115,6 +119,7 @@ class Connection {
   std::size_t m_end = 0;
   std::size_t m_scanned = 0;  // bytes from m_begin already searched for LF
   bool m_cancelRequested = false;
+  std::int64_t m_lastServedMs = 0;
   ProgressFloor m_floor;
   std::int64_t m_floorWindowStartMs = 0;
   std::size_t m_floorBytesInWindow = 0;

@@ -23,14 +23,16 @@ class PumpPolicy {
   // Length in ms of one wait slice while pumping.
   int IdleTimeOut() const { return m_idleTimeOut.load(); }
   void SetIdleTimeOut(int ms) { m_idleTimeOut.store(ms); }
-  // true: pump only after waits that found no data; false: after every wait and every send call.
+  // true: pump after waits that found no data, and once a slice has passed since the last pump; false: after every
+  // wait and every send call.
   bool OnlyWhenIdle() const { return m_onlyWhenIdle.load(); }
   void SetOnlyWhenIdle(bool value) { m_onlyWhenIdle.store(value); }
 
  private:
   std::atomic<bool> m_active{true};
-  // Short enough that a window served between slices never looks stuck (50 ms is where a pause starts to show).
-  std::atomic<int> m_idleTimeOut{50};
+  // Short enough that a window served between slices never looks stuck: 50 ms is where a pause starts to show, and a
+  // slice's own overhead must stay inside it.
+  std::atomic<int> m_idleTimeOut{40};
   std::atomic<bool> m_onlyWhenIdle{true};
 };
 

@@ -35,7 +35,7 @@ TEST(PumpPolicy, TheLastCreatedIsInForceAndDestroyingAnyLeavesNone) {
 
   PumpPolicy defaults;
   EXPECT_TRUE(defaults.Active());
-  EXPECT_EQ(defaults.IdleTimeOut(), 50);
+  EXPECT_EQ(defaults.IdleTimeOut(), 40);
   EXPECT_TRUE(defaults.OnlyWhenIdle());
 }
 
