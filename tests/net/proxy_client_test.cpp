@@ -9,6 +9,7 @@
 #include "net/http_error.h"
 #include "net/socket_api.h"
 #include "net/system_proxy.h"
+#include "tests/support/internet_options.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/squid_proxy.h"
 
@@ -143,6 +144,53 @@ TEST(ProxyClient, ARequestGoesThroughTheProxyTheUserHas) {
     SetProxyLoginPrompt({});
   }
   ForgetProxyLogins();
+}
+
+// Windows' Internet Options as a user or a school sets them: a manual proxy with its bypass list, a proxy per scheme,
+// and an automatic configuration script that WinHTTP's resolver runs; each decides the proxy of a real request.
+TEST(ProxyClient, InternetOptionsNameTheProxyOnWindows) {
+  SquidProxy proxy;
+  if (std::string why = proxy.Start({.hosts = {{kOutsideName, "127.0.0.1"}}}); !why.empty()) GTEST_SKIP() << why;
+  LoopbackServer scriptServer;
+  const std::string squid = proxy.Name();
+  scriptServer.SetHandler([&](const std::string&) {
+    return testsupport::Answer{Action::Send(OkResponse(
+        "function FindProxyForURL(url, host) { if (shExpMatch(host, \"*.intranet.test\")) return \"DIRECT\"; "
+        "return \"PROXY " + squid + "\"; }", "Content-Type: application/x-ns-proxy-autoconfig\r\n"))};
+  });
+  struct Case {
+    const char* label;
+    testsupport::ScopedInternetOptions::Settings settings;
+    const char* scheme;
+    const char* host;
+    bool throughSquid;
+  };
+  const std::string script = "http://127.0.0.1:" + std::to_string(scriptServer.Port()) + "/proxy.pac";
+  const Case cases[] = {
+      {"a manual proxy", {squid, "<local>;*.intranet.test"}, "http", kOutsideName, true},
+      {"bypassed: a name without a dot", {squid, "<local>;*.intranet.test"}, "http", "printer", false},
+      {"bypassed: a listed domain", {squid, "<local>;*.intranet.test"}, "http", "wiki.intranet.test", false},
+      {"a proxy per scheme", {"http=127.0.0.1:1;https=" + squid, ""}, "https", kOutsideName, true},
+      {"a configuration script", {"", "", script}, "http", kOutsideName, true},
+      {"a configuration script's DIRECT", {"", "", script}, "http", "wiki.intranet.test", false},
+  };
+  for (const Case& c : cases) {
+    testsupport::ScopedInternetOptions options;
+    if (std::string why = options.Set(c.settings); !why.empty()) GTEST_SKIP() << why;
+    ForgetAutomaticProxies();
+    const ProxyServer chosen = SystemProxyFor({c.scheme, c.host, 80, {}});
+    EXPECT_EQ(chosen.Empty() ? "" : chosen.Name(), c.throughSquid ? squid : "") << c.label;
+  }
+  // And a real request through the proxy the options name.
+  testsupport::ScopedInternetOptions options;
+  ASSERT_EQ(options.Set({squid, "<local>"}), "");
+  LoopbackServer origin;
+  origin.Enqueue({Action::Send(OkResponse("paper"))});
+  HttpClient client;
+  client.ReadTimeout = 10000;
+  EXPECT_EQ(client.GetText("http://" + std::string(kOutsideName) + ":" + std::to_string(origin.Port()) + "/a.pdf"), "paper");
+  EXPECT_EQ(client.ProxyInUse().Name(), squid);
+  ForgetAutomaticProxies();
 }
 
 // What goes on the wire to a proxy, seen by a scripted one: the request in absolute form with the login the proxy's
