@@ -39,31 +39,11 @@ void SetNonBlockingMode(Handle handle, bool on) {
   ioctlsocket(static_cast<SOCKET>(handle), FIONBIO, &mode);
 }
 
-// 1 writable or failed, 0 time passed, -1 error.
-int WaitConnected(Handle handle, int timeoutMs) {
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(static_cast<SOCKET>(handle), &writable);
-  FD_SET(static_cast<SOCKET>(handle), &failed);
-  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  int rc = select(0, nullptr, &writable, &failed, &tv);
-  return rc < 0 ? -1 : (rc > 0 ? 1 : 0);
-}
-
 bool ConnectPending(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
 #else
 void SetNonBlockingMode(Handle handle, bool on) {
   int flags = fcntl(handle, F_GETFL, 0);
   if (flags >= 0) fcntl(handle, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
-}
-
-int WaitConnected(Handle handle, int timeoutMs) {
-  pollfd p{handle, POLLOUT, 0};
-  int rc = poll(&p, 1, timeoutMs);
-  if (rc < 0) return errno == EINTR ? 0 : -1;
-  return rc > 0 ? 1 : 0;
 }
 
 bool ConnectPending(int error) { return error == 10036 /*EINPROGRESS*/ || error == 10035 /*EWOULDBLOCK*/; }
@@ -173,7 +153,8 @@ int Connect(Handle handle, std::uint32_t address, std::uint16_t port, const std:
           result = kWsaEintr;
           break;
         }
-        int rc = WaitConnected(handle, kConnectStopPollMs);
+        // A connect in progress turns writable when it is through or has failed.
+        int rc = WaitWritable(handle, kConnectStopPollMs);
         if (rc < 0) {
           result = LastError();
           break;

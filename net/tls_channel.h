@@ -37,6 +37,10 @@ enum class TlsCheck {
 std::unique_ptr<TlsChannel> MakeTlsChannel(sock::Handle socket, const std::string& host,
                                            TlsCheck check = TlsCheck::Certificate);
 
+// Throws the failure as HttpClientError of kind TlsFailed, its code the failure; detail is what the TLS library said,
+// host the name asked for (the body of an OtherHost failure). Both backends speak through this one.
+[[noreturn]] void ThrowTlsFailure(TlsFailure failure, const std::string& detail = {}, const std::string& host = {});
+
 // A further authority's certificates (a PEM file) every later TLS channel trusts beside the system's; empty: none.
 void SetExtraTrustedAuthorities(const std::string& pemFile);
 

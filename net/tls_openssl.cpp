@@ -13,21 +13,10 @@
 namespace net {
 namespace {
 
-const char kUntrusted[] = "The server's certificate is not trusted: ";
-const char kOtherHost[] = "The server's certificate is for another host: ";
-const char kExpired[] = "The server's certificate has expired.";
-const char kNotYetValid[] = "The server's certificate is not valid yet.";
-const char kNoTls[] = "The server does not speak TLS 1.2 or 1.3: ";
-const char kFailed[] = "TLS failed: ";
 
 std::mutex g_trustMutex;
 SSL_CTX* g_context = nullptr;
 std::string g_extraTrust;
-
-// body: the host asked for, where the failure is about it.
-[[noreturn]] void Fail(TlsFailure failure, const std::string& message, const std::string& body = {}) {
-  throw HttpClientError(ErrorKind::TlsFailed, message, static_cast<int>(failure), body);
-}
 
 std::string QueuedErrorText() {
   const unsigned long code = ERR_peek_last_error();
@@ -64,9 +53,9 @@ class OpenSslChannel : public TlsChannel {
  public:
   OpenSslChannel(sock::Handle socket, const std::string& host, TlsCheck check) : m_host(host) {
     SSL_CTX* context = Context();
-    if (context == nullptr) Fail(TlsFailure::Failed, kFailed + QueuedErrorText());
+    if (context == nullptr) ThrowTlsFailure(TlsFailure::Failed, QueuedErrorText());
     m_ssl = SSL_new(context);
-    if (m_ssl == nullptr) Fail(TlsFailure::Failed, kFailed + QueuedErrorText());
+    if (m_ssl == nullptr) ThrowTlsFailure(TlsFailure::Failed, QueuedErrorText());
     SSL_set_fd(m_ssl, static_cast<int>(socket));
     // SNI names a host, never an address.
     if (!IsIpLiteral(host)) SSL_set_tlsext_host_name(m_ssl, host.c_str());
@@ -152,7 +141,7 @@ class OpenSslChannel : public TlsChannel {
         }
         return -1;
       default:
-        Fail(TlsFailure::Failed, kFailed + QueuedErrorText());
+        ThrowTlsFailure(TlsFailure::Failed, QueuedErrorText());
     }
   }
 
@@ -164,13 +153,13 @@ class OpenSslChannel : public TlsChannel {
       switch (verify) {
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
-          Fail(TlsFailure::OtherHost, kOtherHost + m_host, m_host);
+          ThrowTlsFailure(TlsFailure::OtherHost, {}, m_host);
         case X509_V_ERR_CERT_HAS_EXPIRED:
-          Fail(TlsFailure::Expired, kExpired);
+          ThrowTlsFailure(TlsFailure::Expired);
         case X509_V_ERR_CERT_NOT_YET_VALID:
-          Fail(TlsFailure::NotYetValid, kNotYetValid);
+          ThrowTlsFailure(TlsFailure::NotYetValid);
         default:
-          Fail(TlsFailure::Untrusted, kUntrusted + detail);
+          ThrowTlsFailure(TlsFailure::Untrusted, detail);
       }
     }
     if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
@@ -179,7 +168,7 @@ class OpenSslChannel : public TlsChannel {
       if (socketError != 0 && socketError != sock::kWsaEwouldblock) {
         throw HttpClientError(ErrorKind::SocketError, SocketErrorMessage(socketError), socketError);
       }
-      Fail(TlsFailure::NoTls, std::string(kNoTls) + "the connection closed during the handshake");
+      ThrowTlsFailure(TlsFailure::NoTls, "the connection closed during the handshake");
     }
     const unsigned long code = ERR_peek_last_error();
     const int reason = ERR_GET_REASON(code);
@@ -187,9 +176,9 @@ class OpenSslChannel : public TlsChannel {
     if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_UNSUPPORTED_PROTOCOL ||
         reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION || reason == SSL_R_NO_PROTOCOLS_AVAILABLE ||
         reason == SSL_R_PACKET_LENGTH_TOO_LONG || reason == SSL_R_RECORD_LENGTH_MISMATCH) {
-      Fail(TlsFailure::NoTls, kNoTls + detail);
+      ThrowTlsFailure(TlsFailure::NoTls, detail);
     }
-    Fail(TlsFailure::Failed, kFailed + detail);
+    ThrowTlsFailure(TlsFailure::Failed, detail);
   }
 
   SSL* m_ssl = nullptr;

@@ -51,19 +51,9 @@ constexpr DWORD kIgnoreUnknownAuthority = 0x00000100;  // SECURITY_FLAG_IGNORE_U
 constexpr DWORD kIgnoreRevocation = 0x00000080;       // SECURITY_FLAG_IGNORE_REVOCATION
 constexpr DWORD kIgnoreNameMismatch = 0x00001000;     // SECURITY_FLAG_IGNORE_CERT_CN_INVALID
 
-const char kUntrusted[] = "The server's certificate is not trusted: ";
-const char kOtherHost[] = "The server's certificate is for another host: ";
-const char kExpired[] = "The server's certificate has expired.";
-const char kNotYetValid[] = "The server's certificate is not valid yet.";
-const char kNoTls[] = "The server does not speak TLS 1.2 or 1.3: ";
-const char kFailed[] = "TLS failed: ";
 
 std::mutex g_trustMutex;
 HCERTSTORE g_extraAuthorities = nullptr;
-
-[[noreturn]] void Fail(TlsFailure failure, const std::string& message, const std::string& body = {}) {
-  throw HttpClientError(ErrorKind::TlsFailed, message, static_cast<int>(failure), body);
-}
 
 std::string Hex(long code) {
   char text[16];
@@ -246,7 +236,7 @@ class SchannelChannel : public TlsChannel {
  public:
   SchannelChannel(sock::Handle socket, const std::string& host, TlsCheck check)
       : m_socket(socket), m_host(host), m_wideHost(Wide(host)), m_check(check) {
-    if (!AcquireCredentials(m_credentials)) Fail(TlsFailure::Failed, std::string(kFailed) + "no TLS credentials");
+    if (!AcquireCredentials(m_credentials)) ThrowTlsFailure(TlsFailure::Failed, "no TLS credentials");
     m_haveCredentials = true;
   }
 
@@ -272,7 +262,7 @@ class SchannelChannel : public TlsChannel {
       if (m_needInput) {
         const long got = ReadSocket(wait);
         if (got == kWouldWait) return false;
-        if (got == 0) Fail(TlsFailure::NoTls, std::string(kNoTls) + "the connection closed during the handshake");
+        if (got == 0) ThrowTlsFailure(TlsFailure::NoTls, "the connection closed during the handshake");
       }
       Step();
     }
@@ -324,7 +314,7 @@ class SchannelChannel : public TlsChannel {
     };
     SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
     const SECURITY_STATUS status = EncryptMessage(&m_context, 0, &description, 0);
-    if (status != SEC_E_OK) Fail(TlsFailure::Failed, std::string(kFailed) + "EncryptMessage " + Hex(status));
+    if (status != SEC_E_OK) ThrowTlsFailure(TlsFailure::Failed, "EncryptMessage " + Hex(status));
     m_out.append(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
     if (!Flush(wait, socketError)) {
       if (socketError != 0) return -1;
@@ -388,9 +378,10 @@ class SchannelChannel : public TlsChannel {
     return -1;
   }
 
-  // One InitializeSecurityContext with what m_in holds; its token goes to m_out.
-  void Step() {
-    SecBuffer input[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.data()},
+  // One InitializeSecurityContext with what m_in holds (nothing on the first call, which names the host): its token
+  // goes to m_out, and what it did not consume stays in m_in.
+  SECURITY_STATUS Continue() {
+    SecBuffer input[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.empty() ? nullptr : m_in.data()},
                           {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc inputDescription{SECBUFFER_VERSION, 2, input};
     SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
@@ -406,11 +397,16 @@ class SchannelChannel : public TlsChannel {
       m_out.append(static_cast<const char*>(output[0].pvBuffer), output[0].cbBuffer);
       FreeContextBuffer(output[0].pvBuffer);
     }
+    if (status != SEC_E_INCOMPLETE_MESSAGE) KeepExtra(input[1]);
+    return status;
+  }
+
+  void Step() {
+    const SECURITY_STATUS status = Continue();
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       m_needInput = true;
       return;
     }
-    KeepExtra(input[1]);
     if (status == SEC_I_CONTINUE_NEEDED) {
       m_needInput = m_in.empty();
       return;
@@ -419,8 +415,8 @@ class SchannelChannel : public TlsChannel {
       Finish();
       return;
     }
-    if (MeansNoTls(status)) Fail(TlsFailure::NoTls, std::string(kNoTls) + Hex(status));
-    Fail(TlsFailure::Failed, std::string(kFailed) + "InitializeSecurityContext " + Hex(status));
+    if (MeansNoTls(status)) ThrowTlsFailure(TlsFailure::NoTls, Hex(status));
+    ThrowTlsFailure(TlsFailure::Failed, "InitializeSecurityContext " + Hex(status));
   }
 
   // What Schannel did not consume (the start of the next record) stays; the rest of m_in is spent.
@@ -439,7 +435,7 @@ class SchannelChannel : public TlsChannel {
     SecPkgContext_ConnectionInfo info{};
     const bool known = QueryContextAttributesW(&m_context, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK;
     if (!known || (info.dwProtocol & (kTls12Client | kTls13Client)) == 0) {
-      Fail(TlsFailure::NoTls, std::string(kNoTls) + "it offers only an older version");
+      ThrowTlsFailure(TlsFailure::NoTls, "it offers only an older version");
     }
     m_protocol = (info.dwProtocol & kTls13Client) != 0 ? "TLSv1.3" : "TLSv1.2";
     if (m_check == TlsCheck::Certificate) Verify();
@@ -449,7 +445,7 @@ class SchannelChannel : public TlsChannel {
   void Verify() {
     PCCERT_CONTEXT leaf = nullptr;
     if (QueryContextAttributesW(&m_context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &leaf) != SEC_E_OK || leaf == nullptr) {
-      Fail(TlsFailure::Untrusted, std::string(kUntrusted) + "the server showed no certificate");
+      ThrowTlsFailure(TlsFailure::Untrusted, "the server showed no certificate");
     }
     // Building the chain may fetch intermediates and revocation lists: off the UI thread, the window served.
     struct Job {
@@ -464,12 +460,12 @@ class SchannelChannel : public TlsChannel {
     auto job = std::make_shared<Job>(leaf, m_wideHost);
     const bool done = WaitOnBackgroundThread([job] { job->verdict = VerifyCertificate(job->leaf, job->host); },
                                              kVerifyLimitMs, {});
-    if (!done) Fail(TlsFailure::Failed, std::string(kFailed) + "the certificate check did not finish");
+    if (!done) ThrowTlsFailure(TlsFailure::Failed, "the certificate check did not finish");
     switch (static_cast<TlsFailure>(job->verdict.failure)) {
-      case TlsFailure::OtherHost: Fail(TlsFailure::OtherHost, kOtherHost + m_host, m_host);
-      case TlsFailure::Expired: Fail(TlsFailure::Expired, kExpired);
-      case TlsFailure::NotYetValid: Fail(TlsFailure::NotYetValid, kNotYetValid);
-      case TlsFailure::Untrusted: Fail(TlsFailure::Untrusted, kUntrusted + job->verdict.detail);
+      case TlsFailure::OtherHost: ThrowTlsFailure(TlsFailure::OtherHost, {}, m_host);
+      case TlsFailure::Expired: ThrowTlsFailure(TlsFailure::Expired);
+      case TlsFailure::NotYetValid: ThrowTlsFailure(TlsFailure::NotYetValid);
+      case TlsFailure::Untrusted: ThrowTlsFailure(TlsFailure::Untrusted, job->verdict.detail);
       default: break;
     }
   }
@@ -486,7 +482,7 @@ class SchannelChannel : public TlsChannel {
       return;
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED) {
-      Fail(TlsFailure::Failed, std::string(kFailed) + "DecryptMessage " + Hex(status));
+      ThrowTlsFailure(TlsFailure::Failed, "DecryptMessage " + Hex(status));
     }
     std::string extra;
     std::size_t plain = 0;
@@ -511,24 +507,9 @@ class SchannelChannel : public TlsChannel {
   }
 
   void AfterHandshakeMessage() {
-    SecBuffer input[2] = {{static_cast<unsigned long>(m_in.size()), SECBUFFER_TOKEN, m_in.empty() ? nullptr : m_in.data()},
-                          {0, SECBUFFER_EMPTY, nullptr}};
-    SecBufferDesc inputDescription{SECBUFFER_VERSION, 2, input};
-    SecBuffer output[1] = {{0, SECBUFFER_TOKEN, nullptr}};
-    SecBufferDesc outputDescription{SECBUFFER_VERSION, 1, output};
-    unsigned long attributes = 0;
-    TimeStamp expiry{};
-    const SECURITY_STATUS status =
-        InitializeSecurityContextW(&m_credentials, &m_context, nullptr, kContextRequest, 0, 0, &inputDescription, 0,
-                                   nullptr, &outputDescription, &attributes, &expiry);
-    if (output[0].pvBuffer != nullptr) {
-      m_out.append(static_cast<const char*>(output[0].pvBuffer), output[0].cbBuffer);
-      FreeContextBuffer(output[0].pvBuffer);
-    }
-    if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
-      KeepExtra(input[1]);
-    } else if (status != SEC_E_INCOMPLETE_MESSAGE) {
-      Fail(TlsFailure::Failed, std::string(kFailed) + "after the handshake " + Hex(status));
+    const SECURITY_STATUS status = Continue();
+    if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE) {
+      ThrowTlsFailure(TlsFailure::Failed, "after the handshake " + Hex(status));
     }
   }
 
