@@ -1,5 +1,6 @@
 // How long the window goes unserved while a request waits on a network that stretches the wait: a resolver that never
-// answers, a peer that never reads the request, a server that trickles, a server that says nothing. Prints, per case,
+// answers, a peer that never reads the request, a server that trickles, a server that says nothing, a lossy link (as
+// its timing shows at the client: no loss emulation is to be had here, the kernel has no netem). Prints, per case,
 // how the get ended, how long it waited and the longest stretch between two services of the window (the pump),
 // counted from the get's start to its end. Goal: under 50 ms in every case.
 //
@@ -30,13 +31,18 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 // A server of one connection on its own thread: what it does with the client is the case.
 class OneShotServer {
  public:
-  enum class Kind { Deaf, Silent, Trickle };
+  enum class Kind { Deaf, Silent, Trickle, Lossy };
   explicit OneShotServer(Kind kind) : m_listener(net::sock::ListenLoopback(1)), m_kind(kind) {
     if (kind == Kind::Deaf) return;  // never accepts: the kernel takes the connection, then shuts its window
     m_thread = std::thread([this] {
       net::sock::Handle client = net::sock::Accept(m_listener);
       char buffer[4096];
       net::sock::Receive(client, buffer, sizeof buffer);
+      if (m_kind == Kind::Lossy) {
+        ServeOverLossyLink(client);
+        net::sock::Close(client);
+        return;
+      }
       const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
       if (m_kind == Kind::Trickle) net::sock::Send(client, head.data(), head.size());
       while (!m_stop) {
@@ -51,6 +57,24 @@ class OneShotServer {
     if (m_thread.joinable()) m_thread.join();
     net::sock::Close(m_listener);
   }
+  // A link of 100 ms latency where 2 % of the pieces are lost and come again after a retransmission timeout: 4 MiB
+  // in 16 KiB pieces, each 100 ms late (a window of 8 in flight, so about 1.3 MiB/s), a lost one a further 250 ms.
+  void ServeOverLossyLink(net::sock::Handle client) {
+    constexpr std::size_t kPiece = 16 * 1024;
+    constexpr std::size_t kPieces = 256;
+    constexpr int kInFlight = 8;
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kPiece * kPieces) + "\r\n\r\n";
+    net::sock::Send(client, head.data(), head.size());
+    const std::string piece(kPiece, 'l');
+    unsigned seed = 12345;
+    for (std::size_t i = 0; i < kPieces && !m_stop; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      const bool lost = (seed >> 16) % 100 < 2;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100 / kInFlight + (lost ? 250 : 0)));
+      net::sock::Send(client, piece.data(), piece.size());
+    }
+  }
+
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(net::sock::LocalPort(m_listener)) + "/"; }
 
  private:
@@ -110,6 +134,7 @@ int main() {
       {"a peer that never reads (4 MiB head)", OneShotServer::Kind::Deaf, std::size_t{4} << 20},
       {"a server that trickles a byte / 100 ms", OneShotServer::Kind::Trickle, 0},
       {"a server that says nothing", OneShotServer::Kind::Silent, 0},
+      {"a lossy link (100 ms, 2 % lost)", OneShotServer::Kind::Lossy, 0},
   };
   for (const auto& c : cases) {
     OneShotServer server(c.kind);
