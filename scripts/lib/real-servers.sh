@@ -4,7 +4,8 @@
 #   the plain HTTP server on 127.0.0.1:BACKEND, its files in FOLDER; sets front_pid, empty when it did not start (the
 #   port was taken). tls_front_stop ends it.
 # squid_start PORT FOLDER [NAME ADDRESS]...: squid on 127.0.0.1:PORT, resolving each NAME to ADDRESS itself (as a
-#   campus proxy alone knows the way out); sets squid_pid, empty when it did not start. squid_stop ends it.
+#   campus proxy alone knows the way out); sets squid_pid, empty when it did not start. squid_stop ends it. Started as
+#   root, squid works as its own user: every folder above FOLDER must let others through.
 
 # Waits until a server of ours listens on the port, or has ended.
 real_server_listens() {
