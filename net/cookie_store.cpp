@@ -297,7 +297,7 @@ void CookieStore::RemoveExpired(UnixSeconds now) {
   std::erase_if(m_entries, [](const DomainEntry& entry) { return entry.cookies.empty(); });
 }
 
-std::string CookieStore::CookieHeaderFor(const std::string& host, const std::string& directory) {
+std::string CookieStore::CookieHeaderFor(const std::string& host, const std::string& directory, bool secureConnection) {
   UnixSeconds now = m_clock();
   {
     std::unique_lock lock(m_mutex);
@@ -310,8 +310,9 @@ std::string CookieStore::CookieHeaderFor(const std::string& host, const std::str
     if (!CookieDomainMatchesHost(entry.domain, host)) continue;
     for (auto it = entry.cookies.rbegin(); it != entry.cookies.rend(); ++it) {
       const Cookie& cookie = it->cookie;
-      // The client has no secure connections, so a secure cookie is never sent.
-      if (StartsWith(directory, cookie.path) && !cookie.value.empty() && !cookie.secure) taken.push_back(&cookie);
+      if (StartsWith(directory, cookie.path) && !cookie.value.empty() && (secureConnection || !cookie.secure)) {
+        taken.push_back(&cookie);
+      }
     }
   }
   std::stable_sort(taken.begin(), taken.end(),

@@ -63,8 +63,9 @@ class CookieStore {
   void StoreFromHead(const std::vector<std::string>& headerLines, const std::string& host,
                      const std::string& directory);
 
-  // Drops expired cookies, then returns the Cookie header value for a request; empty when nothing is to be sent.
-  std::string CookieHeaderFor(const std::string& host, const std::string& directory);
+  // Drops expired cookies, then returns the Cookie header value for a request; empty when nothing is to be sent. A
+  // secure cookie goes only over a secure (TLS) connection.
+  std::string CookieHeaderFor(const std::string& host, const std::string& directory, bool secureConnection = false);
 
   // Every filed cookie: domain entries in the order they were created, each entry's cookies in order.
   std::vector<Cookie> Cookies() const;

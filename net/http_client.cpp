@@ -331,7 +331,7 @@ std::string HttpClient::BuildRequest(const UrlParts& url, bool secure) {
   if (m_basicCredentials) headers.emplace_back("Authorization", credentials);
   // Through a tunnel the proxy has had its login with the CONNECT; the server must not see it.
   if (!secure || m_proxy.Empty()) AddProxyAuthorization(headers);
-  if (m_cookies) headers.emplace_back("Cookie", m_cookies->CookieHeaderFor(url.host, url.directory));
+  if (m_cookies) headers.emplace_back("Cookie", m_cookies->CookieHeaderFor(url.host, url.directory, secure));
   headers.insert(headers.end(), ExtraHeaders.begin(), ExtraHeaders.end());
   return BuildRequestHead(target, ProtocolVersion, headers);
 }

@@ -24,8 +24,8 @@ struct StoreOnFakeClock {
              const std::string& directory = "/") {
     store.StoreFromHead(lines, host, directory);
   }
-  std::string Header(const std::string& host = "www.b.com", const std::string& directory = "/") {
-    return store.CookieHeaderFor(host, directory);
+  std::string Header(const std::string& host = "www.b.com", const std::string& directory = "/", bool secure = false) {
+    return store.CookieHeaderFor(host, directory, secure);
   }
 };
 
@@ -179,16 +179,19 @@ TEST(CookieStoreSend, TakesPathPrefixesLongestPathFirst) {
           "h.example", "/a/b/");
   const struct {
     const char* directory;
+    bool secure;
     const char* header;
   } cases[] = {
       // Within one path the cookies go out from the last filed to the first.
-      {"/a/b/", "d=5; ab=2; a2=4; a=3; r=1"},
-      {"/a/b/c/", "d=5; ab=2; a2=4; a=3; r=1"},
-      {"/a/", "a2=4; a=3; r=1"},
-      {"/", "r=1"},
-      {"/x/", "other=6; r=1"},
+      {"/a/b/", false, "d=5; ab=2; a2=4; a=3; r=1"},
+      {"/a/b/c/", false, "d=5; ab=2; a2=4; a=3; r=1"},
+      {"/a/", false, "a2=4; a=3; r=1"},
+      {"/", false, "r=1"},
+      {"/x/", false, "other=6; r=1"},
+      // A secure cookie only over TLS.
+      {"/", true, "sec=7; r=1"},
   };
-  for (const auto& c : cases) EXPECT_EQ(s.Header("h.example", c.directory), c.header) << c.directory;
+  for (const auto& c : cases) EXPECT_EQ(s.Header("h.example", c.directory, c.secure), c.header) << c.directory;
 }
 
 TEST(CookieStoreSend, EqualPathsKeepTheDomainEntriesOrder) {
