@@ -67,7 +67,7 @@ std::optional<platform::AutomaticProxy> AutomaticProxyFor(const ProxyQuery& quer
         g_automatic[origin] =
             KeptAnswer{false, answer, std::chrono::steady_clock::now() + std::chrono::milliseconds(kAutomaticProxyKeptMs)};
       },
-      kAutomaticProxyLimitMs, query.cancelled);
+      query.automaticLimitMs, query.cancelled);
   if (!answered) return std::nullopt;
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_automatic[origin].answer;

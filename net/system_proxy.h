@@ -9,18 +9,20 @@
 // The proxy the user's system names for a request, and the proxy logins the user gave during this run.
 namespace net {
 
+// How long an automatic configuration (a script, WPAD) may take before the request goes without it, and how long
+// its answer for one origin is kept: a script is fetched and run once per origin per while, not once per request.
+inline constexpr int kAutomaticProxyLimitMs = 5000;
+inline constexpr int kAutomaticProxyKeptMs = 5 * 60 * 1000;
+
 struct ProxyQuery {
   std::string scheme;  // "http" or "https", lower case
   std::string host;
   int port = 0;
   // Asked while an automatic configuration is waited for: true ends the wait (the user's cancel).
   std::function<bool()> cancelled;
+  // How long an automatic configuration may be waited for.
+  int automaticLimitMs = kAutomaticProxyLimitMs;
 };
-
-// How long an automatic configuration (a script, WPAD) may take before the request goes without it, and how long
-// its answer for one origin is kept: a script is fetched and run once per origin per while, not once per request.
-inline constexpr int kAutomaticProxyLimitMs = 5000;
-inline constexpr int kAutomaticProxyKeptMs = 5 * 60 * 1000;
 
 // What the system names: loopback never; on Windows the automatic configuration when one is set (asked off the UI
 // thread, the window served meanwhile), else the manual proxy with its bypass list; elsewhere the environment.

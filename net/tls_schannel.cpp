@@ -215,13 +215,15 @@ Verdict VerifyCertificate(PCCERT_CONTEXT leaf, const std::wstring& host) {
       CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &again);
       error = again.dwError;
     }
+    // A certificate out of its dates says so whatever else the policy found first (under load Wine's names a
+    // revocation check that timed out): the date is what the user can mend, often at the computer's own clock.
+    const LONG when = CertVerifyTimeValidity(nullptr, leaf->pCertInfo);
     if (error == 0) {
       verdict = {};
+    } else if (error == static_cast<DWORD>(CERT_E_EXPIRED) || when != 0) {
+      verdict = {static_cast<int>(when < 0 ? TlsFailure::NotYetValid : TlsFailure::Expired), {}};
     } else if (error == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) {
       verdict = {static_cast<int>(TlsFailure::OtherHost), {}};
-    } else if (error == static_cast<DWORD>(CERT_E_EXPIRED)) {
-      const LONG when = CertVerifyTimeValidity(nullptr, leaf->pCertInfo);
-      verdict = {static_cast<int>(when < 0 ? TlsFailure::NotYetValid : TlsFailure::Expired), {}};
     } else {
       verdict = {static_cast<int>(TlsFailure::Untrusted), Hex(static_cast<long>(error))};
     }
