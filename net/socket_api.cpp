@@ -205,40 +205,35 @@ long Receive(Handle handle, char* data, std::size_t size) {
 #endif
 }
 
-int WaitReadable(Handle handle, int timeoutMs) {
+namespace {
+
+// 1 when the socket is ready for reading (or writing), 0 when the time passed, -1 when the wait failed.
+int WaitReady(Handle handle, int timeoutMs, bool writing) {
 #ifdef _WIN32
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(static_cast<SOCKET>(handle), &readable);
+  fd_set ready;
+  fd_set failed;
+  FD_ZERO(&ready);
+  FD_ZERO(&failed);
+  FD_SET(static_cast<SOCKET>(handle), &ready);
+  FD_SET(static_cast<SOCKET>(handle), &failed);
   timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  int rc = select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv);
+  // A connect that failed shows among the failed sockets, not the writable ones.
+  int rc = writing ? select(0, nullptr, &ready, &failed, timeoutMs < 0 ? nullptr : &tv)
+                   : select(0, &ready, nullptr, nullptr, timeoutMs < 0 ? nullptr : &tv);
   return rc < 0 ? -1 : (rc > 0 ? 1 : 0);
 #else
-  pollfd p{handle, POLLIN, 0};
+  pollfd p{handle, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
   int rc = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
   if (rc < 0) return errno == EINTR ? 0 : -1;
   return rc > 0 ? 1 : 0;
 #endif
 }
 
-int WaitWritable(Handle handle, int timeoutMs) {
-#ifdef _WIN32
-  fd_set writable;
-  fd_set failed;
-  FD_ZERO(&writable);
-  FD_ZERO(&failed);
-  FD_SET(static_cast<SOCKET>(handle), &writable);
-  FD_SET(static_cast<SOCKET>(handle), &failed);
-  timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  int rc = select(0, nullptr, &writable, &failed, timeoutMs < 0 ? nullptr : &tv);
-  return rc < 0 ? -1 : (rc > 0 ? 1 : 0);
-#else
-  pollfd p{handle, POLLOUT, 0};
-  int rc = poll(&p, 1, timeoutMs < 0 ? -1 : timeoutMs);
-  if (rc < 0) return errno == EINTR ? 0 : -1;
-  return rc > 0 ? 1 : 0;
-#endif
-}
+}  // namespace
+
+int WaitReadable(Handle handle, int timeoutMs) { return WaitReady(handle, timeoutMs, false); }
+
+int WaitWritable(Handle handle, int timeoutMs) { return WaitReady(handle, timeoutMs, true); }
 
 void SetNonBlocking(Handle handle) { SetNonBlockingMode(handle, true); }
 
