@@ -5,6 +5,7 @@
 #include <winhttp.h>
 #endif
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace platform {
@@ -101,9 +102,80 @@ std::optional<AutomaticProxy> AskAutomaticProxy(const std::string& origin, const
   return found;
 }
 
+namespace {
+
+constexpr const wchar_t* kConnections = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+constexpr const wchar_t* kDefaultSettings = L"DefaultConnectionSettings";
+// The layout Internet Options write: a version, a counter, the kinds in use, then each text with its length before it.
+constexpr std::uint32_t kSettingsVersion = 0x46;
+constexpr std::uint32_t kDirect = 0x1;
+constexpr std::uint32_t kManualProxy = 0x2;
+constexpr std::uint32_t kScript = 0x4;
+constexpr std::uint32_t kDetect = 0x8;
+constexpr int kReservedNumbers = 8;
+
+void PutNumber(std::vector<unsigned char>& blob, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) blob.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+void PutText(std::vector<unsigned char>& blob, const std::string& text) {
+  PutNumber(blob, static_cast<std::uint32_t>(text.size()));
+  blob.insert(blob.end(), text.begin(), text.end());
+}
+
+bool WriteBlob(const std::vector<unsigned char>* blob) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const LSTATUS written = blob != nullptr ? RegSetValueExW(key, kDefaultSettings, 0, REG_BINARY, blob->data(),
+                                                           static_cast<DWORD>(blob->size()))
+                                          : RegDeleteValueW(key, kDefaultSettings);
+  RegCloseKey(key);
+  return written == ERROR_SUCCESS || (blob == nullptr && written == ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+
+bool WriteInternetOptions(const ProxySettings& settings) {
+  std::uint32_t kinds = kDirect;
+  if (!settings.proxyList.empty()) kinds |= kManualProxy;
+  if (!settings.autoConfigUrl.empty()) kinds |= kScript;
+  if (settings.autoDetect) kinds |= kDetect;
+  std::vector<unsigned char> blob;
+  PutNumber(blob, kSettingsVersion);
+  PutNumber(blob, 0);
+  PutNumber(blob, kinds);
+  PutText(blob, settings.proxyList);
+  PutText(blob, settings.bypassList);
+  PutText(blob, settings.autoConfigUrl);
+  for (int i = 0; i < kReservedNumbers; ++i) PutNumber(blob, 0);
+  return WriteBlob(&blob);
+}
+
+StoredOptions StoredInternetOptions() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kConnections, 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  StoredOptions stored;
+  DWORD size = 0;
+  if (RegQueryValueExW(key, kDefaultSettings, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+    std::vector<unsigned char> blob(size);
+    if (RegQueryValueExW(key, kDefaultSettings, nullptr, nullptr, blob.data(), &size) == ERROR_SUCCESS) stored = blob;
+  }
+  RegCloseKey(key);
+  return stored;
+}
+
+bool RestoreInternetOptions(const StoredOptions& stored) { return WriteBlob(stored ? &*stored : nullptr); }
+
 #else
 
 ProxySettings ReadProxySettings() { return ReadEnvironment(); }
+
+bool WriteInternetOptions(const ProxySettings&) { return false; }
+StoredOptions StoredInternetOptions() { return std::nullopt; }
+bool RestoreInternetOptions(const StoredOptions&) { return false; }
 
 std::optional<AutomaticProxy> AskAutomaticProxy(const std::string&, const ProxySettings&) { return std::nullopt; }
 

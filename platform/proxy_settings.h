@@ -36,4 +36,12 @@ struct AutomaticProxy {
 // Windows.
 std::optional<AutomaticProxy> AskAutomaticProxy(const std::string& origin, const ProxySettings& settings);
 
+// Windows: the current user's Internet Options written as Internet Options write them (the manual proxy, its bypass
+// list, the script, detection); StoredInternetOptions keeps what was there, RestoreInternetOptions puts it back
+// (nothing: removes them). For tests, which set them in their own Wine prefix. False elsewhere.
+bool WriteInternetOptions(const ProxySettings& settings);
+using StoredOptions = std::optional<std::vector<unsigned char>>;
+StoredOptions StoredInternetOptions();
+bool RestoreInternetOptions(const StoredOptions& stored);
+
 }  // namespace platform

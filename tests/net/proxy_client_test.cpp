@@ -9,6 +9,7 @@
 #include "net/http_error.h"
 #include "net/socket_api.h"
 #include "net/system_proxy.h"
+#include "platform/environment.h"
 #include "tests/support/internet_options.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/squid_proxy.h"
@@ -32,34 +33,14 @@ class ScopedVariable {
  public:
   ScopedVariable(const char* name, const std::string& value) : m_name(name) {
     if (const char* old = std::getenv(name)) m_old = old;
-    Set(value);
+    platform::SetEnvironmentVariable(m_name, value);
   }
-  ~ScopedVariable() {
-    if (m_old) {
-      Set(*m_old);
-    } else {
-      Unset();
-    }
-  }
+  ~ScopedVariable() { platform::SetEnvironmentVariable(m_name, m_old); }
   ScopedVariable(const ScopedVariable&) = delete;
   ScopedVariable& operator=(const ScopedVariable&) = delete;
 
  private:
-  void Set(const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(m_name, value.c_str());
-#else
-    setenv(m_name, value.c_str(), 1);
-#endif
-  }
-  void Unset() {
-#ifdef _WIN32
-    _putenv_s(m_name, "");
-#else
-    unsetenv(m_name);
-#endif
-  }
-  const char* m_name;
+  std::string m_name;
   std::optional<std::string> m_old;
 };
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 // A program from the system a test runs beside itself (squid, openssl s_server, nginx), in a process group of its own
-// so it ends with its helpers; and the folder and port such a server needs. The programs are Linux's: a Windows test
-// under Wine starts them too (Wine runs a Unix program a Windows one starts), and on a Windows without them Start
-// says why not and the test skips.
+// so it ends with its helpers; and the folder and port such a server needs. The programs are the machine's POSIX
+// ones: a Windows test under Wine starts them too, and on a Windows without them Start says why not and the test
+// skips.
 namespace testsupport {
 
 class ChildProcess {
@@ -25,8 +25,8 @@ class ChildProcess {
   void Stop();
 
  private:
-  std::int64_t m_process = 0;
-  std::string m_groupFile;  // under Wine: where the program's process group number is written
+  std::int64_t m_process = 0;  // 1 while started
+  std::string m_groupFile;     // where the program's process group number is written
 };
 
 // A folder of the test's own under /tmp, removed with the object; writable by anybody, so a server that drops its

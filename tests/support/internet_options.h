@@ -1,8 +1,8 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <vector>
+
+#include "platform/proxy_settings.h"
 
 // The current user's Internet Options proxy settings, set for one scope as a user or a school's policy sets them,
 // and put back as they were afterwards. Windows only (Wine's prefix in CI); elsewhere Set says there are none.
@@ -26,7 +26,7 @@ class ScopedInternetOptions {
 
  private:
   bool m_set = false;
-  std::optional<std::vector<unsigned char>> m_previous;
+  platform::StoredOptions m_previous;
 };
 
 }  // namespace testsupport

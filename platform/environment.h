@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The process's environment, and the files of the machine's POSIX side as this program opens them.
+namespace platform {
+
+// Sets a variable of this process (nothing: removes it), as a later getenv reads it.
+void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value);
+
+// The file a POSIX path of this machine names, as this program opens it: the path itself on POSIX; under Wine the
+// same file through drive Z:, where Wine shows the machine's root.
+std::filesystem::path HostFilePath(std::string_view posixPath);
+
+}  // namespace platform
