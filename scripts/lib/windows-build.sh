@@ -15,6 +15,13 @@ windows_cmake_options() {
   # there and never at the host's Linux libraries.
   prefixes=$windows_sodium
   windows_cmake=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake")
+  # The roads build the program again with their own origins: the same sources and flags, so ccache hands back what
+  # the leg's own build compiled, and only what the origins reach is compiled twice.
+  # Paths are taken relative to each build folder, so another folder's build of the same source is the same entry.
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR=/ CCACHE_NOHASHDIR=1
+    windows_cmake+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
   if [ -n "$kit" ]; then
     # The cross-built Qt runs the host's moc, rcc and uic, found through the host's own CMake packages.
     local multiarch
