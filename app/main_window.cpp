@@ -134,7 +134,7 @@ MainWindow::MainWindow(const QString& databasePath)
       m_countdown(*CountdownTimer, *CountdownText),
       m_contentServer(vextal::kContentServer),
       m_versionServer(vextal::kVersionServer) {
-  Client.ReadTimeout = exchange::kSilentLinkLimitMs;
+  Client.ReadTimeout = download::kSilentLinkLimitMs;
   m_database = store::OpenCatalogue(databasePath, m_connectionName);
   m_mainList = new store::ResultSet(m_database, this);
   m_mainList->SetStatement(store::DefaultListStatement());

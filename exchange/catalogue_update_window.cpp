@@ -43,7 +43,7 @@ exchange::CatalogueUpdateWindow::CatalogueUpdateWindow(QSqlDatabase database, st
 
   OfferCancel();
   FollowTransfers(m_http);
-  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
+  m_http.ReadTimeout = download::kSilentLinkLimitMs;
 }
 
 QString exchange::CatalogueUpdateWindow::HighestServerNumber() {

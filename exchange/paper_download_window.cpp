@@ -1,17 +1,15 @@
 #include "exchange/paper_download_window.h"
 
-#include "exchange/download_attempts.h"
+#include "download/resumable_fetch.h"
+#include "download/transfer_meter.h"
+#include "download/tries.h"
 #include "exchange/download_folder.h"
-#include "exchange/paper_file.h"
-#include "platform/internet_mark.h"
-#include "exchange/server_pages.h"
+#include "exchange/download_report.h"
 #include "exchange/paper_path.h"
-#include "exchange/resumable_download.h"
 #include "exchange/query_value.h"
-#include "net/pump_policy.h"
-#include "net/body_sink.h"
+#include "exchange/server_pages.h"
 #include "net/http_error.h"
-#include "net/http_text.h"
+#include "net/pump_policy.h"
 #include "store/result_set.h"
 #include "store/statements.h"
 #include "ui/gbk_text.h"
@@ -20,27 +18,16 @@
 #include "vextal_config.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMap>
+#include <QLabel>
 #include <QProgressBar>
 #include <QScopeGuard>
-#include <QLabel>
-#include <QTimer>
 #include <QTime>
 
-#include <algorithm>
 #include <exception>
-#include <filesystem>
-#include <functional>
-#include <limits>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <string_view>
-#include <system_error>
 
 namespace {
 
@@ -58,7 +45,8 @@ std::int64_t NowMs() { return ui::clock().Now().toMSecsSinceEpoch(); }
 
 exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, QWidget* mainWindow)
     : ui::TaskWindow(QString::fromUtf8(kCaption), QSize(kClientWidth, kClientHeight), mainWindow),
-      m_transferText(new QLabel(this)),
+      m_transferLabel(new QLabel(this)),
+      m_transferText(m_transferLabel, ProgressBar, NowMs),
       m_mainList(mainList),
       m_contentServer(vextal::kContentServer) {
   // The bar gives up the strip's right end to the button that stops it and, left of that, to the text that says what
@@ -67,9 +55,9 @@ exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, Q
   const QRect bar = ProgressBar->geometry();
   const int textLeft = bar.right() + 1 - kTransferTextWidth;
   ProgressBar->setGeometry(bar.x(), bar.y(), textLeft - bar.x(), bar.height());
-  m_transferText->setObjectName(QStringLiteral("TransferText"));
-  m_transferText->setAccessibleName(QString::fromUtf8(kTransferTextName));
-  m_transferText->setGeometry(textLeft + kTransferTextGap, bar.y(), kTransferTextWidth - kTransferTextGap, bar.height());
+  m_transferLabel->setObjectName(QStringLiteral("TransferText"));
+  m_transferLabel->setAccessibleName(QString::fromUtf8(kTransferTextName));
+  m_transferLabel->setGeometry(textLeft + kTransferTextGap, bar.y(), kTransferTextWidth - kTransferTextGap, bar.height());
   // Deleting the paper ends its download at once, in the middle of a transfer or of a pause alike.
   connect(m_mainList, &store::ResultSet::StoredRowDeleted, this, [this](qint64 id) {
     if (id != m_paperId) return;
@@ -80,7 +68,7 @@ exchange::PaperDownloadWindow::PaperDownloadWindow(store::ResultSet* mainList, Q
   // bytes kept.
   m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t max) { OnTransferBegin(max); };
   m_http.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t count) { OnTransferProgress(count); };
-  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
+  m_http.ReadTimeout = download::kSilentLinkLimitMs;
   m_retryPause = [this](int ms) { return PauseBeforeRetry(ms); };
 }
 
@@ -105,7 +93,7 @@ void exchange::PaperDownloadWindow::CancelDownload() {
 
 void exchange::PaperDownloadWindow::EndTheWait() {
   m_http.Cancel();
-  if (m_pause) m_pause->quit();
+  m_pause.End();
 }
 
 void exchange::PaperDownloadWindow::Download() {
@@ -124,43 +112,56 @@ void exchange::PaperDownloadWindow::Download() {
   m_paperGone = false;
   const CancelScope cancellable(*this, [this] { CancelDownload(); });
   const auto done = qScopeGuard([this] { m_paperId = -1; });
-  ShowTransferText(QString());
-  exchange::DownloadAttempts attempts;
-  attempts.Attempt = [this, id] { DownloadPaper(id); };
+  m_target.reset();
+  m_transferText.Show(QString());
+  // Steady, for the tries' budget and the silence rule: the user's clock may be put right meanwhile.
+  QElapsedTimer steady;
+  steady.start();
+  download::Tries tries;
+  tries.attempt = [this, id] {
+    try {
+      return DownloadPaper(id);
+    } catch (const std::exception&) {
+      // The catalogue's own failure to record the result: the paper stays "下载", as after any failed download.
+      download::TryResult result;
+      result.failure = download::Failure::kCannotWrite;
+      return result;
+    }
+  };
   // The user stopped it, or deleted the paper: the strip goes, and what was kept stays for the next download.
-  attempts.Stopped = [this] { return m_cancelled || m_paperGone; };
-  attempts.Pause = [this, id](int ms) {
+  tries.stopped = [this] { return m_cancelled || m_paperGone; };
+  tries.pause = [this, id](int ms) {
     // A paper deleted while the failed request waited is not waited for.
     if (!m_mainList->StoredFieldById(id, QStringLiteral("F_id"))) m_paperGone = true;
     return !m_paperGone && m_retryPause(ms);
   };
-  attempts.BeforePause = [this](int nextTry, int pauseMs) {
-    ShowTransferText(QString::fromStdString(exchange::RetryText(nextTry, pauseMs)));
+  tries.beforePause = [this](int nextTry, int pauseMs) {
+    m_transferText.Show(QString::fromStdString(download::RetryText(nextTry, pauseMs)));
   };
-  attempts.NowSeconds = [] { return ui::clock().Now().toSecsSinceEpoch(); };
-  if (attempts.Run(m_http) != exchange::DownloadAttempts::Outcome::kFailed) {
+  tries.nowMs = [&steady] { return steady.elapsed(); };
+  tries.nowSeconds = [] { return ui::clock().Now().toSecsSinceEpoch(); };
+  const download::TryResult result = tries.Run();
+  // Nobody will ask for the rest of a paper that is gone, whichever of its requests or pauses the deletion met.
+  if (m_paperGone && m_target) download::DiscardPartial(*m_target);
+  if (result.Done() || result.failure == download::Failure::kStopped) {
     hide();
     return;
   }
-  // A failed download leaves the window where it is. Only the network's page in the paper's place is named, since the
-  // user can mend it (log in to the network, or leave it); every other failure stays silent, as it always was.
-  try {
-    if (attempts.Failure()) std::rethrow_exception(attempts.Failure());
-  } catch (const exchange::InterceptedAnswer&) {
-    ShowTransferText(QString::fromUtf16(exchange::kInterceptedText.data(),
-                                       static_cast<qsizetype>(exchange::kInterceptedText.size())));
-  } catch (...) {
-  }
+  // A failed download leaves the window where it is, saying what failed and what is kept for the next download.
+  m_transferText.Show(QString::fromStdString(exchange::GiveUpText(result)));
 }
 
-void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
+download::TryResult exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
   m_http.ExtraHeaders.clear();
   m_progressOffset = 0;
   m_showsTransfer = false;
+  download::TryResult nothingToFetch;
+  download::TryResult cannotWrite;
+  cannotWrite.failure = download::Failure::kCannotWrite;
   // Read from the catalogue for every try, never from the list on screen, which a search may have reopened without
   // the paper. A paper deleted meanwhile ends its download as done: nothing to record.
   const std::optional<QString> storedNumber = m_mainList->StoredFieldById(id, QStringLiteral("F_bh"));
-  if (!storedNumber) return;
+  if (!storedNumber) return nothingToFetch;
   const std::string number = exchange::QueryValueOf(ui::EncodeGbk(*storedNumber));
 
   const std::string page = m_contentServer + exchange::kFileNamePage + number;
@@ -168,88 +169,65 @@ void exchange::PaperDownloadWindow::DownloadPaper(qint64 id) {
   try {
     answer = m_http.GetText(page, exchange::kMaxPageBytes);
   } catch (const net::HttpClientError& error) {
-    ThrowIfRedirectedElsewhere(error, page);
-    throw;
+    return download::RequestFailure(m_http, page, error);
   }
   if (answer.empty()) {
     m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusNoFile)}});
-    return;
+    return nothingToFetch;
   }
 
   // A name the server sends must never place a file outside the download folder; such an answer counts as a file
   // that cannot be written, and is not fetched at all.
   const std::optional<std::string> local = exchange::SafeLocalNameOf(answer);
-  if (!local) throw DownloadFailed();
+  if (!local) return cannotWrite;
   // Nor may it choose a file that runs a program when the user opens the "paper".
-  if (exchange::IsRunnableFileName(*local)) throw DownloadFailed();
+  if (exchange::IsRunnableFileName(*local)) return cannotWrite;
   // Decoded once: the same text names the file and goes into the row, where "打开试卷" finds it again.
   const QString localText = ui::DecodeGbk(*local);
   const QString target = exchange::PaperFilePath(localText);
-  if (target.isEmpty()) throw DownloadFailed();
+  if (target.isEmpty()) return cannotWrite;
 
-  PaperFileSink file(target, [this](std::int64_t kept, std::int64_t) {
+  download::FetchTarget fetch;
+  fetch.url = m_contentServer + exchange::UploadPathOf(answer);
+  fetch.file = QFileInfo(target).filesystemFilePath();
+  fetch.partialFolder = QFileInfo(exchange::ProgramFolder()).filesystemAbsoluteFilePath();
+  fetch.localName = localText.toStdString();
+  m_target = fetch;
+  download::FetchHooks hooks;
+  hooks.onBegin = [this](std::int64_t kept, std::int64_t) {
     m_progressOffset = kept;
     m_showsTransfer = true;
-  });
-  const std::string url = m_contentServer + exchange::UploadPathOf(answer);
-  try {
-    exchange::FetchInto(m_http, url, file);
-  } catch (const net::HttpClientError& error) {
-    // Nobody will ask for the rest of a paper that is gone.
-    if (m_paperGone) file.Discard();
-    ThrowIfRedirectedElsewhere(error, url);
-    throw;
-  }
+  };
+  QElapsedTimer steady;
+  steady.start();
+  hooks.nowMs = [&steady] { return steady.elapsed(); };
+  download::TryResult result = download::FetchOnce(m_http, fetch, hooks);
+  if (!result.Done()) return result;
 
   m_mainList->UpdateById(id, {{QStringLiteral("F_ZT"), QString::fromUtf8(store::kStatusOpen)},
                               {QStringLiteral("F_GXSJ"), DownloadTimeText(ui::clock().Now())},
                               {QStringLiteral("F_BDWJ"), localText}});
-}
-
-void exchange::PaperDownloadWindow::ThrowIfRedirectedElsewhere(const net::HttpClientError& error,
-                                                               const std::string& url) const {
-  if (error.Kind() == net::ErrorKind::ProtocolError &&
-      exchange::IsRedirectElsewhere(url, error.Code(), m_http.Response().Location)) {
-    throw exchange::InterceptedAnswer();
-  }
+  return result;
 }
 
 void exchange::PaperDownloadWindow::OnTransferBegin(std::int64_t max) {
-  const std::int64_t total = exchange::AddByteCounts(m_progressOffset, max);
+  const std::int64_t total = download::AddByteCounts(m_progressOffset, max);
   StartProgress(total);
   ShowProgress(m_progressOffset);
-  if (!m_showsTransfer) return;
-  m_meter.Start(NowMs(), m_progressOffset, total);
-  if (const auto text = m_meter.Update(NowMs(), m_progressOffset)) ShowTransferText(QString::fromStdString(*text));
+  if (m_showsTransfer) m_transferText.Start(m_progressOffset, total);
 }
 
 void exchange::PaperDownloadWindow::OnTransferProgress(std::int64_t count) {
-  const std::int64_t received = exchange::AddByteCounts(m_progressOffset, count);
+  const std::int64_t received = download::AddByteCounts(m_progressOffset, count);
   ShowProgress(received);
-  if (!m_showsTransfer) return;
-  if (const auto text = m_meter.Update(NowMs(), received)) {
-    ShowTransferText(QString::fromStdString(*text));
-  }
+  if (m_showsTransfer) m_transferText.Update(received);
 }
 
-void exchange::PaperDownloadWindow::ShowTransferText(const QString& text) {
-  m_transferText->setText(text);
-  // What a screen reader says of the bar, too.
-  ProgressBar->setAccessibleDescription(text);
-}
-
-QString exchange::PaperDownloadWindow::TransferText() const { return m_transferText->text(); }
+QString exchange::PaperDownloadWindow::TransferText() const { return m_transferText.Text(); }
 
 bool exchange::PaperDownloadWindow::PauseBeforeRetry(int ms) {
-  // The strip stays responsive while it waits, like a request's own wait; a cancel or the paper's deletion ends the
-  // wait at once.
   if (m_cancelled || m_paperGone) return false;
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  m_pause = &loop;
-  loop.exec();
-  m_pause = nullptr;
-  return !m_cancelled && !m_paperGone;
+  return m_pause.Wait(ms) && !m_cancelled && !m_paperGone;
 }
 
 QString exchange::PaperDownloadWindow::DownloadTimeText(const QDateTime& when) {

@@ -1,24 +1,22 @@
 #pragma once
 
-#include "exchange/transfer_meter.h"
+#include "download/resumable_fetch.h"
 #include "net/http_client.h"
+#include "ui/retry_pause.h"
 #include "ui/task_window.h"
+#include "ui/transfer_text.h"
 
 #include <QDateTime>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
-class QEventLoop;
 class QLabel;
 class QWidget;
-
-namespace net {
-class HttpClientError;
-}
 
 namespace store {
 class ResultSet;
@@ -50,7 +48,7 @@ class PaperDownloadWindow : public ui::TaskWindow {
   static QString DownloadTimeText(const QDateTime& when);
 
   // The text beside the bar: received and total size, speed and time left, the next try during a pause, or, after a
-  // download the network answered in the server's place, what happened.
+  // download that gave up, what failed and what is kept for the next one.
   QString TransferText() const;
 
   // Waits `ms` before another try; false when the wait was cut short. Tests replace it to record the pauses instead of
@@ -66,30 +64,26 @@ class PaperDownloadWindow : public ui::TaskWindow {
   bool Downloading() const;
 
  private:
-  // The countdown action: the current paper, tried again after a failure another try may mend, up to three more
-  // times with growing pauses, resuming from the bytes kept. Every failure of the download itself is swallowed, the
-  // network's page in the paper's place alone named beside the bar: the window then stays on screen.
+  // The countdown action: the current paper, tried again after a failure another try may mend (download::Tries:
+  // while tries move it on, and up to three more that do not), resuming from the bytes kept. No failure of the
+  // download is reported in a dialog: the window stays on screen and says beside the bar what failed.
   void Download();
-  // One try; returns normally only when the window may hide. A row the user deleted while its requests waited records
-  // nothing (UpdateById finds no row) and still counts as done: a file already fetched stays in the download folder
-  // and the window hides.
-  void DownloadPaper(qint64 id);
+  // One try. A row the user deleted while its requests waited records nothing (UpdateById finds no row) and still
+  // counts as done: a file already fetched stays in the download folder and the window hides.
+  download::TryResult DownloadPaper(qint64 id);
   // Ends the request or the pause under way, for a cancel or a deleted paper.
   void EndTheWait();
-  // A redirect of either request to another host than the one asked is the network's answer (a login portal), never
-  // the server's: the try fails with InterceptedAnswer instead of the status.
-  void ThrowIfRedirectedElsewhere(const net::HttpClientError& error, const std::string& url) const;
 
   void OnTransferBegin(std::int64_t max);
   void OnTransferProgress(std::int64_t count);
-  void ShowTransferText(const QString& text);
 
-  QLabel* const m_transferText;
+  QLabel* const m_transferLabel;
+  ui::TransferText m_transferText;
   store::ResultSet* m_mainList;
   net::HttpClient m_http;
   std::string m_contentServer;
   RetryPause m_retryPause;
-  exchange::TransferMeter m_meter;
+  ui::RetryPause m_pause;
   // Bytes of the paper kept from an earlier try, which the bar and the text count on from.
   std::int64_t m_progressOffset = 0;
   // Whether the transfer under way is the paper's file (not the page that names it).
@@ -98,7 +92,8 @@ class PaperDownloadWindow : public ui::TaskWindow {
   qint64 m_paperId = -1;
   bool m_cancelled = false;
   bool m_paperGone = false;
-  QEventLoop* m_pause = nullptr;
+  // The file the download fetches, once the server named it: what a deletion of the paper removes the kept part of.
+  std::optional<download::FetchTarget> m_target;
 };
 
 }  // namespace exchange

@@ -33,7 +33,7 @@ exchange::ProgramUpdateWindow::ProgramUpdateWindow(QWidget* mainWindow)
   CountdownText->setText(QString::fromLatin1(kCountdownInitialText));
   CountdownText->raise();
   CountdownText->show();
-  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
+  m_http.ReadTimeout = download::kSilentLinkLimitMs;
 }
 
 void exchange::ProgramUpdateWindow::OnCountdownTick() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/answer_rules.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string_view>
@@ -23,10 +25,7 @@ inline constexpr std::size_t kMaxPageBytes = 64 * 1024;
 // The update answer: a year of new papers is a few MiB of records, so this leaves ample room for a long absence.
 inline constexpr std::size_t kMaxUpdateAnswerBytes = 32 * 1024 * 1024;
 
-// How long any request of the program waits on a connected server that sends nothing. A link that goes quiet without
-// closing (Wi-Fi roaming, a NAT or proxy that forgot the connection, a stalled server) is then a broken link, which
-// each window handles as any other failure, instead of a wait the user cannot end. A connect keeps its own limit.
-inline constexpr int kSilentLinkLimitMs = 30'000;
+using download::kSilentLinkLimitMs;
 
 // Whether the version page's answer names this program's version. Byte for byte, untrimmed: "3.1" with a line break
 // after it is another version as far as the server is concerned.
@@ -47,8 +46,7 @@ enum class VersionAnswer {
 // other answer is this version or another by IsThisVersion.
 VersionAnswer ReadVersionAnswer(std::string_view versionAnswer);
 
-// What the user is told when the network answered in a server's place.
-inline constexpr std::u16string_view kInterceptedText = u"网络需要登录或拦截了下载";
+using download::kInterceptedText;
 
 // An answer that is the network's page rather than the server's: a failure another try at once will not mend, since
 // the network answers the same way until the user logs in to it or leaves it. what() holds kInterceptedText in the

@@ -100,6 +100,11 @@ std::string HttpClient::GetText(const std::string& url, std::size_t maxBytes) {
   return body;
 }
 
+void HttpClient::LimitBodySilence(int ms) {
+  if (ms <= 0) return;
+  m_waitLimit = ReadTimeout > 0 ? std::min(ms, ReadTimeout) : ms;
+}
+
 void HttpClient::GetIntoBuffer(const std::string& url, std::string& buffer, std::size_t maxBytes) {
   BufferSink sink(buffer, maxBytes);
   Get(url, sink);

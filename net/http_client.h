@@ -73,6 +73,9 @@ class HttpClient {
   // with Cancelled and drops its connection. Nothing happens when no get runs.
   void Cancel();
   bool Busy() const { return m_busy; }
+  // For a body sink that learned the link's rhythm: from the next wait of the get under way on, the longest silence
+  // its body may keep, never above ReadTimeout (when one is set). The next get starts again from ReadTimeout.
+  void LimitBodySilence(int ms);
 
   // Configuration; the defaults are what every window uses.
   RequestSettings Request;

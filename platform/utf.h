@@ -12,4 +12,7 @@ inline std::wstring WideFromUtf16(std::u16string_view text) { return std::wstrin
 inline std::u16string Utf16FromWide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 #endif
 
+// UTF-8 of UTF-16 text; an unpaired surrogate becomes U+FFFD.
+std::string Utf8FromUtf16(std::u16string_view text);
+
 }  // namespace platform

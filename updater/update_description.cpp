@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <map>
 #include <utility>
 
@@ -16,6 +17,24 @@ constexpr const char* kVersionKey = "version";
 constexpr const char* kInstallerKey = "installer";
 constexpr const char* kSizeKey = "size";
 constexpr const char* kSha256Key = "sha256";
+constexpr const char* kExpiresKey = "expires";
+
+// "YYYY-MM-DDTHH:MM:SSZ": where each field starts, and the separators between them.
+constexpr std::size_t kUtcTimeLength = 20;
+constexpr const char* kUtcTimePicture = "0000-00-00T00:00:00Z";
+constexpr std::size_t kYearAt = 0;
+constexpr std::size_t kYearDigits = 4;
+constexpr std::size_t kMonthAt = 5;
+constexpr std::size_t kDayAt = 8;
+constexpr std::size_t kHourAt = 11;
+constexpr std::size_t kMinuteAt = 14;
+constexpr std::size_t kSecondAt = 17;
+constexpr std::size_t kFieldDigits = 2;  // every field but the year
+constexpr int kHoursPerDay = 24;
+constexpr int kMinutesPerHour = 60;
+constexpr int kSecondsPerMinute = 60;
+constexpr std::int64_t kSecondsPerHour = kMinutesPerHour * kSecondsPerMinute;
+constexpr std::int64_t kSecondsPerDay = kHoursPerDay * kSecondsPerHour;
 
 constexpr std::size_t kLongestKey = 32;
 constexpr std::size_t kLongestVersionPart = 9;  // fits a 32-bit part
@@ -68,6 +87,20 @@ std::optional<std::uint64_t> ReadSize(std::string_view text) {
   return size;
 }
 
+// The decimal number of the digits at text[at .. at + count), which the caller has checked are digits.
+int DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
+  int number = 0;
+  std::from_chars(text.data() + at, text.data() + at + count, number);
+  return number;
+}
+
+// A number that is not negative in at least `width` digits, zeros in front.
+std::string Padded(std::int64_t number, std::size_t width) {
+  std::string digits = std::to_string(number);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
+  return digits;
+}
+
 // An empty text has no data pointer to hand over, and libsodium wants one.
 const unsigned char* SodiumBytes(std::string_view text) {
   static const unsigned char kNoBytes = 0;
@@ -108,6 +141,10 @@ std::string updater::RefusalText(Refusal refusal) {
       return "升级信息的签名不对，没有安装任何东西。";
     case Refusal::kMalformed:
       return "升级信息的格式不对，没有安装任何东西。";
+    case Refusal::kExpired:
+      return "升级信息已经过期，没有安装任何东西。电脑的日期不对也会这样，请检查电脑的日期。";
+    case Refusal::kRolledBack:
+      return "服务器上的版本比这台电脑以前验证过的版本旧，没有安装任何东西。";
     case Refusal::kNotNewer:
       return "服务器上的版本不比现在的新，没有安装任何东西。";
     case Refusal::kInstallerElsewhere:
@@ -141,10 +178,19 @@ std::variant<updater::VerifiedUpdate, updater::Refusal> updater::VerifyUpdate(co
   const auto installer = values->find(kInstallerKey);
   const auto size = values->find(kSizeKey);
   const auto sha256 = values->find(kSha256Key);
-  if (version == values->end() || installer == values->end() || size == values->end() || sha256 == values->end()) {
+  const auto expires = values->find(kExpiresKey);
+  if (version == values->end() || installer == values->end() || size == values->end() || sha256 == values->end() ||
+      expires == values->end()) {
     return Refusal::kMalformed;
   }
   if (!ParseVersion(version->second)) return Refusal::kMalformed;
+  const std::optional<std::int64_t> expiry = ParseUtcTime(expires->second);
+  if (!expiry) return Refusal::kMalformed;
+  if (*expiry <= check.nowUtcSeconds) return Refusal::kExpired;
+  if (!check.highestVerified.empty()) {
+    const std::optional<std::strong_ordering> since = CompareVersions(version->second, check.highestVerified);
+    if (!since || *since == std::strong_ordering::less) return Refusal::kRolledBack;
+  }
   // A running version that is not one (a build fault) has nothing above it: better no update than a guess.
   const std::optional<std::strong_ordering> order = CompareVersions(version->second, check.runningVersion);
   if (!order || *order != std::strong_ordering::greater) return Refusal::kNotNewer;
@@ -160,6 +206,7 @@ std::variant<updater::VerifiedUpdate, updater::Refusal> updater::VerifyUpdate(co
   verified.description.installerPath = installer->second;
   verified.description.size = *installerSize;
   verified.description.sha256 = sha256->second;
+  verified.description.expiresUtcSeconds = *expiry;
   verified.installerUrl = std::move(*url);
   return verified;
 }
@@ -169,7 +216,8 @@ std::string updater::DescriptionText(const UpdateDescription& description) {
   for (const auto& [key, value] : {std::pair<const char*, std::string>{kVersionKey, description.version},
                                    {kInstallerKey, description.installerPath},
                                    {kSizeKey, std::to_string(description.size)},
-                                   {kSha256Key, description.sha256}}) {
+                                   {kSha256Key, description.sha256},
+                                   {kExpiresKey, UtcTimeText(description.expiresUtcSeconds)}}) {
     text.append(key).append(1, '=').append(value).append(1, '\n');
   }
   return text;
@@ -208,6 +256,42 @@ std::optional<std::string> updater::SignDescription(std::string_view description
   crypto_sign_detached(signature, nullptr, SodiumBytes(description), description.size(),
                        reinterpret_cast<const unsigned char*>(secretKey.data()));
   return SignatureText(std::string_view(reinterpret_cast<const char*>(signature), sizeof signature));
+}
+
+std::optional<std::int64_t> updater::ParseUtcTime(std::string_view text) {
+  if (text.size() != kUtcTimeLength) return std::nullopt;
+  for (std::size_t i = 0; i < kUtcTimeLength; ++i) {
+    const bool digitHere = kUtcTimePicture[i] == '0';
+    if (digitHere ? !IsDigit(text[i]) : text[i] != kUtcTimePicture[i]) return std::nullopt;
+  }
+  const auto month = static_cast<unsigned>(DigitsAt(text, kMonthAt, kFieldDigits));
+  const auto day = static_cast<unsigned>(DigitsAt(text, kDayAt, kFieldDigits));
+  const std::chrono::year_month_day date{std::chrono::year(DigitsAt(text, kYearAt, kYearDigits)),
+                                         std::chrono::month(month), std::chrono::day(day)};
+  const int hour = DigitsAt(text, kHourAt, kFieldDigits);
+  const int minute = DigitsAt(text, kMinuteAt, kFieldDigits);
+  const int second = DigitsAt(text, kSecondAt, kFieldDigits);
+  // No second 60: seconds since the epoch count no leap seconds to give it.
+  if (!date.ok() || hour >= kHoursPerDay || minute >= kMinutesPerHour || second >= kSecondsPerMinute) {
+    return std::nullopt;
+  }
+  const std::int64_t days = std::chrono::sys_days(date).time_since_epoch().count();
+  return days * kSecondsPerDay + hour * kSecondsPerHour + minute * kSecondsPerMinute + second;
+}
+
+std::string updater::UtcTimeText(std::int64_t seconds) {
+  const std::int64_t moment = std::clamp(seconds, kEarliestUtcSeconds, kLatestUtcSeconds);
+  const std::chrono::sys_seconds at{std::chrono::seconds(moment)};
+  const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
+  const std::chrono::year_month_day date(day);
+  const std::int64_t intoDay = (at - day).count();
+  const std::int64_t hour = intoDay / kSecondsPerHour;
+  const std::int64_t minute = intoDay % kSecondsPerHour / kSecondsPerMinute;
+  const std::int64_t second = intoDay % kSecondsPerMinute;
+  return Padded(static_cast<int>(date.year()), kYearDigits) + '-' +
+         Padded(static_cast<unsigned>(date.month()), kFieldDigits) + '-' +
+         Padded(static_cast<unsigned>(date.day()), kFieldDigits) + 'T' + Padded(hour, kFieldDigits) + ':' +
+         Padded(minute, kFieldDigits) + ':' + Padded(second, kFieldDigits) + 'Z';
 }
 
 std::optional<std::vector<std::uint32_t>> updater::ParseVersion(std::string_view text) {

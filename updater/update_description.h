@@ -25,10 +25,15 @@
 //       size=48211456                           the installer's exact length in bytes, decimal without leading zeros,
 //                                               1 to kLargestInstallerBytes
 //       sha256=<64 digits>                      SHA-256 of the installer, lower-case hex
+//       expires=2027-01-08T00:00:00Z            the moment from which no updater believes it, see ParseUtcTime; a
+//                                               signature alone cannot say when it was made, so without a date an
+//                                               old signed description could be replayed for ever
 //   - Other keys are ignored, so a later updater can learn new ones, but they follow the same line rules, and no key
 //     may appear twice (a second "installer=" line must not be able to mean one thing to one reader and another to
 //     the next).
 //   - At most kLargestDescriptionBytes bytes.
+// Once verified, a version stays the lowest any later description may name (see verified_version.h), so a replayed
+// description of an older release, still within its date, cannot take a user back to it.
 // The signature, served at kSignaturePage: the 64-byte Ed25519 detached signature over exactly the bytes of the
 // description as served, written as 128 hex digits and one LF (either case; blanks and line ends around it are
 // ignored). Hex rather than base64 so a publisher can compare it by eye, and it never needs escaping anywhere.
@@ -53,6 +58,7 @@ struct UpdateDescription {
   std::string installerPath;
   std::uint64_t size = 0;
   std::string sha256;
+  std::int64_t expiresUtcSeconds = 0;  // seconds since 1970-01-01T00:00:00Z
 };
 
 struct VerifiedUpdate {
@@ -64,7 +70,10 @@ enum class Refusal {
   kNoPublisherKey,      // the build carries no public key (or not one of 64 hex digits): it verifies nothing
   kCryptoUnavailable,   // libsodium could not start
   kBadSignature,        // the signature text is not 128 hex digits, or does not verify over these bytes
-  kMalformed,           // the lines, a key, a missing or repeated key, a version that is not one, over the length
+  kMalformed,           // the lines, a key, a missing or repeated key, a version or date that is not one, over the
+                        // length
+  kExpired,             // its expiry is at or before the check's "now"
+  kRolledBack,          // the version is below the highest one ever verified here
   kNotNewer,            // the version is not above the running one
   kInstallerElsewhere,  // the installer path is not a plain absolute path on this server
   kBadSize,             // not a number, zero, or above kLargestInstallerBytes
@@ -76,14 +85,18 @@ enum class Refusal {
 std::string RefusalText(Refusal refusal);
 
 struct UpdateCheck {
-  std::string_view description;     // the description's bytes as received
-  std::string_view signature;       // the signature page's text as received
-  std::string_view publicKeyHex;    // the build's public key (vextal::kUpdatePublicKey)
-  std::string_view runningVersion;  // vextal::kVersionText
-  std::string_view origin;          // "http://host[:port]" the description came from; the installer is fetched there
+  std::string_view description;           // the description's bytes as received
+  std::string_view signature;             // the signature page's text as received
+  std::string_view publicKeyHex;          // the build's public key (vextal::kUpdatePublicKey)
+  std::string_view runningVersion;        // vextal::kVersionText
+  std::string_view origin;                // "http://host[:port]" the description came from, and the installer
+  std::int64_t nowUtcSeconds = 0;         // the computer's clock, seconds since the epoch
+  std::string_view highestVerified = {};  // the highest version verified before (ReadHighestVerified); empty: none
 };
 
-// The signature is checked before anything in the description is read.
+// The signature is checked before anything in the description is read; then the lines, the expiry, the rollback, the
+// version against the running one, and the installer's facts, in that order. A highestVerified that is not a version
+// refuses everything rather than guess which versions it would allow.
 std::variant<VerifiedUpdate, Refusal> VerifyUpdate(const UpdateCheck& check);
 
 // The description text for these facts, in the order and form above (the facts themselves are not checked here).
@@ -99,6 +112,16 @@ std::optional<std::string> SecretKeyOfText(std::string_view text);
 // The signature page's text (SignatureText) over exactly these description bytes; nothing when secretKey is not
 // kSecretKeyBytes long or libsodium cannot start.
 std::optional<std::string> SignDescription(std::string_view description, std::string_view secretKey);
+
+// What four year digits can write, in seconds since the epoch.
+inline constexpr std::int64_t kEarliestUtcSeconds = -62167219200;  // 0000-01-01T00:00:00Z
+inline constexpr std::int64_t kLatestUtcSeconds = 253402300799;    // 9999-12-31T23:59:59Z
+
+// The one form of a moment in a description: "YYYY-MM-DDTHH:MM:SSZ", UTC, a day the calendar has and a time from
+// 00:00:00 to 23:59:59; no fraction, offset, lower-case letter or blank. Seconds since the epoch; nothing otherwise.
+std::optional<std::int64_t> ParseUtcTime(std::string_view text);
+// That form; a moment outside kEarliestUtcSeconds..kLatestUtcSeconds is written as the nearer end.
+std::string UtcTimeText(std::int64_t seconds);
 
 // Dotted decimal numbers: one or more parts of 1 to 9 digits, separated by single dots, a part "0" or without a
 // leading zero ("3.01" is refused rather than guessed at). Nothing else: no blanks, signs or suffixes.

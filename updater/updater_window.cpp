@@ -1,8 +1,11 @@
 #include "updater/updater_window.h"
 
-#include "exchange/download_attempts.h"
-#include "exchange/paper_file.h"
-#include "exchange/server_pages.h"
+#include "download/answer_rules.h"
+#include "download/failure_text.h"
+#include "download/resumable_fetch.h"
+#include "download/transfer_meter.h"
+#include "download/tries.h"
+#include "platform/utf.h"
 #include "net/http_error.h"
 #include "platform/user_folders.h"
 #include "platform/window_show.h"
@@ -11,11 +14,13 @@
 #include "ui/seams.h"
 #include "updater/file_digest.h"
 #include "updater/staging.h"
+#include "updater/verified_version.h"
 #include "vextal_config.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +46,8 @@ constexpr int kBarSteps = 1000;
 constexpr std::size_t kLargestSignatureBytes = 1024;
 constexpr const char* kInstallerPrefix = "vextal-setup-";
 constexpr const char* kInstallerSuffix = ".exe";
+// Where the installer streams in before it is whole, inside the user's updates folder.
+constexpr const char* kPartialFolderName = ".vextal";
 // NSIS: silent, and the folder to install into, which must come last and unquoted.
 constexpr const char16_t* kSilentSwitch = u"/S";
 constexpr const char16_t* kInstallFolderSwitch = u"/D=";
@@ -58,6 +65,8 @@ constexpr const char* kStagingFailedText = "无法复制升级程序以便安装
 constexpr const char* kStagedStartFailedText = "升级程序的副本没有启动，没有安装任何东西。";
 constexpr const char* kNoDescriptionText = "无法取得新版本的说明：%1\n没有安装任何东西。";
 constexpr const char* kDownloadFailedText = "新版本没有下载完成：%1\n没有安装任何东西；下次更新时接着下载。";
+constexpr const char* kDownloadNotKeptText = "新版本没有下载完成：%1\n没有安装任何东西。";
+constexpr const char* kTooLargeText = "安装程序太大：服务器发来的安装程序比新版本的说明大，没有安装任何东西。";
 constexpr const char* kServerCannotResumeText = "服务器无法接着发送安装程序";
 constexpr const char* kCannotWriteText = "安装程序无法写入存放更新的文件夹";
 constexpr const char* kWrongSizeText = "服务器发来的安装程序与新版本的说明大小不符，没有安装任何东西。";
@@ -67,53 +76,29 @@ constexpr const char* kInstallFailedText =
     "安装没有完成（安装程序的结束代码为 %1）。请再选“更新软件”，或到 %2 下载新版本手动安装。";
 constexpr const char* kClientNotStartedText = "题库程序 %1 没有启动，请手动启动它。";
 
-// The server sent an installer of another length than the signed description names.
-class WrongInstallerSize : public std::runtime_error {
- public:
-  WrongInstallerSize() : std::runtime_error("installer size differs from the description") {}
-};
-
-// Holds the download to the length the description names: no more bytes are taken than the installer has, whatever
-// the server announces or sends.
-class InstallerSink : public net::BodySink {
- public:
-  InstallerSink(exchange::PaperFileSink& file, std::uint64_t size) : m_file(file), m_size(size) {}
-
-  void Begin(const net::ResponseHead& head) override { m_file.Begin(head); }
-  void Reserve(std::uint64_t bytes) override { m_file.Reserve(bytes); }
-  void Append(const char* data, std::size_t size) override {
-    if (m_received > m_size || size > m_size - m_received) throw WrongInstallerSize();
-    m_file.Append(data, size);
-    m_received += size;
-  }
-  // What the partial file holds when the body starts.
-  void StartAt(std::uint64_t kept) { m_received = kept; }
-
- private:
-  exchange::PaperFileSink& m_file;
-  std::uint64_t m_size;
-  std::uint64_t m_received = 0;
-};
-
 QString PathText(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
 
-QString DownloadFailureText(const std::exception_ptr& failure) {
+// Why the installer did not arrive, in the user's words, and whether the next run goes on from what arrived.
+QString DownloadFailureText(const download::TryResult& result) {
   QString reason;
-  try {
-    if (failure) std::rethrow_exception(failure);
-  } catch (const WrongInstallerSize&) {
-    return QString::fromUtf8(kWrongSizeText);
-  } catch (const net::HttpClientError& error) {
-    reason = ui::ErrorText(error);
-  } catch (const exchange::InterceptedAnswer& error) {
-    reason = ui::ErrorText(error);
-  } catch (const exchange::StartAgain&) {
-    reason = QString::fromUtf8(kServerCannotResumeText);
-  } catch (...) {
-    // The file sink's failures: the partial file could not be written, or it grew past any paper's size.
-    reason = QString::fromUtf8(kCannotWriteText);
+  switch (result.failure) {
+    case download::Failure::kWrongSize: return QString::fromUtf8(kWrongSizeText);
+    case download::Failure::kTooLarge: return QString::fromUtf8(kTooLargeText);
+    case download::Failure::kNetwork:
+      reason = QString::fromStdString(download::NetworkCauseText(*result.network));
+      break;
+    case download::Failure::kIntercepted:
+      reason = QString::fromStdU16String(std::u16string(download::kInterceptedText));
+      break;
+    case download::Failure::kNoBody:
+    case download::Failure::kStartAgain:
+      reason = QString::fromUtf8(kServerCannotResumeText);
+      break;
+    default:
+      reason = QString::fromUtf8(kCannotWriteText);
+      break;
   }
-  return QString::fromUtf8(kDownloadFailedText).arg(reason);
+  return QString::fromUtf8(result.keptAfter > 0 ? kDownloadFailedText : kDownloadNotKeptText).arg(reason);
 }
 
 }  // namespace
@@ -130,8 +115,9 @@ UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
       m_launcher(launcher),
       m_status(new QLabel(this)),
       m_bar(new QProgressBar(this)),
-      m_transferText(new QLabel(this)),
-      m_cancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)) {
+      m_transferLabel(new QLabel(this)),
+      m_cancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)),
+      m_transferText(m_transferLabel, m_bar, [] { return QDateTime::currentMSecsSinceEpoch(); }) {
   setWindowTitle(QString::fromUtf8(kCaption));
   setFixedWidth(kWindowWidth);
   m_status->setObjectName(QStringLiteral("StatusText"));
@@ -139,20 +125,20 @@ UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
   m_bar->setRange(0, kBarSteps);
   m_bar->setValue(0);
   m_bar->setTextVisible(false);
-  m_transferText->setObjectName(QStringLiteral("TransferText"));
+  m_transferLabel->setObjectName(QStringLiteral("TransferText"));
   m_cancelButton->setObjectName(QStringLiteral("CancelButton"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_status);
   layout->addWidget(m_bar);
   auto* bottom = new QHBoxLayout();
-  bottom->addWidget(m_transferText, 1);
+  bottom->addWidget(m_transferLabel, 1);
   bottom->addWidget(m_cancelButton);
   layout->addLayout(bottom);
   connect(m_cancelButton, &QPushButton::clicked, this, &UpdaterWindow::Cancel);
 
   // The window and its button stay alive during every wait of a transfer, not only the idle ones.
   m_pump.SetOnlyWhenIdle(false);
-  m_http.ReadTimeout = exchange::kSilentLinkLimitMs;
+  m_http.ReadTimeout = download::kSilentLinkLimitMs;
   m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t max) { OnTransferBegin(max); };
   m_http.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t count) { OnTransferProgress(count); };
   m_pause = [this](int ms) { return RealPause(ms); };
@@ -161,13 +147,13 @@ UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
 UpdaterWindow::~UpdaterWindow() = default;
 
 QString UpdaterWindow::StatusText() const { return m_status->text(); }
-QString UpdaterWindow::TransferText() const { return m_transferText->text(); }
+QString UpdaterWindow::TransferText() const { return m_transferText.Text(); }
 
 void UpdaterWindow::Cancel() {
   if (!m_cancelButton->isEnabled()) return;
   m_cancelled = true;
   m_http.Cancel();
-  if (m_pauseLoop) m_pauseLoop->quit();
+  m_retryPause.End();
 }
 
 void UpdaterWindow::closeEvent(QCloseEvent* event) {
@@ -250,12 +236,16 @@ std::optional<VerifiedUpdate> UpdaterWindow::FetchDescription() {
     GiveUp(m_cancelled ? QString() : QString::fromUtf8(kNoDescriptionText).arg(ui::ErrorText(error)));
     return std::nullopt;
   }
-  const auto verified = VerifyUpdate(
-      {description, signature, m_settings.publicKeyHex, m_settings.runningVersion, m_settings.versionServer});
+  const fs::path verifiedFile = m_settings.updatesFolder / kVerifiedVersionFile;
+  const std::string highestVerified = ReadHighestVerified(verifiedFile);
+  const auto verified = VerifyUpdate({description, signature, m_settings.publicKeyHex, m_settings.runningVersion,
+                                      m_settings.versionServer, QDateTime::currentSecsSinceEpoch(), highestVerified});
   if (const Refusal* refusal = std::get_if<Refusal>(&verified)) {
     GiveUp(QString::fromStdString(RefusalText(*refusal)));
     return std::nullopt;
   }
+  // Not being able to remember it costs only the guard against a later rollback, not this update.
+  RememberVerified(verifiedFile, std::get<VerifiedUpdate>(verified).description.version);
   return std::get<VerifiedUpdate>(verified);
 }
 
@@ -267,50 +257,46 @@ std::optional<fs::path> UpdaterWindow::DownloadInstaller(const VerifiedUpdate& u
   // An earlier run fetched it whole and then did not install it: the same bytes need not come again.
   if (FileHasSha256(target, facts.sha256, facts.size)) return target;
 
-  exchange::DownloadAttempts attempts;
-  attempts.Attempt = [this, &update, &target] { FetchInstaller(update, target); };
-  attempts.Stopped = [this] { return m_cancelled; };
-  attempts.Pause = [this](int ms) { return m_pause(ms); };
-  attempts.BeforePause = [this](int nextTry, int pauseMs) {
-    ShowTransferText(QString::fromStdString(exchange::RetryText(nextTry, pauseMs)));
+  download::FetchTarget fetch;
+  fetch.url = update.installerUrl;
+  fetch.file = target;
+  fetch.partialFolder = PartialFolder();
+  fetch.localName = target.filename().string();
+  fetch.exactSize = static_cast<std::int64_t>(facts.size);
+  QElapsedTimer steady;
+  steady.start();
+  download::Tries tries;
+  tries.attempt = [this, &fetch, &steady] {
+    m_progressOffset = 0;
+    m_showsTransfer = false;
+    download::FetchHooks hooks;
+    hooks.onBegin = [this, &fetch](std::int64_t kept, std::int64_t) {
+      m_progressOffset = kept;
+      m_total = fetch.exactSize;
+      m_showsTransfer = true;
+    };
+    hooks.nowMs = [&steady] { return steady.elapsed(); };
+    return download::FetchOnce(m_http, fetch, hooks);
   };
-  attempts.NowSeconds = [] { return QDateTime::currentSecsSinceEpoch(); };
-  const exchange::DownloadAttempts::Outcome outcome = attempts.Run(m_http);
-  if (outcome == exchange::DownloadAttempts::Outcome::kDone) return target;
-  if (m_cancelled || outcome == exchange::DownloadAttempts::Outcome::kStopped) {
+  tries.stopped = [this] { return m_cancelled; };
+  tries.pause = [this](int ms) { return m_pause(ms); };
+  tries.beforePause = [this](int nextTry, int pauseMs) {
+    m_transferText.Show(QString::fromStdString(download::RetryText(nextTry, pauseMs)));
+  };
+  tries.nowMs = [&steady] { return steady.elapsed(); };
+  tries.nowSeconds = [] { return QDateTime::currentSecsSinceEpoch(); };
+  const download::TryResult result = tries.Run();
+  if (result.Done()) return target;
+  if (m_cancelled || result.failure == download::Failure::kStopped) {
     // What arrived stays for the next run, which asks for the rest.
     GiveUp(QString());
     return std::nullopt;
   }
-  GiveUp(DownloadFailureText(attempts.Failure()));
+  GiveUp(DownloadFailureText(result));
   return std::nullopt;
 }
 
-void UpdaterWindow::FetchInstaller(const VerifiedUpdate& update, const fs::path& target) {
-  m_progressOffset = 0;
-  m_showsTransfer = false;
-  const std::uint64_t size = update.description.size;
-  InstallerSink* sink = nullptr;
-  exchange::PaperFileSink file(
-      PathText(target),
-      [this, size, &sink](std::int64_t kept, std::int64_t total) {
-        if (total >= 0 && static_cast<std::uint64_t>(total) != size) throw WrongInstallerSize();
-        m_progressOffset = kept;
-        m_total = static_cast<std::int64_t>(size);
-        m_showsTransfer = true;
-        sink->StartAt(static_cast<std::uint64_t>(kept));
-      },
-      PathText(m_settings.updatesFolder));
-  InstallerSink bounded(file, size);
-  sink = &bounded;
-  try {
-    exchange::FetchInto(m_http, update.installerUrl, file, bounded);
-  } catch (const WrongInstallerSize&) {
-    // Bytes of another file than the one described are worth nothing to the next run either.
-    file.Discard();
-    throw;
-  }
-}
+fs::path UpdaterWindow::PartialFolder() const { return m_settings.updatesFolder / kPartialFolderName; }
 
 UpdateResult UpdaterWindow::Install(const VerifiedUpdate& update, const fs::path& installer) {
   SetStatus(QString::fromUtf8(kInstallingText).arg(QString::fromStdString(update.description.version)));
@@ -356,43 +342,30 @@ bool UpdaterWindow::StartClient() {
 
 bool UpdaterWindow::RealPause(int ms) {
   if (m_cancelled) return false;
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  m_pauseLoop = &loop;
-  loop.exec();
-  m_pauseLoop = nullptr;
-  return !m_cancelled;
+  return m_retryPause.Wait(ms) && !m_cancelled;
 }
 
 void UpdaterWindow::SetStatus(const QString& text) {
   m_status->setText(text);
-  ShowTransferText(QString());
+  m_transferText.Show(QString());
   m_bar->setValue(0);
 }
 
-void UpdaterWindow::OnTransferBegin(std::int64_t max) {
+void UpdaterWindow::OnTransferBegin(std::int64_t) {
   if (!m_showsTransfer) return;
-  (void)max;
-  m_meter.Start(QDateTime::currentMSecsSinceEpoch(), m_progressOffset, m_total);
-  ShowTransfer(m_progressOffset);
+  ShowBar(m_progressOffset);
+  m_transferText.Start(m_progressOffset, m_total);
 }
 
 void UpdaterWindow::OnTransferProgress(std::int64_t count) {
   if (!m_showsTransfer) return;
-  ShowTransfer(exchange::AddByteCounts(m_progressOffset, count));
+  const std::int64_t received = download::AddByteCounts(m_progressOffset, count);
+  ShowBar(received);
+  m_transferText.Update(received);
 }
 
-void UpdaterWindow::ShowTransfer(std::int64_t received) {
+void UpdaterWindow::ShowBar(std::int64_t received) {
   if (m_total > 0) m_bar->setValue(static_cast<int>(received * kBarSteps / m_total));
-  if (const auto text = m_meter.Update(QDateTime::currentMSecsSinceEpoch(), received)) {
-    ShowTransferText(QString::fromStdString(*text));
-  }
-}
-
-void UpdaterWindow::ShowTransferText(const QString& text) {
-  m_transferText->setText(text);
-  // What a screen reader says of the bar, too.
-  m_bar->setAccessibleDescription(text);
 }
 
 }  // namespace updater

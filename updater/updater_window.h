@@ -1,10 +1,11 @@
 #pragma once
 
-#include "exchange/transfer_meter.h"
 #include "net/http_client.h"
 #include "net/pump_policy.h"
 #include "platform/folder_lock.h"
 #include "platform/program_run.h"
+#include "ui/retry_pause.h"
+#include "ui/transfer_text.h"
 #include "updater/update_description.h"
 
 #include <QString>
@@ -104,7 +105,8 @@ class UpdaterWindow : public QWidget {
   UpdateResult StageAndHandOver();
   std::optional<VerifiedUpdate> FetchDescription();
   std::optional<std::filesystem::path> DownloadInstaller(const VerifiedUpdate& update);
-  void FetchInstaller(const VerifiedUpdate& update, const std::filesystem::path& target);
+  // The user's folder where the installer streams in before it is whole.
+  std::filesystem::path PartialFolder() const;
   UpdateResult Install(const VerifiedUpdate& update, const std::filesystem::path& installer);
   // Tells the user why nothing (more) was installed, then starts the old program again.
   UpdateResult GiveUp(const QString& message);
@@ -114,21 +116,20 @@ class UpdaterWindow : public QWidget {
   void SetStatus(const QString& text);
   void OnTransferBegin(std::int64_t max);
   void OnTransferProgress(std::int64_t count);
-  void ShowTransfer(std::int64_t received);
-  void ShowTransferText(const QString& text);
+  void ShowBar(std::int64_t received);
 
   UpdaterSettings m_settings;
   Launcher& m_launcher;
   QLabel* const m_status;
   QProgressBar* const m_bar;
-  QLabel* const m_transferText;
+  QLabel* const m_transferLabel;
   QPushButton* const m_cancelButton;
   net::PumpPolicy m_pump;
   net::HttpClient m_http;
   platform::FolderLock m_folderLock;
-  exchange::TransferMeter m_meter;
+  ui::TransferText m_transferText;
   Pause m_pause;
-  QEventLoop* m_pauseLoop = nullptr;
+  ui::RetryPause m_retryPause;
   bool m_cancelled = false;
   bool m_running = false;
   // The installer's bytes kept from an earlier try or run, and its whole length; the transfer under way is the

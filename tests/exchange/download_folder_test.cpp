@@ -1,5 +1,6 @@
 #include "exchange/download_folder.h"
 
+#include "download/partial_file.h"
 #include "exchange/paper_path.h"
 #include "ui/gbk_text.h"
 
@@ -83,7 +84,7 @@ TEST(PrepareDownloadFolder, ClearsOnlyWhatTheProgramLeftAndCannotResume) {
     bool kept;
   };
   const QByteArray part(900, 'p');
-  const QByteArray record = "\"v1\"\n1000\n";
+  const QByteArray record = "http://s/Upload/x.pdf\n\"v1\"\n1000\n";
   const std::vector<Case> cases = {
       {"resumable partial", ".vextal/00000000000000a1.part", part, 0, true},
       {"its record", ".vextal/00000000000000a1.resume", record, 0, true},
@@ -94,11 +95,13 @@ TEST(PrepareDownloadFolder, ClearsOnlyWhatTheProgramLeftAndCannotResume) {
       {"longer than the paper", ".vextal/00000000000000a4.part", part + part, 0, false},
       {"longer than the paper: its record", ".vextal/00000000000000a4.resume", record, 0, false},
       {"paper of unknown length", ".vextal/00000000000000a5.part", part, 0, true},
-      {"paper of unknown length: its record", ".vextal/00000000000000a5.resume", "\"v1\"\n-1\n", 0, true},
+      {"paper of unknown length: its record", ".vextal/00000000000000a5.resume", "http://s/Upload/y.pdf\n\"v1\"\n-1\n", 0, true},
       {"no validator", ".vextal/00000000000000a6.part", part, 0, false},
-      {"no validator: its record", ".vextal/00000000000000a6.resume", "\n1000\n", 0, false},
+      {"no validator: its record", ".vextal/00000000000000a6.resume", "http://s/Upload/x.pdf\n\n1000\n", 0, false},
       {"garbled record", ".vextal/00000000000000a7.part", part, 0, false},
-      {"garbled record: the record", ".vextal/00000000000000a7.resume", "\"v1\"\nmany\n", 0, false},
+      {"garbled record: the record", ".vextal/00000000000000a7.resume", "http://s/Upload/x.pdf\n\"v1\"\nmany\n", 0, false},
+      {"an older program's record", ".vextal/00000000000000aa.part", part, 0, false},
+      {"an older program's record: the record", ".vextal/00000000000000aa.resume", "\"v1\"\n1000\n", 0, false},
       {"no record", ".vextal/00000000000000a8.part", part, 0, false},
       {"record without its partial", ".vextal/00000000000000a9.resume", record, 0, false},
       {"another name in the program folder", ".vextal/notes.txt", "x", 30, true},
@@ -131,7 +134,10 @@ TEST(PrepareDownloadFolder, ClearsOnlyWhatTheProgramLeftAndCannotResume) {
   PrepareDownloadFolder(fresh, now);
   EXPECT_TRUE(QFileInfo(fresh).isDir());
   ASSERT_TRUE(QDir().mkpath(ProgramFolder(fresh)));
-  QFile(PartialPaperPath(QStringLiteral("sub/x.pdf"), fresh)).open(QIODevice::WriteOnly);
+  QFile(QString::fromStdU16String(
+            download::PartialPathFor(QFileInfo(ProgramFolder(fresh)).filesystemFilePath(), "http://s/Upload/x.pdf")
+                .u16string()))
+      .open(QIODevice::WriteOnly);
   PrepareDownloadFolder(fresh, now);
   EXPECT_TRUE(QDir(fresh).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
 }

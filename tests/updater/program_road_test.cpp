@@ -97,7 +97,7 @@ class UpdaterRoad {
     if (mode == Server::kChangedByte) served[served.size() / 2] ^= 1;
     UpdateDescription facts{mode == Server::kNotNewer ? "3.1" : "3.2",
                             mode == Server::kInstallerElsewhere ? "//elsewhere.example/setup.exe" : kInstallerPath,
-                            m_installer.size(), Sha256Hex(m_installer)};
+                            m_installer.size(), Sha256Hex(m_installer), kLatestUtcSeconds};
     const std::string description = DescriptionText(facts);
     std::string secret = testsupport::DemoSecretKey();
     if (mode == Server::kOtherKey) secret[0] ^= 1;

@@ -8,6 +8,7 @@
 #include <sodium.h>
 
 #include <compare>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -19,13 +20,24 @@ namespace {
 constexpr const char* kOrigin = "http://127.0.0.1:8080";
 constexpr const char* kSha = "93c2d99586921ed33e3953050b56302c85824bcc9c89a35a6b96da6eac8c236b";
 constexpr const char* kInstaller = "/updates/vextal-setup-3.2.exe";
+constexpr const char* kExpires = "2027-01-08T00:00:00Z";
+constexpr std::int64_t kExpiresSeconds = 1799366400;
+// A check a day before the description runs out.
+constexpr std::int64_t kNow = kExpiresSeconds - 24 * 60 * 60;
 
 std::string Description(const std::string& version, const std::string& installer, const std::string& size,
-                        const std::string& sha256, const std::string& more = "") {
-  return "version=" + version + "\ninstaller=" + installer + "\nsize=" + size + "\nsha256=" + sha256 + "\n" + more;
+                        const std::string& sha256, const std::string& more = "",
+                        const std::string& expires = kExpires) {
+  return "version=" + version + "\ninstaller=" + installer + "\nsize=" + size + "\nsha256=" + sha256 +
+         "\nexpires=" + expires + "\n" + more;
 }
 
 std::string Good(const std::string& more = "") { return Description("3.2", kInstaller, "48211456", kSha, more); }
+
+std::optional<Refusal> RefusalOf(const std::variant<VerifiedUpdate, Refusal>& verdict) {
+  if (const Refusal* refusal = std::get_if<Refusal>(&verdict)) return *refusal;
+  return std::nullopt;
+}
 
 // How the test hands the description to the verifier: signed as it stands with the demo key, or broken in one way.
 enum class Road {
@@ -126,7 +138,8 @@ TEST(VerifyUpdate, BelievesOnlyASignedDescriptionOfANewerVersionOnTheSameServer)
                                        .signature = signature,
                                        .publicKeyHex = key,
                                        .runningVersion = c.running,
-                                       .origin = kOrigin});
+                                       .origin = kOrigin,
+                                       .nowUtcSeconds = kNow});
     if (c.expected) {
       const Refusal* refusal = std::get_if<Refusal>(&verdict);
       ASSERT_NE(refusal, nullptr) << c.label;
@@ -143,13 +156,15 @@ TEST(VerifyUpdate, BelievesOnlyASignedDescriptionOfANewerVersionOnTheSameServer)
                                      .signature = testsupport::Signed(Good(), demoSecret.data()),
                                      .publicKeyHex = testsupport::DemoPublicKeyHex(),
                                      .runningVersion = vextal::kVersionText,
-                                     .origin = "http://127.0.0.1:8080/"});
+                                     .origin = "http://127.0.0.1:8080/",
+                                     .nowUtcSeconds = kNow});
   const VerifiedUpdate& update = std::get<VerifiedUpdate>(verdict);
   EXPECT_EQ(update.description.version, "3.2");
   EXPECT_EQ(update.description.installerPath, kInstaller);
   EXPECT_EQ(update.installerUrl, std::string(kOrigin) + kInstaller);
   EXPECT_EQ(update.description.size, 48211456U);
   EXPECT_EQ(update.description.sha256, kSha);
+  EXPECT_EQ(update.description.expiresUtcSeconds, kExpiresSeconds);
   // The writer's text is the reader's.
   EXPECT_EQ(DescriptionText(update.description), Good());
 
@@ -158,8 +173,109 @@ TEST(VerifyUpdate, BelievesOnlyASignedDescriptionOfANewerVersionOnTheSameServer)
                                      .signature = testsupport::Signed(Good(), demoSecret.data()),
                                      .publicKeyHex = testsupport::DemoPublicKeyHex(),
                                      .runningVersion = vextal::kVersionText,
-                                     .origin = ""});
+                                     .origin = "",
+                                     .nowUtcSeconds = kNow});
   EXPECT_EQ(std::get<Refusal>(nowhere), Refusal::kInstallerElsewhere);
+}
+
+// A description is believed until its date, and never for a version below one verified before; both only once its
+// signature and lines hold, and before the version is compared with the running one.
+TEST(VerifyUpdate, RefusesAnExpiredDescriptionAndARollback) {
+  struct Case {
+    const char* label;
+    std::string description;
+    std::int64_t now;
+    const char* highest;
+    std::optional<Refusal> expected;  // nothing: verified
+  };
+  const std::optional<Refusal> kVerified;
+  const std::string older = Description("3.0", kInstaller, "1", kSha);
+  const std::vector<Case> cases = {
+      {"a second before its date", Good(), kExpiresSeconds - 1, "", kVerified},
+      {"at its date", Good(), kExpiresSeconds, "", Refusal::kExpired},
+      {"after its date", Good(), kExpiresSeconds + 1, "", Refusal::kExpired},
+      {"no expiry", "version=3.2\ninstaller=/a.exe\nsize=1\nsha256=" + std::string(kSha) + "\n", kNow, "",
+       Refusal::kMalformed},
+      {"expiry not a moment", Description("3.2", kInstaller, "1", kSha, "", "2027-01-08"), kNow, "",
+       Refusal::kMalformed},
+      {"expiry twice", Good("expires=2099-01-01T00:00:00Z\n"), kNow, "", Refusal::kMalformed},
+      {"a broken line before the date", Good("x\n"), kExpiresSeconds, "", Refusal::kMalformed},
+      {"expired and not newer", Description("3.1", kInstaller, "1", kSha), kExpiresSeconds, "", Refusal::kExpired},
+      {"expired and rolled back", older, kExpiresSeconds, "3.2", Refusal::kExpired},
+      {"below the highest verified", Good(), kNow, "3.3", Refusal::kRolledBack},
+      {"the highest verified again", Good(), kNow, "3.2", kVerified},
+      {"3.2 is the highest 3.2.0", Good(), kNow, "3.2.0", kVerified},
+      {"above the highest verified", Good(), kNow, "3.1.9", kVerified},
+      {"rolled back and not newer", older, kNow, "3.2", Refusal::kRolledBack},
+      {"rolled back, installer elsewhere", Description("3.0", "//evil.example/x.exe", "1", kSha), kNow, "3.2",
+       Refusal::kRolledBack},
+      {"highest verified not a version", Good(), kNow, "3.2 beta", Refusal::kRolledBack},
+  };
+  const std::string secret = testsupport::DemoSecretKey();
+  for (const Case& c : cases) {
+    const auto verdict = VerifyUpdate({.description = c.description,
+                                       .signature = testsupport::Signed(c.description, secret.data()),
+                                       .publicKeyHex = testsupport::DemoPublicKeyHex(),
+                                       .runningVersion = "3.1",
+                                       .origin = kOrigin,
+                                       .nowUtcSeconds = c.now,
+                                       .highestVerified = c.highest});
+    EXPECT_EQ(RefusalOf(verdict), c.expected) << c.label;
+  }
+
+  // Nothing in an unsigned description counts, its date included.
+  const auto tampered = VerifyUpdate({.description = Good(),
+                                      .signature = testsupport::Signed(Good() + "\n", secret.data()),
+                                      .publicKeyHex = testsupport::DemoPublicKeyHex(),
+                                      .runningVersion = "3.1",
+                                      .origin = kOrigin,
+                                      .nowUtcSeconds = kExpiresSeconds,
+                                      .highestVerified = "9"});
+  EXPECT_EQ(RefusalOf(tampered), Refusal::kBadSignature);
+}
+
+TEST(UtcTime, ReadsOnlyTheOneFormAndWritesItBack) {
+  struct Case {
+    const char* text;
+    std::optional<std::int64_t> expected;  // nothing: not a moment
+  };
+  const std::optional<std::int64_t> kNotAMoment;
+  const std::vector<Case> cases = {
+      {"1970-01-01T00:00:00Z", 0},
+      {"2027-01-08T00:00:00Z", kExpiresSeconds},
+      {"2027-01-08T23:59:59Z", kExpiresSeconds + 24 * 60 * 60 - 1},
+      {"2028-02-29T12:30:05Z", 1835440205},
+      {"2000-02-29T00:00:00Z", 951782400},
+      {"1969-12-31T23:59:59Z", -1},
+      {"0000-01-01T00:00:00Z", kEarliestUtcSeconds},
+      {"9999-12-31T23:59:59Z", kLatestUtcSeconds},
+      {"2027-02-29T00:00:00Z", kNotAMoment},
+      {"1900-02-29T00:00:00Z", kNotAMoment},
+      {"2027-04-31T00:00:00Z", kNotAMoment},
+      {"2027-13-01T00:00:00Z", kNotAMoment},
+      {"2027-01-00T00:00:00Z", kNotAMoment},
+      {"2027-01-08T24:00:00Z", kNotAMoment},
+      {"2027-01-08T00:60:00Z", kNotAMoment},
+      {"2027-01-08T00:00:60Z", kNotAMoment},
+      {"2027-01-08", kNotAMoment},
+      {"2027-01-08T00:00:00", kNotAMoment},
+      {"2027-01-08t00:00:00z", kNotAMoment},
+      {"2027-01-08 00:00:00Z", kNotAMoment},
+      {"2027-01-08T00:00:00+08:00", kNotAMoment},
+      {"2027-01-08T00:00:00.5Z", kNotAMoment},
+      {" 2027-01-08T00:00:00Z", kNotAMoment},
+      {"2027-01-08T00:00:00Z ", kNotAMoment},
+      {"2027-1-08T00:00:00Z", kNotAMoment},
+      {"", kNotAMoment},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseUtcTime(c.text), c.expected) << c.text;
+    if (c.expected) {
+      EXPECT_EQ(UtcTimeText(*c.expected), c.text);
+    }
+  }
+  EXPECT_EQ(UtcTimeText(kLatestUtcSeconds + 1), "9999-12-31T23:59:59Z");
+  EXPECT_EQ(UtcTimeText(kEarliestUtcSeconds - 1), "0000-01-01T00:00:00Z");
 }
 
 TEST(RefusalText, TellsTheUserNothingWasInstalled) {
@@ -170,6 +286,8 @@ TEST(RefusalText, TellsTheUserNothingWasInstalled) {
       {Refusal::kCryptoUnavailable, "无法检查升级信息的签名，没有安装任何东西。"},
       {Refusal::kBadSignature, "升级信息的签名不对，没有安装任何东西。"},
       {Refusal::kMalformed, "升级信息的格式不对，没有安装任何东西。"},
+      {Refusal::kExpired, "升级信息已经过期，没有安装任何东西。电脑的日期不对也会这样，请检查电脑的日期。"},
+      {Refusal::kRolledBack, "服务器上的版本比这台电脑以前验证过的版本旧，没有安装任何东西。"},
       {Refusal::kNotNewer, "服务器上的版本不比现在的新，没有安装任何东西。"},
       {Refusal::kInstallerElsewhere, "升级信息指向升级服务器以外的安装程序，没有安装任何东西。"},
       {Refusal::kBadSize, "升级信息里的安装程序大小不对，没有安装任何东西。"},

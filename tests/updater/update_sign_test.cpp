@@ -43,6 +43,7 @@ TEST(UpdateSign, KeygenDescribeVerifyRoad) {
   const std::string describe = " --installer-path /updates/setup-3.2.exe --file " + installer.string() +
                                " --secret " + secret + " -o " + out.string();
   const std::string verify = " --dir " + out.string() + " --running 3.1 --origin http://127.0.0.1:8080";
+  const std::string verifyOwn = "verify --public " + (keys / "update-public.hex").string() + verify;
 
   struct Step {
     const char* label;
@@ -57,13 +58,21 @@ TEST(UpdateSign, KeygenDescribeVerifyRoad) {
                                             installer.string() + " --secret " + secret + " -o " + out.string(),
        false},
       {"a missing option", "describe --version 3.2 --file " + installer.string(), false},
+      {"an expiry that has passed", "describe --version 3.2 --expires 2020-01-01T00:00:00Z" + describe, false},
+      {"no days", "describe --version 3.2 --expires 0d" + describe, false},
+      {"an expiry that is not one", "describe --version 3.2 --expires 2030-01-01" + describe, false},
       {"the description", "describe --version 3.2" + describe, true},
       {"verified with its key, installer too",
        "verify --public " + (keys / "update-public.hex").string() + verify + " --file " + installer.string(), true},
+      {"believed for 30 days by default", verifyOwn + " --at 29d", true},
+      {"refused after them", verifyOwn + " --at 31d", false},
       {"refused with the demo key", "verify --public " + demoPublic + verify, false},
       {"refused by the updater it names", "verify --public " + (keys / "update-public.hex").string() + verify +
                                               " --running 3.2",
        false},
+      {"an expiry of the publisher's", "describe --version 3.2 --expires 2999-01-01T00:00:00Z" + describe, true},
+      {"believed until it", verifyOwn + " --at 2998-12-31T23:59:59Z", true},
+      {"refused from it on", verifyOwn + " --at 2999-01-01T00:00:00Z", false},
   };
   const fs::path log = work / "log.txt";
   for (const Step& step : road) {
@@ -86,6 +95,7 @@ TEST(UpdateSign, KeygenDescribeVerifyRoad) {
   const VerifiedUpdate* update = std::get_if<VerifiedUpdate>(&verdict);
   ASSERT_NE(update, nullptr) << RefusalText(std::get<Refusal>(verdict));
   EXPECT_EQ(update->installerUrl, "http://127.0.0.1:8080/updates/setup-3.2.exe");
+  EXPECT_EQ(UtcTimeText(update->description.expiresUtcSeconds), "2999-01-01T00:00:00Z");
   EXPECT_EQ(update->description.size, fs::file_size(installer));
   EXPECT_TRUE(FileHasSha256(installer, update->description.sha256, update->description.size));
   fs::remove_all(work);

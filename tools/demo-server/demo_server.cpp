@@ -45,6 +45,8 @@ constexpr std::string_view kInstallerPagePrefix = "/updates/vextal-setup-";
 constexpr std::string_view kInstallerPageSuffix = ".exe";  // the installer the Windows program runs is an .exe
 // Far longer than a key file of update-sign keygen; what is longer is not one.
 constexpr std::uintmax_t kLargestKeyFileBytes = 4096;
+// As update-sign's default: far longer than any demonstration or test run, so the offer never runs out under it.
+constexpr auto kOfferBelieved = std::chrono::hours(30 * 24);
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -294,7 +296,10 @@ void DemoServer::PublishUpdate(const UpdateOffer& offer) {
   PublishedUpdate update;
   update.installerPage =
       std::string(kInstallerPagePrefix) + offer.version + std::string(kInstallerPageSuffix);
-  update.description = updater::DescriptionText({offer.version, update.installerPage, digest->size, digest->sha256});
+  const auto expires = std::chrono::system_clock::now() + kOfferBelieved;
+  update.description = updater::DescriptionText(
+      {offer.version, update.installerPage, digest->size, digest->sha256,
+       std::chrono::duration_cast<std::chrono::seconds>(expires.time_since_epoch()).count()});
   update.signature = updater::SignDescription(update.description, *secretKey).value_or("");
   std::fill(secretKey->begin(), secretKey->end(), '\0');
   if (update.signature.empty()) throw std::runtime_error("cannot sign the update: libsodium does not start");

@@ -4,15 +4,19 @@
 //
 //   update-sign keygen DIR
 //   update-sign describe --version V --installer-path /PATH --file INSTALLER --secret KEYFILE -o OUTDIR
-//   update-sign verify --public KEYFILE --dir DIR [--running VERSION] [--origin ORIGIN] [--file INSTALLER]
+//                        [--expires WHEN]
+//   update-sign verify --public KEYFILE --dir DIR [--running VERSION] [--origin ORIGIN] [--file INSTALLER] [--at WHEN]
 
 #include "net/http_text.h"
+#include "net/internet_date.h"
 #include "updater/file_digest.h"
 #include "updater/update_description.h"
 #include "vextal_config.h"
 
 #include <sodium.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -41,17 +45,29 @@ constexpr std::uintmax_t kLargestTextFileBytes = 64 * 1024;
 constexpr const char* kSelfCheckRunningVersion = "0";
 constexpr const char* kSelfCheckOrigin = "http://update-sign.invalid";
 
+// How long a description is believed when the publisher does not say: long enough that a release needs no re-signing
+// for a month, short enough that a replayed old description soon stops working.
+constexpr std::int64_t kDefaultExpiryDays = 30;
+constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
+constexpr char kDaysSuffix = 'd';
+// Five digits: some 270 years, past any release's life and still within the four-digit years a description writes.
+constexpr std::size_t kLongestDaysText = 5;
+
 constexpr const char* kUsage =
     "usage:\n"
     "  update-sign keygen DIR\n"
     "      writes a new key pair: DIR/update-public.hex (the value for -DVEXTAL_UPDATE_PUBLIC_KEY) and\n"
     "      DIR/update-secret.hex (readable by its owner only; keep it off the build machines)\n"
     "  update-sign describe --version V --installer-path /PATH --file INSTALLER --secret KEYFILE -o OUTDIR\n"
+    "                       [--expires WHEN]\n"
     "      writes OUTDIR/vextal-update.txt for the installer (its size and SHA-256 read from INSTALLER, to be\n"
-    "      served at /PATH on the version server) and its signature OUTDIR/vextal-update.sig\n"
+    "      served at /PATH on the version server) and its signature OUTDIR/vextal-update.sig; updaters refuse it\n"
+    "      from WHEN on: a UTC moment YYYY-MM-DDTHH:MM:SSZ or a number of days from now such as 30d (the default),\n"
+    "      so sign a fresh description before then\n"
     "  update-sign verify --public KEYFILE --dir DIR [--running VERSION] [--origin ORIGIN] [--file INSTALLER]\n"
-    "      checks DIR's description and signature as the updater of version VERSION (default: this build's) does,\n"
-    "      and with --file that INSTALLER is the file it names\n";
+    "                     [--at WHEN]\n"
+    "      checks DIR's description and signature as the updater of version VERSION (default: this build's) does\n"
+    "      now, or at WHEN (as for describe), and with --file that INSTALLER is the file it names\n";
 
 // Prints to stderr; returns the failure exit status, so a check reads `return Fail(...)`.
 int Fail(const std::string& message) {
@@ -163,6 +179,18 @@ std::optional<std::string> ReadSecretKey(const fs::path& file, std::string& prob
   return secret;
 }
 
+// A UTC moment as ParseUtcTime reads it, or a number of days after `now` ("30d").
+std::optional<std::int64_t> MomentOfText(const std::string& text, std::int64_t now) {
+  if (text.size() > 1 && text.size() <= kLongestDaysText + 1 && text.back() == kDaysSuffix && text.front() != '0') {
+    std::int64_t days = 0;
+    const char* last = text.data() + text.size() - 1;
+    const auto [end, error] = std::from_chars(text.data(), last, days);
+    if (error == std::errc() && end == last) return now + days * kSecondsPerDay;
+    return std::nullopt;
+  }
+  return updater::ParseUtcTime(text);
+}
+
 fs::path PageFile(const fs::path& dir, const char* page) { return dir / (page + 1); }
 
 int Describe(std::map<std::string, std::string> options) {
@@ -171,9 +199,19 @@ int Describe(std::map<std::string, std::string> options) {
   const auto installer = Take(options, "--file");
   const auto secretFile = Take(options, "--secret");
   const auto outDir = Take(options, "-o");
+  const std::string expiresText = Take(options, "--expires").value_or(std::to_string(kDefaultExpiryDays) + kDaysSuffix);
   if (!options.empty()) return Usage("unknown option " + options.begin()->first);
   if (!version || !installerPath || !installer || !secretFile || !outDir) {
     return Usage("describe needs --version, --installer-path, --file, --secret and -o");
+  }
+  const std::int64_t now = net::SystemNow();
+  const std::optional<std::int64_t> expires = MomentOfText(expiresText, now);
+  if (!expires) {
+    return Fail("--expires " + expiresText + " is neither a UTC moment such as 2027-01-08T00:00:00Z nor a number of "
+                "days such as 30d");
+  }
+  if (*expires <= now) {
+    return Fail("--expires " + expiresText + " has passed: every updater would refuse the description already");
   }
   if (!updater::ParseVersion(*version)) {
     return Fail("--version " + *version + " is not dotted decimal numbers (such as 3.2 or 3.10.1)");
@@ -193,7 +231,8 @@ int Describe(std::map<std::string, std::string> options) {
   std::string problem;
   std::optional<std::string> secret = ReadSecretKey(*secretFile, problem);
   if (!secret) return Fail(problem);
-  const std::string text = updater::DescriptionText({*version, *installerPath, digest->size, digest->sha256});
+  const std::string text =
+      updater::DescriptionText({*version, *installerPath, digest->size, digest->sha256, *expires});
   const std::optional<std::string> signatureText = updater::SignDescription(text, *secret);
   unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
   crypto_sign_ed25519_sk_to_pk(publicKey, reinterpret_cast<const unsigned char*>(secret->data()));
@@ -206,7 +245,8 @@ int Describe(std::map<std::string, std::string> options) {
                                               .signature = *signatureText,
                                               .publicKeyHex = publicHex,
                                               .runningVersion = kSelfCheckRunningVersion,
-                                              .origin = kSelfCheckOrigin});
+                                              .origin = kSelfCheckOrigin,
+                                              .nowUtcSeconds = now});
   if (const auto* refusal = std::get_if<updater::Refusal>(&verdict)) {
     return Fail("the updater would refuse this description: " + updater::RefusalText(*refusal));
   }
@@ -219,9 +259,10 @@ int Describe(std::map<std::string, std::string> options) {
   if (!WriteFile(descriptionFile, text)) return Fail("cannot write " + descriptionFile.string());
   if (!WriteFile(signatureFile, *signatureText)) return Fail("cannot write " + signatureFile.string());
   std::printf("wrote %s and %s\n%ssigned with the key whose public half is %s\nserve them at %s and %s, and the "
-              "installer at %s, on the version server\n",
+              "installer at %s, on the version server\nupdaters refuse it from %s on: sign a fresh one before then\n",
               descriptionFile.string().c_str(), signatureFile.string().c_str(), text.c_str(), publicHex.c_str(),
-              updater::kDescriptionPage, updater::kSignaturePage, installerPath->c_str());
+              updater::kDescriptionPage, updater::kSignaturePage, installerPath->c_str(),
+              updater::UtcTimeText(*expires).c_str());
   return kExitOk;
 }
 
@@ -231,8 +272,12 @@ int Verify(std::map<std::string, std::string> options) {
   const std::string running = Take(options, "--running").value_or(vextal::kVersionText);
   const std::string origin = Take(options, "--origin").value_or(vextal::kVersionServer);
   const auto installer = Take(options, "--file");
+  const auto atText = Take(options, "--at");
   if (!options.empty()) return Usage("unknown option " + options.begin()->first);
   if (!publicFile || !dir) return Usage("verify needs --public and --dir");
+  const std::int64_t now = net::SystemNow();
+  const std::optional<std::int64_t> at = atText ? MomentOfText(*atText, now) : now;
+  if (!at) return Usage("--at " + *atText + " is neither a UTC moment nor a number of days");
 
   const std::optional<std::string> publicText = ReadSmallFile(*publicFile);
   if (!publicText) return Fail("cannot read the public key " + *publicFile);
@@ -248,14 +293,16 @@ int Verify(std::map<std::string, std::string> options) {
                                               .signature = *signature,
                                               .publicKeyHex = publicHex,
                                               .runningVersion = running,
-                                              .origin = origin});
+                                              .origin = origin,
+                                              .nowUtcSeconds = *at});
   if (const auto* refusal = std::get_if<updater::Refusal>(&verdict)) {
     return Fail("refused: " + updater::RefusalText(*refusal));
   }
   const updater::VerifiedUpdate& update = std::get<updater::VerifiedUpdate>(verdict);
-  std::printf("verified: version %s (above %s), installer %s, %llu bytes, sha256 %s\n",
+  std::printf("verified: version %s (above %s), installer %s, %llu bytes, sha256 %s, refused from %s on\n",
               update.description.version.c_str(), running.c_str(), update.installerUrl.c_str(),
-              static_cast<unsigned long long>(update.description.size), update.description.sha256.c_str());
+              static_cast<unsigned long long>(update.description.size), update.description.sha256.c_str(),
+              updater::UtcTimeText(update.description.expiresUtcSeconds).c_str());
   if (installer) {
     if (!updater::FileHasSha256(*installer, update.description.sha256, update.description.size)) {
       return Fail(*installer + " is not the installer this description names (its size or SHA-256 differs)");

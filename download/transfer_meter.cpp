@@ -1,10 +1,10 @@
-#include "exchange/transfer_meter.h"
+#include "download/transfer_meter.h"
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-namespace exchange {
+namespace download {
 namespace {
 
 constexpr double kStep = 1024.0;
@@ -104,4 +104,4 @@ std::string TransferMeter::Text() const {
   return text;
 }
 
-}  // namespace exchange
+}  // namespace download

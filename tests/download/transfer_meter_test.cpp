@@ -1,4 +1,4 @@
-#include "exchange/transfer_meter.h"
+#include "download/transfer_meter.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-namespace exchange {
+namespace download {
 namespace {
 
 constexpr std::int64_t kMiB = 1024 * 1024;
@@ -81,4 +81,4 @@ TEST(TransferMeter, TellsReceivedSpeedAndTimeLeftAtMostFourTimesASecond) {
 }
 
 }  // namespace
-}  // namespace exchange
+}  // namespace download

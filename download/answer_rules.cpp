@@ -1,19 +1,21 @@
-#include "exchange/resumable_download.h"
+#include "download/answer_rules.h"
 
 #include "net/http_text.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <limits>
 
-namespace exchange {
+namespace download {
 namespace {
 
 constexpr std::string_view kWeakPrefix = "W/";
-constexpr int kFirstPauseMs = 1000;
-constexpr int kLongestRetryAfterSeconds = 60;
-constexpr int kMsPerSecond = 1000;
 
 constexpr int kStatusPartialContent = 206;
+constexpr int kBodylessStatuses[] = {204, 205};
+// Address, validator, length.
+constexpr int kRecordLines = 3;
 constexpr int kRedirectClass = 3;
 constexpr int kStatusClassSize = 100;
 
@@ -25,21 +27,6 @@ constexpr std::string_view kSchemeEnd = "://";
 constexpr std::string_view kNetworkPathStart = "//";
 // A Last-Modified date is a strong validator only when the answer was sent at least this long after it.
 constexpr net::UnixSeconds kStrongDateGapSeconds = 1;
-
-// Statuses a server gives when it is busy or failing for a moment.
-constexpr int kTransientStatuses[] = {408, 429, 500, 502, 503, 504};
-// Socket errors of a connection that was refused, reset or timed out, or of a lookup the name server may answer next
-// time; "host not found" is not among them.
-constexpr int kTransientSocketErrors[] = {
-    10050,  // network is down
-    10051,  // network unreachable
-    10053,  // connection aborted
-    10054,  // connection reset
-    10060,  // timed out
-    10061,  // connection refused
-    10065,  // host unreachable
-    11002,  // name server failed for now
-};
 
 std::optional<std::int64_t> ParseNumber(std::string_view text) {
   if (text.empty()) return std::nullopt;
@@ -114,33 +101,31 @@ std::string HostOf(std::string_view address) {
   return std::string(authority.substr(0, authority.find(':')));
 }
 
-template <std::size_t N>
-bool Contains(const int (&values)[N], int value) {
-  for (int candidate : values) {
-    if (candidate == value) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string ResumeRecordText(const ResumeRecord& record) {
-  return record.validator + "\n" + std::to_string(record.total) + "\n";
+  return record.url + "\n" + record.validator + "\n" + std::to_string(record.total) + "\n";
 }
 
 std::optional<ResumeRecord> ParseResumeRecord(std::string_view text) {
-  const std::size_t first = text.find('\n');
-  if (first == std::string_view::npos) return std::nullopt;
-  const std::size_t second = text.find('\n', first + 1);
-  if (second == std::string_view::npos || second + 1 != text.size()) return std::nullopt;
-  ResumeRecord record;
-  record.validator = std::string(text.substr(0, first));
-  const std::string_view total = text.substr(first + 1, second - first - 1);
-  if (total == "-1") return record;
-  const std::optional<std::int64_t> value = ParseNumber(total);
+  std::string_view lines[kRecordLines];
+  for (std::string_view& line : lines) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return std::nullopt;
+    line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+  }
+  if (!text.empty() || lines[0].empty()) return std::nullopt;
+  ResumeRecord record{std::string(lines[0]), std::string(lines[1])};
+  if (lines[2] == "-1") return record;
+  const std::optional<std::int64_t> value = ParseNumber(lines[2]);
   if (!value) return std::nullopt;
   record.total = *value;
   return record;
+}
+
+bool CanResume(const ResumeRecord& record, std::string_view url, std::int64_t kept) {
+  return !record.validator.empty() && record.url == url && kept > 0 && (record.total < 0 || kept < record.total);
 }
 
 std::string ValidatorOf(const std::vector<std::string>& headerLines) {
@@ -181,6 +166,9 @@ std::optional<ContentRange> ParseContentRange(std::string_view value) {
 ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record, int status,
                               const std::vector<std::string>& headerLines, std::int64_t contentLength) {
   if (status != kStatusPartialContent) {
+    const bool bodyless = std::find(std::begin(kBodylessStatuses), std::end(kBodylessStatuses), status) !=
+                          std::end(kBodylessStatuses);
+    if (bodyless && askedFrom > 0) return ResumeAnswer::kNoBody;
     return contentLength > kLargestPaperBytes ? ResumeAnswer::kTooLarge : ResumeAnswer::kStartOver;
   }
   if (askedFrom < 0 || record.validator.empty()) return ResumeAnswer::kRestart;
@@ -212,36 +200,4 @@ bool IsRedirectElsewhere(std::string_view askedUrl, int status, std::string_view
   return !target.empty() && !net::EqualsNoCase(target, HostOf(askedUrl));
 }
 
-bool IsTransientFailure(const net::HttpClientError& error) {
-  switch (error.Kind()) {
-    case net::ErrorKind::ProtocolError:
-      return Contains(kTransientStatuses, error.Code());
-    case net::ErrorKind::ConnectFailed:
-    case net::ErrorKind::SocketError:
-      return Contains(kTransientSocketErrors, error.Code());
-    case net::ErrorKind::ConnectTimedOut:
-    case net::ErrorKind::ReadTimedOut:
-    case net::ErrorKind::ConnectionClosedGracefully:
-    case net::ErrorKind::NotConnected:
-    case net::ErrorKind::UndefinedSituation:
-      return true;
-    default:
-      return false;
-  }
-}
-
-int RetryPauseMs(int retry, std::string_view retryAfter, net::UnixSeconds now) {
-  const std::string value = net::TrimBlanks(std::string(retryAfter));
-  if (const std::optional<std::int64_t> seconds = ParseNumber(value)) {
-    if (*seconds <= kLongestRetryAfterSeconds) return static_cast<int>(*seconds) * kMsPerSecond;
-  } else if (const std::optional<net::UnixSeconds> at = net::ParseInternetDate(value)) {
-    // A moment already past asks for no pause, as "0" does.
-    if (*at <= now) return 0;
-    // The minute comes off the date, which parsing keeps within the years 1 to 9999, so no `now` can overflow here.
-    if (now >= *at - kLongestRetryAfterSeconds) return static_cast<int>(*at - now) * kMsPerSecond;
-  }
-  const int doubling = retry < 1 ? 0 : (retry > kMaxRetries ? kMaxRetries - 1 : retry - 1);
-  return kFirstPauseMs << doubling;
-}
-
-}  // namespace exchange
+}  // namespace download

@@ -8,7 +8,7 @@
 
 // What the download strip tells beside its bar: how much has arrived of how much, how fast, and how long is left, in
 // the units and words a Chinese Windows shows. Texts are UTF-8.
-namespace exchange {
+namespace download {
 
 // Bytes below a kilobyte as "512 字节", otherwise KB, MB or GB with one decimal, 1024 to the step (as Explorer does).
 std::string FormatSize(std::int64_t bytes);
@@ -47,4 +47,4 @@ class TransferMeter {
   std::deque<std::pair<std::int64_t, std::int64_t>> m_samples;
 };
 
-}  // namespace exchange
+}  // namespace download

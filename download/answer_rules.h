@@ -1,6 +1,5 @@
 #pragma once
 
-#include "net/http_error.h"
 #include "net/internet_date.h"
 
 #include <cstdint>
@@ -10,20 +9,28 @@
 #include <utility>
 #include <vector>
 
-// What another attempt at a broken paper download does: which bytes it may keep, what it asks the server for, how it
-// reads the answer, and whether and when it is worth trying again. Toolkit-free, so every rule here is a table test.
-namespace exchange {
+// What an answer to a download's request means: which bytes of a broken download another try may keep, what it asks
+// the server for, whether the answer continues them, and whether it is the file at all or the network's page in its
+// place. Toolkit-free, so every rule here is a table test.
+namespace download {
 
 // What a broken download keeps beside its partial file, so the next attempt, in this run or after a restart, can ask
-// for the rest: the first answer's validator and the paper's whole length.
+// for the rest: where the bytes came from, the first answer's validator and the file's whole length.
 struct ResumeRecord {
-  std::string validator;    // a strong ETag, else a Last-Modified date; empty: the paper cannot be resumed
-  std::int64_t total = -1;  // the paper's whole length; -1 when the server did not say
+  std::string url;          // the address the bytes were fetched from; another address never continues them
+  std::string validator;    // a strong ETag, else a Last-Modified date; empty: the file cannot be resumed
+  std::int64_t total = -1;  // the file's whole length; -1 when the server did not say
 };
 
-// The record as stored (two lines) and read back; nothing when the text is not such a record.
+// The record as stored (three lines: address, validator, length) and read back; nothing when the text is not such a
+// record (a record of an older program, of two lines, included: its partial file is given up).
 std::string ResumeRecordText(const ResumeRecord& record);
 std::optional<ResumeRecord> ParseResumeRecord(std::string_view text);
+
+// The one rule of what a partial file is worth, for the try that asks for the rest as for every clean-up: `kept`
+// bytes of the file at `url` can be continued when the record is the address's, names a validator, and the bytes are
+// fewer than the whole (a partial as long as the file was never put in place, so nothing proves it whole).
+bool CanResume(const ResumeRecord& record, std::string_view url, std::int64_t kept);
 
 // The largest paper the program takes: an answer announcing more fails before a byte of it is written, and a body
 // of unannounced length fails when it grows past it.
@@ -54,6 +61,7 @@ enum class ResumeAnswer {
   kStartOver,  // 200: the whole paper comes again, the kept bytes go
   kRestart,    // a 206 that is not exactly that rest, or one not asked for: discard, ask again for the whole paper
   kTooLarge,   // the paper is larger than kLargestPaperBytes: nothing of it is kept
+  kNoBody,     // a 2xx without a body (204, 205) where bytes are kept: a failed try that keeps them
 };
 
 // How a 2xx answer with this head (its lines and parsed Content-Length, -1 when none) continues a download that asked
@@ -62,6 +70,8 @@ enum class ResumeAnswer {
 // validator is the record's, and its length, when sent, is that of the rest: a server or proxy that ignores If-Range
 // answers the range of whatever version it now holds, and splicing that onto the kept bytes would make a paper that
 // never existed.
+// A body-less answer (204, 205) can only stand for an empty file when nothing is kept; where bytes are, it cannot
+// be the rest of them, and taking it for a whole file would throw them away for nothing.
 ResumeAnswer ReadResumeAnswer(std::int64_t askedFrom, const ResumeRecord& record, int status,
                               const std::vector<std::string>& headerLines, std::int64_t contentLength);
 
@@ -76,13 +86,13 @@ bool IsPageInPlaceOfPaper(std::string_view localName, std::string_view contentTy
 // (a path, a relative name) stays on the host asked.
 bool IsRedirectElsewhere(std::string_view askedUrl, int status, std::string_view location);
 
-// Whether another try may mend this failure: a refused or reset connection, a timeout, a body cut short, or the
-// statuses 408, 429, 500, 502, 503 and 504. A name that does not resolve, another 4xx or a local failure is not.
-bool IsTransientFailure(const net::HttpClientError& error);
+// What the user is told when the network answered in a server's place.
+inline constexpr std::u16string_view kInterceptedText = u"网络需要登录或拦截了下载";
 
-inline constexpr int kMaxRetries = 3;
-// The pause before retry `retry` (1, 2, 3): about 1, 2 and 4 seconds, or what the server's Retry-After asks for when
-// that is at most a minute: a number of seconds, or an HTTP date, counted from `now` (a date already past: no pause).
-int RetryPauseMs(int retry, std::string_view retryAfter, net::UnixSeconds now);
+// How long any request of the program waits on a connected server that sends nothing. A link that goes quiet without
+// closing (Wi-Fi roaming, a NAT or proxy that forgot the connection, a stalled server) is then a broken link, which
+// each window handles as any other failure, instead of a wait the user cannot end. A connect keeps its own limit. A
+// download that can be resumed cuts a silence sooner (SilenceWatch).
+inline constexpr int kSilentLinkLimitMs = 30'000;
 
-}  // namespace exchange
+}  // namespace download

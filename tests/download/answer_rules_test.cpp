@@ -1,4 +1,5 @@
-#include "exchange/resumable_download.h"
+#include "download/answer_rules.h"
+#include "download/tries.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace exchange {
+namespace download {
 namespace {
 
 const std::string kModified = "Last-Modified: Tue, 01 Dec 2026 10:00:00 GMT";
@@ -39,17 +40,41 @@ TEST(ResumableDownload, AsksForTheRestOnlyWithAValidatorOfTheFirstAnswer) {
       {"nothing kept", {"ETag: \"abc\""}, 0, {}},
   };
   for (const Case& c : cases) {
-    const ResumeRecord record{ValidatorOf(c.firstHead), 1000};
+    const ResumeRecord record{"http://s/Upload/x.pdf", ValidatorOf(c.firstHead), 1000};
     EXPECT_EQ(ResumeHeaders(c.kept, record), c.expected) << c.label;
     // The record survives a restart of the program as it was written.
     const std::optional<ResumeRecord> stored = ParseResumeRecord(ResumeRecordText(record));
     ASSERT_TRUE(stored) << c.label;
     EXPECT_EQ(stored->validator, record.validator) << c.label;
+    EXPECT_EQ(stored->url, record.url) << c.label;
     EXPECT_EQ(stored->total, 1000) << c.label;
   }
-  EXPECT_FALSE(ParseResumeRecord("\"abc\"\nlots\n"));
-  EXPECT_FALSE(ParseResumeRecord("\"abc\"\n10"));
-  EXPECT_EQ(ParseResumeRecord("\"abc\"\n-1\n")->total, -1);
+  EXPECT_FALSE(ParseResumeRecord("http://s/x\n\"abc\"\nlots\n"));
+  EXPECT_FALSE(ParseResumeRecord("http://s/x\n\"abc\"\n10"));
+  EXPECT_FALSE(ParseResumeRecord("\"abc\"\n10\n")) << "an older program's record names no address";
+  EXPECT_EQ(ParseResumeRecord("http://s/x\n\"abc\"\n-1\n")->total, -1);
+}
+
+// One rule of what a partial file is worth, for the try that asks for the rest and for every clean-up.
+TEST(ResumableDownload, ResumesOnlyFewerBytesThanTheWholeOfTheSameAddress) {
+  const ResumeRecord record{"http://s/Upload/2020/x.pdf", "\"v1\"", 1000};
+  struct Case {
+    const char* label;
+    ResumeRecord record;
+    std::string url;
+    std::int64_t kept;
+    bool expected;
+  };
+  const std::vector<Case> cases = {
+      {"part of it", record, record.url, 900, true},
+      {"another address of the same local name", record, "http://s/Upload/2019/x.pdf", 900, false},
+      {"nothing kept", record, record.url, 0, false},
+      {"as long as the whole", record, record.url, 1000, false},
+      {"longer than the whole", record, record.url, 1001, false},
+      {"no validator", {record.url, "", 1000}, record.url, 900, false},
+      {"length unknown", {record.url, "\"v1\"", -1}, record.url, 900, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CanResume(c.record, c.url, c.kept), c.expected) << c.label;
 }
 
 // How an answer to a resumed request goes on: append the rest, take the whole paper again, or throw the kept bytes
@@ -64,9 +89,9 @@ TEST(ResumableDownload, ReadsTheAnswerToARange) {
     std::int64_t contentLength;  // -1: none sent
     ResumeAnswer expected;
   };
-  const ResumeRecord tagged{"\"v1\"", 1000};
-  const ResumeRecord dated{kModifiedAt, 1000};
-  const ResumeRecord lengthUnknown{"\"v1\"", -1};
+  const ResumeRecord tagged{"http://s/x", "\"v1\"", 1000};
+  const ResumeRecord dated{"http://s/x", kModifiedAt, 1000};
+  const ResumeRecord lengthUnknown{"http://s/x", "\"v1\"", -1};
   const std::string tag = "ETag: \"v1\"";
   const std::string rest = "Content-Range: bytes 900-999/1000";
   constexpr std::int64_t kRest = 100;
@@ -90,6 +115,9 @@ TEST(ResumableDownload, ReadsTheAnswerToARange) {
       {"whole paper again (validator changed)", 900, tagged, 200, {"ETag: \"v2\""}, 1000, ResumeAnswer::kStartOver},
       {"first request", -1, {}, 200, {}, 1000, ResumeAnswer::kStartOver},
       {"first request, length unknown", -1, {}, 200, {}, -1, ResumeAnswer::kStartOver},
+      {"204 where bytes are kept", 900, tagged, 204, {}, -1, ResumeAnswer::kNoBody},
+      {"205 where bytes are kept", 900, tagged, 205, {}, 0, ResumeAnswer::kNoBody},
+      {"204 to a first request: an empty file", -1, {}, 204, {}, -1, ResumeAnswer::kStartOver},
       {"wrong start", 900, tagged, 206, {tag, "Content-Range: bytes 0-999/1000"}, 1000, ResumeAnswer::kRestart},
       {"wrong total", 900, tagged, 206, {tag, "Content-Range: bytes 900-1199/1200"}, 300, ResumeAnswer::kRestart},
       {"range short of the end", 900, tagged, 206, {tag, "Content-Range: bytes 900-949/1000"}, 50,
@@ -242,4 +270,4 @@ TEST(ResumableDownload, PausesGrowOrFollowTheServer) {
 }
 
 }  // namespace
-}  // namespace exchange
+}  // namespace download
