@@ -2,6 +2,7 @@
 
 #include "download/answer_rules.h"
 #include "download/failure_text.h"
+#include "download/partial_file.h"
 #include "download/resumable_fetch.h"
 #include "download/transfer_meter.h"
 #include "download/tries.h"
@@ -46,6 +47,8 @@ constexpr int kBarSteps = 1000;
 constexpr std::size_t kLargestSignatureBytes = 1024;
 constexpr const char* kInstallerPrefix = "vextal-setup-";
 constexpr const char* kInstallerSuffix = ".exe";
+// One updater of the user at a time holds this file of the updates folder.
+constexpr const char* kUpdatesLockFile = "updater.lock";
 // Where the installer streams in before it is whole, inside the user's updates folder.
 constexpr const char* kPartialFolderName = ".vextal";
 // NSIS: silent, and the folder to install into, which must come last and unquoted.
@@ -60,6 +63,7 @@ constexpr const char* kInstallingText = "正在安装 %1 版…";
 
 constexpr const char* kStillRunningText =
     "题库程序在 30 秒内没有退出，没有安装新版本。请关闭题库程序后，再选“更新软件”。";
+constexpr const char* kAnotherUpdaterText = "另一个升级程序正在运行，这一个没有做任何事。";
 constexpr const char* kNoUpdatesFolderText = "无法建立存放更新的文件夹 %1，没有安装任何东西。";
 constexpr const char* kStagingFailedText = "无法复制升级程序以便安装，没有安装任何东西。";
 constexpr const char* kStagedStartFailedText = "升级程序的副本没有启动，没有安装任何东西。";
@@ -177,6 +181,11 @@ UpdateResult UpdaterWindow::Run() {
     if (m_settings.updatesFolder.empty() || !platform::MakePrivateFolder(m_settings.updatesFolder)) {
       return GiveUp(QString::fromUtf8(kNoUpdatesFolderText).arg(PathText(m_settings.updatesFolder)));
     }
+    if (!TakeTheUpdatesFolder()) {
+      if (m_cancelled) return GiveUp(QString());
+      ui::dialogs().ShowMessage(QString::fromUtf8(kAnotherUpdaterText));
+      return UpdateResult::kAnotherUpdater;
+    }
     if (!WaitForTheProgramToEnd()) {
       if (m_cancelled) return GiveUp(QString());
       ui::dialogs().ShowMessage(QString::fromUtf8(kStillRunningText));
@@ -193,6 +202,42 @@ UpdateResult UpdaterWindow::Run() {
   }();
   m_running = false;
   return result;
+}
+
+bool UpdaterWindow::TakeTheUpdatesFolder() {
+  for (int waited = 0;; waited += kLockLookEveryMs) {
+    switch (m_updatesLock.Acquire(m_settings.updatesFolder / kUpdatesLockFile)) {
+      case platform::FolderLock::Outcome::kHeld:
+      // Where no lock can be had, nothing better can be known of another updater.
+      case platform::FolderLock::Outcome::kUnavailable:
+        return true;
+      case platform::FolderLock::Outcome::kHeldElsewhere:
+        break;
+    }
+    if (waited >= kUpdatesFolderWaitMs || !m_pause(kLockLookEveryMs) || m_cancelled) return false;
+  }
+}
+
+void UpdaterWindow::ClearOtherVersions(const VerifiedUpdate& update) {
+  const fs::path installer = InstallerPath(update.description.version);
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(m_settings.updatesFolder, error)) {
+    const std::string name = entry.path().filename().string();
+    std::error_code ignored;
+    if (name.starts_with(kInstallerPrefix) && name.ends_with(kInstallerSuffix) && entry.path() != installer &&
+        entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
+      fs::remove(entry.path(), ignored);
+    }
+  }
+  download::RemoveStalePartials(PartialFolder(), fs::file_time_type::clock::now(),
+                                [&update](const download::ResumeRecord& record) {
+                                  return record.url == update.installerUrl;
+                                });
+}
+
+fs::path UpdaterWindow::InstallerPath(const std::string& version) const {
+  // The version is dotted digits only (VerifyUpdate), so it can name a file.
+  return m_settings.updatesFolder / (kInstallerPrefix + version + kInstallerSuffix);
 }
 
 bool UpdaterWindow::WaitForTheProgramToEnd() {
@@ -252,8 +297,8 @@ std::optional<VerifiedUpdate> UpdaterWindow::FetchDescription() {
 std::optional<fs::path> UpdaterWindow::DownloadInstaller(const VerifiedUpdate& update) {
   const UpdateDescription& facts = update.description;
   SetStatus(QString::fromUtf8(kDownloadingText).arg(QString::fromStdString(facts.version)));
-  // The version is dotted digits only (VerifyUpdate), so it can name a file.
-  const fs::path target = m_settings.updatesFolder / (kInstallerPrefix + facts.version + kInstallerSuffix);
+  const fs::path target = InstallerPath(facts.version);
+  ClearOtherVersions(update);
   // An earlier run fetched it whole and then did not install it: the same bytes need not come again.
   if (FileHasSha256(target, facts.sha256, facts.size)) return target;
 

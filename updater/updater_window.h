@@ -62,6 +62,7 @@ enum class UpdateResult {
   kNotInstalled = 1, // nothing (or, after a failed installer, not all) was installed; the old program was started
   kHandedOver = 2,   // a staged copy goes on with the work
   kStillRunning = 3, // the client did not end in time: nothing was done, nothing started
+  kAnotherUpdater = 4, // another updater of this user was at work: nothing was done, nothing started
 };
 
 // The updater ("更新程序"): waits for the client to end, fetches and verifies the signed description of the new
@@ -94,6 +95,8 @@ class UpdaterWindow : public QWidget {
   // How long the client has to end, and how often the updater looks whether it has.
   static constexpr int kProgramEndWaitMs = 30'000;
   static constexpr int kLockLookEveryMs = 250;
+  // How long another updater may hold the updates folder before this one gives way.
+  static constexpr int kUpdatesFolderWaitMs = 10'000;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -102,9 +105,15 @@ class UpdaterWindow : public QWidget {
   enum class Step { kGoOn, kStop };
 
   bool WaitForTheProgramToEnd();
+  // One updater of the user at a time: the updates folder's lock, waited for as briefly as a staged copy needs for
+  // the updater that started it to end.
+  bool TakeTheUpdatesFolder();
+  // Installers and partial downloads of other versions than `update`'s go, and what can no longer be resumed.
+  void ClearOtherVersions(const VerifiedUpdate& update);
   UpdateResult StageAndHandOver();
   std::optional<VerifiedUpdate> FetchDescription();
   std::optional<std::filesystem::path> DownloadInstaller(const VerifiedUpdate& update);
+  std::filesystem::path InstallerPath(const std::string& version) const;
   // The user's folder where the installer streams in before it is whole.
   std::filesystem::path PartialFolder() const;
   UpdateResult Install(const VerifiedUpdate& update, const std::filesystem::path& installer);
@@ -127,6 +136,7 @@ class UpdaterWindow : public QWidget {
   net::PumpPolicy m_pump;
   net::HttpClient m_http;
   platform::FolderLock m_folderLock;
+  platform::FolderLock m_updatesLock;
   ui::TransferText m_transferText;
   Pause m_pause;
   ui::RetryPause m_retryPause;

@@ -259,8 +259,17 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
     return true;
   };
 
+  // What earlier runs left of other versions: an installer never run, a partial download of another address.
+  WriteFile(road.Updates() / "vextal-setup-3.0.exe", "an older installer");
+  const fs::path otherPartial = road.Updates() / ".vextal" / "00000000000000a1.part";
+  WriteFile(otherPartial, "part of 3.0");
+  WriteFile(road.Updates() / ".vextal" / "00000000000000a1.resume",
+            road.server.Url("/updates/vextal-setup-3.0.exe") + "\n\"setup-3.0\"\n100\n");
+
   EXPECT_EQ(road.Run(), UpdateResult::kInstalled);
 
+  EXPECT_FALSE(fs::exists(road.Updates() / "vextal-setup-3.0.exe"));
+  EXPECT_FALSE(fs::exists(otherPartial));
   EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty()) << road.fakes.dialogs.messages.join("|").toStdString();
   ASSERT_GE(road.pauses.size(), 2U);
   EXPECT_EQ(road.pauses[0], UpdaterWindow::kLockLookEveryMs);
@@ -290,21 +299,39 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
   EXPECT_EQ(lock.Acquire(road.Working() / platform::kWorkingFolderLockFile), platform::FolderLock::Outcome::kHeld);
 }
 
-TEST(UpdaterRoad, AProgramThatNeverEndsIsLeftAloneAndNothingIsInstalled) {
-  UpdaterRoad road(Server::kGood);
-  testsupport::FolderHolder holder(road.Working() / platform::kWorkingFolderLockFile);
-  ASSERT_TRUE(holder.Holds());
+// What the updater waits for and gives way to: the client still running in its working folder, or another updater of
+// the same user at work in the updates folder. Either way nothing is fetched, run or started.
+TEST(UpdaterRoad, ARunningProgramOrAnotherUpdaterIsLeftAloneAndNothingIsInstalled) {
+  struct Case {
+    const char* label;
+    fs::path held;  // relative to the root of the road's folders
+    UpdateResult expected;
+    int waitedMs;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"a program that never ends", fs::path("work") / platform::kWorkingFolderLockFile, UpdateResult::kStillRunning,
+       UpdaterWindow::kProgramEndWaitMs, "题库程序在 30 秒内没有退出"},
+      {"another updater of the user", fs::path("updates") / "updater.lock", UpdateResult::kAnotherUpdater,
+       UpdaterWindow::kUpdatesFolderWaitMs, "另一个升级程序正在运行"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    UpdaterRoad road(Server::kGood);
+    testsupport::FolderHolder holder(road.Working().parent_path() / c.held);
+    ASSERT_TRUE(holder.Holds());
 
-  EXPECT_EQ(road.Run(), UpdateResult::kStillRunning);
+    EXPECT_EQ(road.Run(), c.expected);
 
-  int waitedMs = 0;
-  for (const int ms : road.pauses) waitedMs += ms;
-  EXPECT_EQ(waitedMs, UpdaterWindow::kProgramEndWaitMs);
-  ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
-  EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8("题库程序在 30 秒内没有退出")));
-  EXPECT_TRUE(road.launcher.started.empty());
-  EXPECT_TRUE(road.launcher.ran.empty());
-  EXPECT_TRUE(road.server.Requests().empty());
+    int waitedMs = 0;
+    for (const int ms : road.pauses) waitedMs += ms;
+    EXPECT_EQ(waitedMs, c.waitedMs);
+    ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
+    EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8(c.message)));
+    EXPECT_TRUE(road.launcher.started.empty());
+    EXPECT_TRUE(road.launcher.ran.empty());
+    EXPECT_TRUE(road.server.Requests().empty());
+  }
 }
 
 // Where running files cannot be replaced, the updater in the install folder copies the program away, minus the client,
