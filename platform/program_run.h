@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -27,8 +28,43 @@ std::u16string CommandLineOf(const Launch& launch);
 // Starts the program with its window shown as usual and returns at once; false when it could not be started.
 bool StartProgram(const Launch& launch);
 
-// Starts the program and waits for it to end, calling whileWaiting every few milliseconds meanwhile (the caller keeps
-// its window alive there). Its exit code; nothing when it could not be started. Ended by a signal: 128 plus it.
+class HeldFile;
+
+// A wait without a limit: the program ends by itself or by the user.
+inline constexpr std::chrono::milliseconds kNoRunLimit = std::chrono::milliseconds::max();
+
+// How long a program run to its end may take, and the caller's turn while it runs.
+struct RunLimits {
+  std::chrono::milliseconds limit = kNoRunLimit;
+  // Called every few milliseconds while the program runs: the caller keeps its window alive here.
+  std::function<void()> whileWaiting;
+  // Asked right after each whileWaiting: true (the user's cancel) ends the program.
+  std::function<bool()> stopRequested;
+};
+
+struct RunOutcome {
+  enum class End {
+    kExited,      // it ended by itself, with exitCode
+    kNotStarted,  // it could not be started, or its end could not be learnt
+    kTimedOut,    // it still ran at the limit
+    kStopped,     // the caller asked it to stop
+  };
+  End end = End::kNotStarted;
+  int exitCode = 0;  // ended by a signal: 128 plus it
+};
+
+// Starts the program and waits for it to end, within the limits. A program that times out or is stopped is killed,
+// with whatever it started and still runs (its job on Windows, its process group elsewhere), and is gone when this
+// returns, so nothing of it writes anything afterwards. One that ends by itself at the last moment counts as ended.
+RunOutcome RunWithin(const Launch& launch, const RunLimits& limits);
+
+// The same for the file held: what runs is that file, whatever its path names by then (launch.program is not read).
+// Windows starts it by its path, which nobody can change while it is held; Linux starts the open file itself
+// (/proc/self/fd). Where the process has no /proc, the path is started after checking that it still names the held
+// file, which leaves that short moment open.
+RunOutcome RunWithin(const HeldFile& program, const Launch& launch, const RunLimits& limits);
+
+// RunWithin without a limit or a stop: the exit code; nothing when the program could not be started.
 std::optional<int> RunAndWait(const Launch& launch, const std::function<void()>& whileWaiting);
 
 // The file of the running program.

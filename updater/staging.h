@@ -16,6 +16,9 @@ inline constexpr const char16_t* kInstallFolderOption = u"--install-folder";
 inline constexpr const char* kStagingFolderName = "staging";
 // The client's program file, which staging leaves out: the updater never runs it from the copy.
 inline constexpr const char* kClientProgramName = "vextal";
+// The build's list of the program's files, in the install folder beside them (scripts/windows-dist writes it under
+// this name): UTF-8, one path a line, relative to the folder with "/" between names.
+inline constexpr const char* kProgramFilesListName = "program-files.txt";
 
 // Shown when the arguments are none of these.
 inline constexpr const char* kBadArgumentsText = "升级程序收到的参数不对，没有安装任何东西。";
@@ -34,9 +37,13 @@ struct Invocation {
 Invocation ParseInvocation(const std::vector<std::u16string>& arguments);
 std::vector<std::u16string> StagedArguments(const std::filesystem::path& installFolder);
 
-// Copies every file and sub-folder of installFolder but the client's program into a new folder under
-// updatesFolder/staging and returns the copy of `program` (a file of installFolder) there; nothing when any part of
-// the copy failed (what was copied is removed).
+// Copies the program's files of installFolder, as its list names them, into a new folder under updatesFolder/staging
+// and returns the copy of `program` (a file of installFolder) there. The client's program is left out, the list is
+// copied too, and a file the list names but the folder lacks is passed over (the update is what mends such an
+// install). Without a list (a developer's build, an install older than the list) only `program`, the libraries beside
+// it and the files of Qt's plug-in folders are copied, never the user's folders. Nothing when the list names anything
+// but a file inside the folder (a path climbing out, a root or drive, a link on the way, a folder) or any part of the
+// copy failed; what was copied is removed then. Touches no toolkit and no shared state: it may run on any thread.
 std::optional<std::filesystem::path> StageProgramFiles(const std::filesystem::path& installFolder,
                                                        const std::filesystem::path& program,
                                                        const std::filesystem::path& updatesFolder);

@@ -7,6 +7,7 @@
 #include "download/transfer_meter.h"
 #include "download/tries.h"
 #include "platform/utf.h"
+#include "net/background_wait.h"
 #include "net/http_error.h"
 #include "platform/user_folders.h"
 #include "platform/window_show.h"
@@ -30,6 +31,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <variant>
@@ -65,6 +68,8 @@ constexpr const char* kStillRunningText =
     "题库程序在 30 秒内没有退出，没有安装新版本。请关闭题库程序后，再选“更新软件”。";
 constexpr const char* kAnotherUpdaterText = "另一个升级程序正在运行，这一个没有做任何事。";
 constexpr const char* kNoUpdatesFolderText = "无法建立存放更新的文件夹 %1，没有安装任何东西。";
+// A copy of the updater's own files that takes longer than this is a file system in trouble.
+constexpr int kStagingLimitMs = 5 * 60 * 1000;
 constexpr const char* kStagingFailedText = "无法复制升级程序以便安装，没有安装任何东西。";
 constexpr const char* kStagedStartFailedText = "升级程序的副本没有启动，没有安装任何东西。";
 constexpr const char* kNoDescriptionText = "无法取得新版本的说明：%1\n没有安装任何东西。";
@@ -78,6 +83,12 @@ constexpr const char* kWrongInstallerText = "下载的安装程序与新版本�
 constexpr const char* kInstallerNotStartedText = "安装没有完成：安装程序没有启动。原来的程序照旧可用。";
 constexpr const char* kInstallFailedText =
     "安装没有完成（安装程序的结束代码为 %1）。请再选“更新软件”，或到 %2 下载新版本手动安装。";
+constexpr const char* kInstallerTimedOutText =
+    "安装程序在 %1 分钟内没有结束，已停止它。程序文件夹 %2 可能只更新了一部分：如果题库程序不能正常使用，请到 %3 "
+    "下载新版本重新安装。";
+constexpr const char* kInstallerStoppedText =
+    "安装已取消，安装程序已停止。程序文件夹 %1 可能只更新了一部分：如果题库程序不能正常使用，请到 %2 下载新版本重新安装。";
+constexpr int kMsPerMinute = 60 * 1000;
 constexpr const char* kClientNotStartedText = "题库程序 %1 没有启动，请手动启动它。";
 
 QString PathText(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
@@ -109,9 +120,9 @@ QString DownloadFailureText(const download::TryResult& result) {
 
 bool SystemLauncher::Start(const platform::Launch& launch) { return platform::StartProgram(launch); }
 
-std::optional<int> SystemLauncher::RunAndWait(const platform::Launch& launch,
-                                              const std::function<void()>& whileWaiting) {
-  return platform::RunAndWait(launch, whileWaiting);
+platform::RunOutcome SystemLauncher::RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
+                                                  const platform::RunLimits& limits) {
+  return platform::RunWithin(program, launch, limits);
 }
 
 UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
@@ -154,7 +165,6 @@ QString UpdaterWindow::StatusText() const { return m_status->text(); }
 QString UpdaterWindow::TransferText() const { return m_transferText.Text(); }
 
 void UpdaterWindow::Cancel() {
-  if (!m_cancelButton->isEnabled()) return;
   m_cancelled = true;
   m_http.Cancel();
   m_retryPause.End();
@@ -261,11 +271,18 @@ bool UpdaterWindow::WaitForTheProgramToEnd() {
 
 UpdateResult UpdaterWindow::StageAndHandOver() {
   SetStatus(QString::fromUtf8(kPreparingText));
-  const std::optional<fs::path> copy =
-      StageProgramFiles(m_settings.installFolder, m_settings.ownProgram, m_settings.updatesFolder);
-  if (!copy) return GiveUp(QString::fromUtf8(kStagingFailedText));
+  // Off the UI thread, the window answering: a large program folder on a slow disk takes its time. The copy owns
+  // everything it touches, since a copy stuck in the file system outlives a cancel.
+  auto copy = std::make_shared<std::optional<fs::path>>();
+  const bool finished = net::WaitOnBackgroundThread(
+      [copy, install = m_settings.installFolder, own = m_settings.ownProgram, updates = m_settings.updatesFolder] {
+        *copy = StageProgramFiles(install, own, updates);
+      },
+      kStagingLimitMs, [this] { return m_cancelled; });
+  if (!finished) return GiveUp(m_cancelled ? QString() : QString::fromUtf8(kStagingFailedText));
+  if (!*copy) return GiveUp(QString::fromUtf8(kStagingFailedText));
   // The copy waits for the folder's lock in its turn, which this process lets go of only by ending.
-  platform::Launch launch{*copy, StagedArguments(m_settings.installFolder), false, m_settings.workingFolder};
+  platform::Launch launch{**copy, StagedArguments(m_settings.installFolder), false, m_settings.workingFolder};
   if (!m_launcher.Start(launch)) return GiveUp(QString::fromUtf8(kStagedStartFailedText));
   return UpdateResult::kHandedOver;
 }
@@ -346,9 +363,11 @@ fs::path UpdaterWindow::PartialFolder() const { return m_settings.updatesFolder 
 UpdateResult UpdaterWindow::Install(const VerifiedUpdate& update, const fs::path& installer) {
   SetStatus(QString::fromUtf8(kInstallingText).arg(QString::fromStdString(update.description.version)));
   if (m_cancelled) return GiveUp(QString());
-  m_cancelButton->setEnabled(false);
+  // Held from the check until it has started: nothing can change the bytes in between (where the system can deny it).
+  platform::HeldFile held;
   // Checked once more right before it runs: the file lay on disk since it arrived.
-  if (!FileHasSha256(installer, update.description.sha256, update.description.size)) {
+  if (!held.Open(installer) || !FileHasSha256(held, update.description.sha256, update.description.size)) {
+    held.Close();
     std::error_code ignored;
     fs::remove(installer, ignored);
     return GiveUp(QString::fromUtf8(kWrongInstallerText));
@@ -357,12 +376,28 @@ UpdateResult UpdaterWindow::Install(const VerifiedUpdate& update, const fs::path
   const fs::path folder = m_settings.installFolder.lexically_normal().make_preferred();
   platform::Launch launch{installer, {kSilentSwitch, kInstallFolderSwitch + folder.u16string()}, true,
                           m_settings.updatesFolder};
-  const std::optional<int> exitCode =
-      m_launcher.RunAndWait(launch, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-  if (!exitCode) return GiveUp(QString::fromUtf8(kInstallerNotStartedText));
-  if (*exitCode != 0) {
-    return GiveUp(
-        QString::fromUtf8(kInstallFailedText).arg(*exitCode).arg(QString::fromUtf8(vextal::kPublisherUrl)));
+  platform::RunLimits limits;
+  limits.limit = std::chrono::milliseconds(m_settings.installerLimitMs);
+  limits.whileWaiting = [] { QCoreApplication::processEvents(); };
+  limits.stopRequested = [this] { return m_cancelled; };
+  const platform::RunOutcome outcome = m_launcher.RunInstaller(held, launch, limits);
+  held.Close();
+  const QString folderText = PathText(folder);
+  const QString publisher = QString::fromUtf8(vextal::kPublisherUrl);
+  switch (outcome.end) {
+    case platform::RunOutcome::End::kNotStarted:
+      return GiveUp(QString::fromUtf8(kInstallerNotStartedText));
+    case platform::RunOutcome::End::kTimedOut:
+      return GiveUp(QString::fromUtf8(kInstallerTimedOutText)
+                        .arg(m_settings.installerLimitMs / kMsPerMinute)
+                        .arg(folderText, publisher));
+    case platform::RunOutcome::End::kStopped:
+      return GiveUp(QString::fromUtf8(kInstallerStoppedText).arg(folderText, publisher));
+    case platform::RunOutcome::End::kExited:
+      break;
+  }
+  if (outcome.exitCode != 0) {
+    return GiveUp(QString::fromUtf8(kInstallFailedText).arg(outcome.exitCode).arg(publisher));
   }
   std::error_code ignored;
   fs::remove(installer, ignored);

@@ -3,6 +3,7 @@
 #include "net/http_client.h"
 #include "net/pump_policy.h"
 #include "platform/folder_lock.h"
+#include "platform/held_file.h"
 #include "platform/program_run.h"
 #include "ui/retry_pause.h"
 #include "ui/transfer_text.h"
@@ -25,6 +26,9 @@ class QPushButton;
 
 namespace updater {
 
+// How long an installer of this program may take: a silent install copies some 50 MB, a minute on a slow disk.
+inline constexpr int kInstallerLimitMs = 10 * 60 * 1000;
+
 // Where the updater works, and what it believes. main() fills it from the build and the platform; tests point it at
 // loopback servers and folders of their own.
 struct UpdaterSettings {
@@ -37,6 +41,9 @@ struct UpdaterSettings {
   std::filesystem::path ownProgram;     // this updater's file
   // Copy the program's files away and let the copy do the work (files in use cannot be replaced).
   bool stageFirst = false;
+  // How long the installer may run before it is stopped (a stalled installer must not leave the user without a
+  // program); tests shorten it.
+  int installerLimitMs = kInstallerLimitMs;
 };
 
 // How the updater starts other programs; tests record the starts that would be wrong to make for real.
@@ -45,15 +52,18 @@ class Launcher {
   virtual ~Launcher() = default;
   // Starts a program without waiting; false when it could not be started.
   virtual bool Start(const platform::Launch& launch) = 0;
-  // Runs a program to its end, whileWaiting called meanwhile; its exit code, nothing when it could not be started.
-  virtual std::optional<int> RunAndWait(const platform::Launch& launch, const std::function<void()>& whileWaiting) = 0;
+  // Runs the held program (the installer, held since its check) within the limits: to its end, or stopped when the
+  // limit passes or the user asks; launch.program is not read.
+  virtual platform::RunOutcome RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
+                                            const platform::RunLimits& limits) = 0;
 };
 
 // The platform's own starts.
 class SystemLauncher : public Launcher {
  public:
   bool Start(const platform::Launch& launch) override;
-  std::optional<int> RunAndWait(const platform::Launch& launch, const std::function<void()>& whileWaiting) override;
+  platform::RunOutcome RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
+                                    const platform::RunLimits& limits) override;
 };
 
 // What the updater did, as its exit code says.
@@ -84,8 +94,8 @@ class UpdaterWindow : public QWidget {
   using Pause = std::function<bool(int ms)>;
   void SetPause(Pause pause) { m_pause = std::move(pause); }
 
-  // "取消": the wait, the check or the download ends within a pump slice; nothing is installed. Once the installer
-  // runs, it cannot be stopped halfway, and the button is disabled.
+  // "取消": the wait, the check or the download ends within a pump slice; nothing is installed. While the installer
+  // runs it is stopped, and the user is told the program folder may be partly updated.
   void Cancel();
 
   QString StatusText() const;

@@ -1,5 +1,6 @@
 #include "updater/file_digest.h"
 
+#include "platform/held_file.h"
 #include "updater/update_description.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,10 @@ TEST(FileHasSha256, TakesOnlyTheFileOfThatSizeAndHash) {
       fs::create_directory(file);
     }
     EXPECT_EQ(FileHasSha256(file, c.expectedHex, c.expectedSize), c.expected) << c.label;
+    // The check before the start, from the opening the start uses.
+    platform::HeldFile held;
+    held.Open(file);
+    EXPECT_EQ(FileHasSha256(held, c.expectedHex, c.expectedSize), c.expected) << c.label << ", held";
   }
   fs::remove_all(file);
   EXPECT_FALSE(FileHasSha256(file, kAbcSha, 3)) << "no file";

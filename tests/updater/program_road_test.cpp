@@ -1,6 +1,7 @@
 #include "updater/updater_window.h"
 
 #include "platform/folder_lock.h"
+#include "platform/held_file.h"
 #include "platform/program_run.h"
 #include "tests/support/folder_holder.h"
 #include "tests/support/loopback_server.h"
@@ -62,10 +63,18 @@ class RecordingLauncher : public Launcher {
     started.push_back(launch);
     return true;
   }
-  std::optional<int> RunAndWait(const platform::Launch& launch, const std::function<void()>& whileWaiting) override {
+  platform::RunOutcome RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
+                                    const platform::RunLimits& limits) override {
     ran.push_back(launch);
-    return platform::RunAndWait(launch, whileWaiting);
+    platform::RunLimits watched = limits;
+    watched.whileWaiting = [this, limits] {
+      if (limits.whileWaiting) limits.whileWaiting();
+      if (whileInstalling) whileInstalling();
+    };
+    return platform::RunWithin(program, launch, watched);
   }
+  // Called while the installer runs, as the user's clicks would come.
+  std::function<void()> whileInstalling;
 
   std::vector<platform::Launch> started;
   std::vector<platform::Launch> ran;
@@ -331,6 +340,40 @@ TEST(UpdaterRoad, ARunningProgramOrAnotherUpdaterIsLeftAloneAndNothingIsInstalle
     EXPECT_TRUE(road.launcher.started.empty());
     EXPECT_TRUE(road.launcher.ran.empty());
     EXPECT_TRUE(road.server.Requests().empty());
+  }
+}
+
+// An installer that stalls is stopped, at its limit or by "取消": the user is told the program folder may be partly
+// updated, and the program there is started.
+TEST(UpdaterRoad, AStalledInstallerIsStoppedAndAProgramIsStarted) {
+  struct Case {
+    const char* label;
+    bool cancel;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"at its limit", false, "安装程序在"},
+      {"by 取消", true, "安装已取消，安装程序已停止"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    UpdaterRoad road(Server::kGood);
+    // Shortened for the test; the program waits kInstallerLimitMs.
+    road.settings.installerLimitMs = c.cancel ? 60'000 : 300;
+    qputenv("VEXTAL_STAND_IN_HANG", "1");
+    const UpdateResult result = road.Run([&](UpdaterWindow& window) {
+      if (c.cancel) road.launcher.whileInstalling = [&window] { window.Cancel(); };
+    });
+    qunsetenv("VEXTAL_STAND_IN_HANG");
+
+    EXPECT_EQ(result, UpdateResult::kNotInstalled);
+    ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
+    EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8(c.message)))
+        << road.fakes.dialogs.messages[0].toStdString();
+    EXPECT_EQ(road.launcher.ran.size(), 1U);
+    ASSERT_EQ(road.launcher.started.size(), 1U);
+    EXPECT_EQ(road.launcher.started[0].program, platform::ProgramFileIn(road.Install(), "vextal"));
+    EXPECT_EQ(ReadFile(road.Working() / "data" / "data.mdb"), kOldCatalogue);
   }
 }
 

@@ -1,13 +1,18 @@
 // Stands in for the NSIS installer in the updater's road tests: it writes the arguments it got into
 // installer-arguments.txt and a "new" client into the folder named by its "/D=" argument, and ends with the exit code
 // in VEXTAL_STAND_IN_EXIT (0 when unset). With a non-zero code it installs nothing, as a failed installer may. The
-// client's file name comes in VEXTAL_STAND_IN_CLIENT ("vextal" when unset), as the test's system names it.
+// client's file name comes in VEXTAL_STAND_IN_CLIENT ("vextal" when unset), as the test's system names it. With
+// VEXTAL_STAND_IN_HANG set it stalls before doing anything, as an installer waiting on a lost dialog does, until killed.
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 int main(int argc, char** argv) {
+  constexpr auto kLongerThanAnyTest = std::chrono::minutes(10);
+  if (std::getenv("VEXTAL_STAND_IN_HANG")) std::this_thread::sleep_for(kLongerThanAnyTest);
   constexpr std::string_view kFolderSwitch = "/D=";
   std::string folder;
   std::string arguments;
