@@ -5,6 +5,13 @@
 //       Range asks for (206); prints its port, then one line "sent N" per body with the bytes it sent, and serves
 //       until killed. With STALL_AT_BYTES, the first whole-paper answer stops after that many bytes and then goes
 //       quiet without closing, as a link that was dropped somewhere on the way.
+//   paper_download_bench serve SIZE_BYTES paced BYTES_PER_S [SILENT_EVERY_S BREAK_EVERY_S]
+//       the same server behind one link that carries every body at BYTES_PER_S. With the two periods, the link goes
+//       quiet without closing after every SILENT_EVERY_S of flow (held until the client closes) and breaks every
+//       BREAK_EVERY_S of flow, resets and orderly closes in turn; both counted in the link's flow (bytes carried at
+//       the rate), so every run meets the same events at the same bytes however long the client takes to recover.
+//       When both fall due at once the break comes alone. Prints "page" for every file-name request, and for every
+//       event, once the next answer's first body bytes went out, "event <silence|reset|close> <s of flow> <s since>".
 //   paper_download_bench download ORIGIN SIZE_BYTES [STALL_AT_BYTES]
 //       in the current directory (which must hold DownLoad/): one catalogue row, the real download window pointed at
 //       ORIGIN, its countdown action run once, offscreen; a 10 ms timer records the longest stretch the UI event queue
@@ -49,6 +56,10 @@ constexpr const char* kFileNamePage = "/admin/ZPR_BhToDown.asp";
 constexpr const char* kUploadPage = "/Upload/";
 constexpr const char* kETag = "\"bench-1\"";
 constexpr const char* kRangeHeader = "\r\nRange: bytes=";
+constexpr const char* kPacedMode = "paced";
+// Small enough that a paced body flows evenly (80 pieces a second at 1.25 MiB/s), so the client's silence rule learns
+// the rhythm of a steady link, not of bursts.
+constexpr std::size_t kPacedPiece = 16 * 1024;
 // A stalled answer is held this long, far beyond any read limit the client may have.
 constexpr auto kStalledForSeconds = std::chrono::hours(1);
 constexpr int kGapTimerMs = 10;
@@ -70,10 +81,130 @@ bool SendAll(net::sock::Handle fd, const char* data, std::size_t size) {
 std::mutex g_reportMutex;
 std::atomic<bool> g_stalledOnce{false};
 
-void ReportSent(std::uint64_t bytes) {
+// One line of the server's account; answers on several connections report at once.
+void Report(const std::string& line) {
   const std::lock_guard<std::mutex> lock(g_reportMutex);
-  std::printf("sent %llu\n", static_cast<unsigned long long>(bytes));
+  std::printf("%s\n", line.c_str());
   std::fflush(stdout);
+}
+
+void ReportSent(std::uint64_t bytes) { Report("sent " + std::to_string(bytes)); }
+
+using SteadyClock = std::chrono::steady_clock;
+
+enum class LinkEvent { kNone, kSilence, kBreak };
+
+// What a link does to the bodies it carries; a period of 0 never falls due.
+struct LinkPlan {
+  std::uint64_t bytesPerSecond = 0;
+  std::uint64_t silentEveryBytes = 0;
+  std::uint64_t breakEveryBytes = 0;
+};
+
+// The one path every connection of a paced server shares: its flow goes on from connection to connection, so an event
+// falls due at the same byte of the link whichever connection carries it.
+class Link {
+ public:
+  explicit Link(const LinkPlan& plan)
+      : m_plan(plan),
+        m_nextSilence(plan.silentEveryBytes > 0 ? plan.silentEveryBytes : kNever),
+        m_nextBreak(plan.breakEveryBytes > 0 ? plan.breakEveryBytes : kNever) {}
+
+  std::uint64_t BytesPerSecond() const { return m_plan.bytesPerSecond; }
+  // How many of `wanted` body bytes go out before the link's next event.
+  std::uint64_t Room(std::uint64_t wanted);
+  // Counts bytes carried; the event that falls due after them.
+  LinkEvent Carried(std::uint64_t bytes);
+  // The event falls due now (the moment the next piece would have gone out); a break says whether it resets.
+  bool Befalls(LinkEvent event);
+  // A new answer's first body bytes went out: the event before them is over, and what it cost is reported.
+  void Resumed();
+
+ private:
+  static constexpr std::uint64_t kNever = ~std::uint64_t{0};
+
+  std::mutex m_mutex;
+  const LinkPlan m_plan;
+  std::uint64_t m_flow = 0;
+  std::uint64_t m_nextSilence;
+  std::uint64_t m_nextBreak;
+  int m_breaks = 0;
+  std::string m_pendingName;
+  std::uint64_t m_pendingFlow = 0;
+  SteadyClock::time_point m_pendingSince;
+};
+
+std::uint64_t Link::Room(std::uint64_t wanted) {
+  const std::lock_guard<std::mutex> lock(m_mutex);
+  return std::min({wanted, m_nextSilence - m_flow, m_nextBreak - m_flow});
+}
+
+LinkEvent Link::Carried(std::uint64_t bytes) {
+  const std::lock_guard<std::mutex> lock(m_mutex);
+  m_flow += bytes;
+  LinkEvent event = LinkEvent::kNone;
+  if (m_flow == m_nextSilence) {
+    m_nextSilence += m_plan.silentEveryBytes;
+    event = LinkEvent::kSilence;
+  }
+  if (m_flow == m_nextBreak) {
+    m_nextBreak += m_plan.breakEveryBytes;
+    event = LinkEvent::kBreak;
+  }
+  return event;
+}
+
+bool Link::Befalls(LinkEvent event) {
+  const std::lock_guard<std::mutex> lock(m_mutex);
+  // Resets and orderly closes take turns, so both ways a client learns of a broken link are met.
+  const bool resets = event == LinkEvent::kBreak && m_breaks++ % 2 == 0;
+  m_pendingName = event == LinkEvent::kSilence ? "silence" : (resets ? "reset" : "close");
+  m_pendingFlow = m_flow;
+  m_pendingSince = SteadyClock::now();
+  return resets;
+}
+
+void Link::Resumed() {
+  const std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_pendingName.empty()) return;
+  const std::chrono::duration<double> cost = SteadyClock::now() - m_pendingSince;
+  char line[96];
+  std::snprintf(line, sizeof line, "event %s %.1f %.3f", m_pendingName.c_str(),
+                static_cast<double>(m_pendingFlow) / static_cast<double>(m_plan.bytesPerSecond), cost.count());
+  m_pendingName.clear();
+  Report(line);
+}
+
+enum class BodyEnd { kWhole, kFailed, kSilent, kReset, kClosed };
+
+// Sends a body's `length` bytes from `from` at the link's rate, acting out the link's events on the way.
+BodyEnd SendPaced(net::sock::Handle fd, Link& link, std::uint64_t from, std::uint64_t length,
+                  const std::vector<char>& pattern, std::uint64_t& sent) {
+  const SteadyClock::time_point start = SteadyClock::now();
+  // When the piece after `bytes` of this body is due.
+  const auto dueAfter = [&](std::uint64_t bytes) {
+    return start + std::chrono::duration_cast<SteadyClock::duration>(
+                       std::chrono::duration<double>(static_cast<double>(bytes) / link.BytesPerSecond()));
+  };
+  while (sent < length) {
+    std::this_thread::sleep_until(dueAfter(sent));
+    const auto piece = static_cast<std::size_t>(link.Room(std::min<std::uint64_t>(length - sent, kPacedPiece)));
+    if (!SendAll(fd, pattern.data() + (from + sent) % kPatternPeriod, piece)) return BodyEnd::kFailed;
+    if (sent == 0) link.Resumed();
+    sent += piece;
+    const LinkEvent event = link.Carried(piece);
+    if (event == LinkEvent::kNone || sent == length) continue;
+    // The link fails where its next piece was due: the client has had the time it always has to take the last one.
+    std::this_thread::sleep_until(dueAfter(sent));
+    const bool resets = link.Befalls(event);
+    if (event == LinkEvent::kBreak) return resets ? BodyEnd::kReset : BodyEnd::kClosed;
+    // Quiet, yet connected, until the client gives the connection up: nothing it can read tells it anything.
+    char discard[256];
+    while (net::sock::Receive(fd, discard, sizeof discard) > 0) {
+    }
+    return BodyEnd::kSilent;
+  }
+  return BodyEnd::kWhole;
 }
 
 // The first byte a request's "Range: bytes=N-" asks for; 0 without one.
@@ -82,7 +213,8 @@ std::uint64_t RangeStart(const std::string& request) {
   return at == std::string::npos ? 0 : std::strtoull(request.c_str() + at + std::strlen(kRangeHeader), nullptr, 10);
 }
 
-void Serve(net::sock::Handle fd, std::uint64_t bodySize, std::uint64_t stallAt, const std::vector<char>* pattern) {
+void Serve(net::sock::Handle fd, std::uint64_t bodySize, std::uint64_t stallAt, const std::vector<char>* pattern,
+           Link* link) {
   std::string pending;
   char chunk[4096];
   for (;;) {
@@ -106,6 +238,8 @@ void Serve(net::sock::Handle fd, std::uint64_t bodySize, std::uint64_t stallAt, 
       text = kAnswer;
       length = text.size();
       head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
+      // Every try of the window asks for the name first.
+      Report("page");
     } else if (target.rfind(kUploadPage, 0) == 0) {
       from = std::min(RangeStart(request), bodySize);
       length = bodySize - from;
@@ -119,6 +253,17 @@ void Serve(net::sock::Handle fd, std::uint64_t bodySize, std::uint64_t stallAt, 
     head += "Content-Length: " + std::to_string(length) + "\r\n\r\n" + text;
     if (!SendAll(fd, head.data(), head.size())) break;
     std::uint64_t left = text.empty() ? length : 0;
+    if (link != nullptr && left > 0) {
+      std::uint64_t sent = 0;
+      const BodyEnd ended = SendPaced(fd, *link, from, left, *pattern, sent);
+      ReportSent(sent);
+      if (ended == BodyEnd::kWhole) continue;
+      if (ended == BodyEnd::kReset) {
+        net::sock::CloseWithReset(fd);
+        return;
+      }
+      break;
+    }
     const bool stalls = left > 0 && from == 0 && stallAt > 0 && !g_stalledOnce.exchange(true);
     std::uint64_t sent = 0;
     while (left > 0) {
@@ -139,7 +284,8 @@ void Serve(net::sock::Handle fd, std::uint64_t bodySize, std::uint64_t stallAt, 
   net::sock::Close(fd);
 }
 
-int RunServer(std::uint64_t bodySize, std::uint64_t stallAt) {
+// A link plan with a rate puts every body through one paced link; without one, bodies go out as fast as they can.
+int RunServer(std::uint64_t bodySize, std::uint64_t stallAt, const LinkPlan& plan) {
   net::sock::EnsureStarted();
   // One period longer than a write, so a body resumed at any byte continues the same pattern.
   static std::vector<char> pattern(kWriteSize + kPatternPeriod);
@@ -149,12 +295,14 @@ int RunServer(std::uint64_t bodySize, std::uint64_t stallAt) {
     std::fputs("paper_download_bench: cannot listen\n", stderr);
     return 1;
   }
+  static Link link(plan);
+  Link* const paced = plan.bytesPerSecond > 0 ? &link : nullptr;
   std::printf("%d\n", net::sock::LocalPort(listener));
   std::fflush(stdout);
   for (;;) {
     const net::sock::Handle fd = net::sock::Accept(listener);
     if (fd == net::sock::kInvalidHandle) continue;
-    std::thread(Serve, fd, bodySize, stallAt, &pattern).detach();
+    std::thread(Serve, fd, bodySize, stallAt, &pattern, paced).detach();
   }
 }
 
@@ -247,12 +395,17 @@ int RunDownload(int argc, char** argv, const std::string& origin, std::uint64_t 
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  const auto stallAt = [&](int index) { return argc > index ? std::strtoull(argv[index], nullptr, 10) : 0ULL; };
-  if (mode == "serve" && (argc == 3 || argc == 4)) return RunServer(std::strtoull(argv[2], nullptr, 10), stallAt(3));
-  if (mode == "download" && (argc == 4 || argc == 5)) {
-    return RunDownload(argc, argv, argv[2], std::strtoull(argv[3], nullptr, 10), stallAt(4));
+  const auto number = [&](int index) { return argc > index ? std::strtoull(argv[index], nullptr, 10) : 0ULL; };
+  const bool paced = argc > 3 && std::string(argv[3]) == kPacedMode;
+  if (mode == "serve" && paced && (argc == 5 || argc == 7) && number(4) > 0) {
+    const std::uint64_t rate = number(4);
+    return RunServer(number(2), 0, {rate, number(5) * rate, number(6) * rate});
   }
-  std::fputs("usage: paper_download_bench serve SIZE_BYTES [STALL_AT_BYTES] | download ORIGIN SIZE_BYTES "
-             "[STALL_AT_BYTES]\n", stderr);
+  if (mode == "serve" && !paced && (argc == 3 || argc == 4)) return RunServer(number(2), number(3), {});
+  if (mode == "download" && (argc == 4 || argc == 5)) {
+    return RunDownload(argc, argv, argv[2], number(3), number(4));
+  }
+  std::fputs("usage: paper_download_bench serve SIZE_BYTES [STALL_AT_BYTES | paced BYTES_PER_S [SILENT_EVERY_S "
+             "BREAK_EVERY_S]] | download ORIGIN SIZE_BYTES [STALL_AT_BYTES]\n", stderr);
   return 2;
 }
