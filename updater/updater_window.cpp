@@ -1,138 +1,34 @@
 #include "updater/updater_window.h"
 
-#include "download/answer_rules.h"
-#include "download/failure_text.h"
-#include "download/partial_file.h"
-#include "download/resumable_fetch.h"
-#include "download/transfer_meter.h"
-#include "download/tries.h"
-#include "platform/utf.h"
-#include "net/background_wait.h"
-#include "net/http_error.h"
-#include "platform/user_folders.h"
 #include "platform/window_show.h"
-#include "ui/error_report.h"
-#include "ui/gbk_text.h"
 #include "ui/seams.h"
-#include "updater/file_digest.h"
-#include "updater/staging.h"
-#include "updater/verified_version.h"
-#include "vextal_config.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
-
-#include <chrono>
-#include <memory>
-#include <stdexcept>
-#include <system_error>
-#include <variant>
 
 namespace updater {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kCaption = "更新程序";
 constexpr int kWindowWidth = 460;
 constexpr const char* kCancelCaption = "取消";
 constexpr int kBarSteps = 1000;
-// The signature page is one line of 128 hex digits; a little room for blanks around it.
-constexpr std::size_t kLargestSignatureBytes = 1024;
-constexpr const char* kInstallerPrefix = "vextal-setup-";
-constexpr const char* kInstallerSuffix = ".exe";
-// One updater of the user at a time holds this file of the updates folder.
-constexpr const char* kUpdatesLockFile = "updater.lock";
-// Where the installer streams in before it is whole, inside the user's updates folder.
-constexpr const char* kPartialFolderName = ".vextal";
-// NSIS: silent, and the folder to install into, which must come last and unquoted.
-constexpr const char16_t* kSilentSwitch = u"/S";
-constexpr const char16_t* kInstallFolderSwitch = u"/D=";
-
-constexpr const char* kWaitingText = "正在等待题库程序退出…";
-constexpr const char* kPreparingText = "正在准备更新…";
-constexpr const char* kCheckingText = "正在检查新版本…";
-constexpr const char* kDownloadingText = "正在下载 %1 版…";
-constexpr const char* kInstallingText = "正在安装 %1 版…";
-
-constexpr const char* kStillRunningText =
-    "题库程序在 30 秒内没有退出，没有安装新版本。请关闭题库程序后，再选“更新软件”。";
-constexpr const char* kAnotherUpdaterText = "另一个升级程序正在运行，这一个没有做任何事。";
-constexpr const char* kNoUpdatesFolderText = "无法建立存放更新的文件夹 %1，没有安装任何东西。";
-// A copy of the updater's own files that takes longer than this is a file system in trouble.
-constexpr int kStagingLimitMs = 5 * 60 * 1000;
-constexpr const char* kStagingFailedText = "无法复制升级程序以便安装，没有安装任何东西。";
-constexpr const char* kStagedStartFailedText = "升级程序的副本没有启动，没有安装任何东西。";
-constexpr const char* kNoDescriptionText = "无法取得新版本的说明：%1\n没有安装任何东西。";
-constexpr const char* kDownloadFailedText = "新版本没有下载完成：%1\n没有安装任何东西；下次更新时接着下载。";
-constexpr const char* kDownloadNotKeptText = "新版本没有下载完成：%1\n没有安装任何东西。";
-constexpr const char* kTooLargeText = "安装程序太大：服务器发来的安装程序比新版本的说明大，没有安装任何东西。";
-constexpr const char* kServerCannotResumeText = "服务器无法接着发送安装程序";
-constexpr const char* kCannotWriteText = "安装程序无法写入存放更新的文件夹";
-constexpr const char* kWrongSizeText = "服务器发来的安装程序与新版本的说明大小不符，没有安装任何东西。";
-constexpr const char* kWrongInstallerText = "下载的安装程序与新版本的说明不符，已删除，没有安装任何东西。";
-constexpr const char* kInstallerNotStartedText = "安装没有完成：安装程序没有启动。原来的程序照旧可用。";
-constexpr const char* kInstallFailedText =
-    "安装没有完成（安装程序的结束代码为 %1）。请再选“更新软件”，或到 %2 下载新版本手动安装。";
-constexpr const char* kInstallerTimedOutText =
-    "安装程序在 %1 分钟内没有结束，已停止它。程序文件夹 %2 可能只更新了一部分：如果题库程序不能正常使用，请到 %3 "
-    "下载新版本重新安装。";
-constexpr const char* kInstallerStoppedText =
-    "安装已取消，安装程序已停止。程序文件夹 %1 可能只更新了一部分：如果题库程序不能正常使用，请到 %2 下载新版本重新安装。";
-constexpr int kMsPerMinute = 60 * 1000;
-constexpr const char* kClientNotStartedText = "题库程序 %1 没有启动，请手动启动它。";
-
-QString PathText(const fs::path& path) { return QString::fromStdU16String(path.u16string()); }
-
-// Why the installer did not arrive, in the user's words, and whether the next run goes on from what arrived.
-QString DownloadFailureText(const download::TryResult& result) {
-  QString reason;
-  switch (result.failure) {
-    case download::Failure::kWrongSize: return QString::fromUtf8(kWrongSizeText);
-    case download::Failure::kTooLarge: return QString::fromUtf8(kTooLargeText);
-    case download::Failure::kNetwork:
-      reason = QString::fromStdString(download::NetworkCauseText(*result.network));
-      break;
-    case download::Failure::kIntercepted:
-      reason = QString::fromStdU16String(std::u16string(download::kInterceptedText));
-      break;
-    case download::Failure::kNoBody:
-    case download::Failure::kStartAgain:
-      reason = QString::fromUtf8(kServerCannotResumeText);
-      break;
-    default:
-      reason = QString::fromUtf8(kCannotWriteText);
-      break;
-  }
-  return QString::fromUtf8(result.keptAfter > 0 ? kDownloadFailedText : kDownloadNotKeptText).arg(reason);
-}
 
 }  // namespace
 
-bool SystemLauncher::Start(const platform::Launch& launch) { return platform::StartProgram(launch); }
-
-platform::RunOutcome SystemLauncher::RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
-                                                  const platform::RunLimits& limits) {
-  return platform::RunWithin(program, launch, limits);
-}
-
 UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
-    : m_settings(std::move(settings)),
-      m_launcher(launcher),
-      m_status(new QLabel(this)),
+    : m_status(new QLabel(this)),
       m_bar(new QProgressBar(this)),
       m_transferLabel(new QLabel(this)),
       m_cancelButton(new QPushButton(QString::fromUtf8(kCancelCaption), this)),
-      m_transferText(m_transferLabel, m_bar, [] { return QDateTime::currentMSecsSinceEpoch(); }) {
+      m_transferText(m_transferLabel, m_bar, [] { return QDateTime::currentMSecsSinceEpoch(); }),
+      m_sequence(std::move(settings), launcher, *this) {
   setWindowTitle(QString::fromUtf8(kCaption));
   setFixedWidth(kWindowWidth);
   m_status->setObjectName(QStringLiteral("StatusText"));
@@ -150,12 +46,7 @@ UpdaterWindow::UpdaterWindow(UpdaterSettings settings, Launcher& launcher)
   bottom->addWidget(m_cancelButton);
   layout->addLayout(bottom);
   connect(m_cancelButton, &QPushButton::clicked, this, &UpdaterWindow::Cancel);
-
-  // The window and its button stay alive during every wait of a transfer, not only the idle ones.
   m_pump.SetOnlyWhenIdle(false);
-  m_http.ReadTimeout = download::kSilentLinkLimitMs;
-  m_http.OnWorkBegin = [this](net::HttpClient&, net::WorkMode, std::int64_t max) { OnTransferBegin(max); };
-  m_http.OnWork = [this](net::HttpClient&, net::WorkMode, std::int64_t count) { OnTransferProgress(count); };
   m_pause = [this](int ms) { return RealPause(ms); };
 }
 
@@ -165,8 +56,7 @@ QString UpdaterWindow::StatusText() const { return m_status->text(); }
 QString UpdaterWindow::TransferText() const { return m_transferText.Text(); }
 
 void UpdaterWindow::Cancel() {
-  m_cancelled = true;
-  m_http.Cancel();
+  m_sequence.Cancel();
   m_retryPause.End();
 }
 
@@ -182,266 +72,47 @@ void UpdaterWindow::closeEvent(QCloseEvent* event) {
 
 UpdateResult UpdaterWindow::Run() {
   m_running = true;
-  m_cancelled = false;
   show();
   platform::ShowForReal(reinterpret_cast<platform::WindowHandle>(winId()));
   // Lets the window paint itself before the first wait.
   QCoreApplication::processEvents();
-  const UpdateResult result = [this] {
-    if (m_settings.updatesFolder.empty() || !platform::MakePrivateFolder(m_settings.updatesFolder)) {
-      return GiveUp(QString::fromUtf8(kNoUpdatesFolderText).arg(PathText(m_settings.updatesFolder)));
-    }
-    if (!TakeTheUpdatesFolder()) {
-      if (m_cancelled) return GiveUp(QString());
-      ui::dialogs().ShowMessage(QString::fromUtf8(kAnotherUpdaterText));
-      return UpdateResult::kAnotherUpdater;
-    }
-    if (!WaitForTheProgramToEnd()) {
-      if (m_cancelled) return GiveUp(QString());
-      ui::dialogs().ShowMessage(QString::fromUtf8(kStillRunningText));
-      return UpdateResult::kStillRunning;
-    }
-    // Only with the folder held: a staged copy at work holds it, and its folder is not stale.
-    RemoveStaleStaging(m_settings.updatesFolder, m_settings.ownProgram.parent_path());
-    if (m_settings.stageFirst) return StageAndHandOver();
-    const std::optional<VerifiedUpdate> update = FetchDescription();
-    if (!update) return UpdateResult::kNotInstalled;
-    const std::optional<fs::path> installer = DownloadInstaller(*update);
-    if (!installer) return UpdateResult::kNotInstalled;
-    return Install(*update, *installer);
-  }();
+  const UpdateResult result = m_sequence.Run();
   m_running = false;
   return result;
 }
 
-bool UpdaterWindow::TakeTheUpdatesFolder() {
-  for (int waited = 0;; waited += kLockLookEveryMs) {
-    switch (m_updatesLock.Acquire(m_settings.updatesFolder / kUpdatesLockFile)) {
-      case platform::FolderLock::Outcome::kHeld:
-      // Where no lock can be had, nothing better can be known of another updater.
-      case platform::FolderLock::Outcome::kUnavailable:
-        return true;
-      case platform::FolderLock::Outcome::kHeldElsewhere:
-        break;
-    }
-    if (waited >= kUpdatesFolderWaitMs || !m_pause(kLockLookEveryMs) || m_cancelled) return false;
-  }
-}
-
-void UpdaterWindow::ClearOtherVersions(const VerifiedUpdate& update) {
-  const fs::path installer = InstallerPath(update.description.version);
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(m_settings.updatesFolder, error)) {
-    const std::string name = entry.path().filename().string();
-    std::error_code ignored;
-    if (name.starts_with(kInstallerPrefix) && name.ends_with(kInstallerSuffix) && entry.path() != installer &&
-        entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
-      fs::remove(entry.path(), ignored);
-    }
-  }
-  download::RemoveStalePartials(PartialFolder(), fs::file_time_type::clock::now(),
-                                [&update](const download::ResumeRecord& record) {
-                                  return record.url == update.installerUrl;
-                                });
-}
-
-fs::path UpdaterWindow::InstallerPath(const std::string& version) const {
-  // The version is dotted digits only (VerifyUpdate), so it can name a file.
-  return m_settings.updatesFolder / (kInstallerPrefix + version + kInstallerSuffix);
-}
-
-bool UpdaterWindow::WaitForTheProgramToEnd() {
-  SetStatus(QString::fromUtf8(kWaitingText));
-  const fs::path lockFile = m_settings.workingFolder / platform::kWorkingFolderLockFile;
-  for (int waited = 0;; waited += kLockLookEveryMs) {
-    switch (m_folderLock.Acquire(lockFile)) {
-      case platform::FolderLock::Outcome::kHeld:
-        // A client started meanwhile brings this window forward instead of opening the folder under the installer.
-        m_folderLock.RecordWindow(reinterpret_cast<platform::WindowHandle>(winId()));
-        return true;
-      // Where no lock can be had the client runs without one too; nothing better can be known of it.
-      case platform::FolderLock::Outcome::kUnavailable:
-        return true;
-      case platform::FolderLock::Outcome::kHeldElsewhere:
-        break;
-    }
-    if (waited >= kProgramEndWaitMs || !m_pause(kLockLookEveryMs) || m_cancelled) return false;
-  }
-}
-
-UpdateResult UpdaterWindow::StageAndHandOver() {
-  SetStatus(QString::fromUtf8(kPreparingText));
-  // Off the UI thread, the window answering: a large program folder on a slow disk takes its time. The copy owns
-  // everything it touches, since a copy stuck in the file system outlives a cancel.
-  auto copy = std::make_shared<std::optional<fs::path>>();
-  const bool finished = net::WaitOnBackgroundThread(
-      [copy, install = m_settings.installFolder, own = m_settings.ownProgram, updates = m_settings.updatesFolder] {
-        *copy = StageProgramFiles(install, own, updates);
-      },
-      kStagingLimitMs, [this] { return m_cancelled; });
-  if (!finished) return GiveUp(m_cancelled ? QString() : QString::fromUtf8(kStagingFailedText));
-  if (!*copy) return GiveUp(QString::fromUtf8(kStagingFailedText));
-  // The copy waits for the folder's lock in its turn, which this process lets go of only by ending.
-  platform::Launch launch{**copy, StagedArguments(m_settings.installFolder), false, m_settings.workingFolder};
-  if (!m_launcher.Start(launch)) return GiveUp(QString::fromUtf8(kStagedStartFailedText));
-  return UpdateResult::kHandedOver;
-}
-
-std::optional<VerifiedUpdate> UpdaterWindow::FetchDescription() {
-  SetStatus(QString::fromUtf8(kCheckingText));
-  std::string description;
-  std::string signature;
-  try {
-    description = m_http.GetText(m_settings.versionServer + kDescriptionPage, kLargestDescriptionBytes);
-    signature = m_http.GetText(m_settings.versionServer + kSignaturePage, kLargestSignatureBytes);
-  } catch (const net::HttpClientError& error) {
-    GiveUp(m_cancelled ? QString() : QString::fromUtf8(kNoDescriptionText).arg(ui::ErrorText(error)));
-    return std::nullopt;
-  }
-  const fs::path verifiedFile = m_settings.updatesFolder / kVerifiedVersionFile;
-  const std::string highestVerified = ReadHighestVerified(verifiedFile);
-  const auto verified = VerifyUpdate({description, signature, m_settings.publicKeyHex, m_settings.runningVersion,
-                                      m_settings.versionServer, QDateTime::currentSecsSinceEpoch(), highestVerified});
-  if (const Refusal* refusal = std::get_if<Refusal>(&verified)) {
-    GiveUp(QString::fromStdString(RefusalText(*refusal)));
-    return std::nullopt;
-  }
-  // Not being able to remember it costs only the guard against a later rollback, not this update.
-  RememberVerified(verifiedFile, std::get<VerifiedUpdate>(verified).description.version);
-  return std::get<VerifiedUpdate>(verified);
-}
-
-std::optional<fs::path> UpdaterWindow::DownloadInstaller(const VerifiedUpdate& update) {
-  const UpdateDescription& facts = update.description;
-  SetStatus(QString::fromUtf8(kDownloadingText).arg(QString::fromStdString(facts.version)));
-  const fs::path target = InstallerPath(facts.version);
-  ClearOtherVersions(update);
-  // An earlier run fetched it whole and then did not install it: the same bytes need not come again.
-  if (FileHasSha256(target, facts.sha256, facts.size)) return target;
-
-  download::FetchTarget fetch;
-  fetch.url = update.installerUrl;
-  fetch.file = target;
-  fetch.partialFolder = PartialFolder();
-  fetch.localName = target.filename().string();
-  fetch.exactSize = static_cast<std::int64_t>(facts.size);
-  QElapsedTimer steady;
-  steady.start();
-  download::Tries tries;
-  tries.attempt = [this, &fetch, &steady] {
-    m_progressOffset = 0;
-    m_showsTransfer = false;
-    download::FetchHooks hooks;
-    hooks.onBegin = [this, &fetch](std::int64_t kept, std::int64_t) {
-      m_progressOffset = kept;
-      m_total = fetch.exactSize;
-      m_showsTransfer = true;
-    };
-    hooks.nowMs = [&steady] { return steady.elapsed(); };
-    return download::FetchOnce(m_http, fetch, hooks);
-  };
-  tries.stopped = [this] { return m_cancelled; };
-  tries.pause = [this](int ms) { return m_pause(ms); };
-  tries.beforePause = [this](int nextTry, int pauseMs) {
-    m_transferText.Show(QString::fromStdString(download::RetryText(nextTry, pauseMs)));
-  };
-  tries.nowMs = [&steady] { return steady.elapsed(); };
-  tries.nowSeconds = [] { return QDateTime::currentSecsSinceEpoch(); };
-  const download::TryResult result = tries.Run();
-  if (result.Done()) return target;
-  if (m_cancelled || result.failure == download::Failure::kStopped) {
-    // What arrived stays for the next run, which asks for the rest.
-    GiveUp(QString());
-    return std::nullopt;
-  }
-  GiveUp(DownloadFailureText(result));
-  return std::nullopt;
-}
-
-fs::path UpdaterWindow::PartialFolder() const { return m_settings.updatesFolder / kPartialFolderName; }
-
-UpdateResult UpdaterWindow::Install(const VerifiedUpdate& update, const fs::path& installer) {
-  SetStatus(QString::fromUtf8(kInstallingText).arg(QString::fromStdString(update.description.version)));
-  if (m_cancelled) return GiveUp(QString());
-  // Held from the check until it has started: nothing can change the bytes in between (where the system can deny it).
-  platform::HeldFile held;
-  // Checked once more right before it runs: the file lay on disk since it arrived.
-  if (!held.Open(installer) || !FileHasSha256(held, update.description.sha256, update.description.size)) {
-    held.Close();
-    std::error_code ignored;
-    fs::remove(installer, ignored);
-    return GiveUp(QString::fromUtf8(kWrongInstallerText));
-  }
-  platform::MakeRunnable(installer);
-  const fs::path folder = m_settings.installFolder.lexically_normal().make_preferred();
-  platform::Launch launch{installer, {kSilentSwitch, kInstallFolderSwitch + folder.u16string()}, true,
-                          m_settings.updatesFolder};
-  platform::RunLimits limits;
-  limits.limit = std::chrono::milliseconds(m_settings.installerLimitMs);
-  limits.whileWaiting = [] { QCoreApplication::processEvents(); };
-  limits.stopRequested = [this] { return m_cancelled; };
-  const platform::RunOutcome outcome = m_launcher.RunInstaller(held, launch, limits);
-  held.Close();
-  const QString folderText = PathText(folder);
-  const QString publisher = QString::fromUtf8(vextal::kPublisherUrl);
-  switch (outcome.end) {
-    case platform::RunOutcome::End::kNotStarted:
-      return GiveUp(QString::fromUtf8(kInstallerNotStartedText));
-    case platform::RunOutcome::End::kTimedOut:
-      return GiveUp(QString::fromUtf8(kInstallerTimedOutText)
-                        .arg(m_settings.installerLimitMs / kMsPerMinute)
-                        .arg(folderText, publisher));
-    case platform::RunOutcome::End::kStopped:
-      return GiveUp(QString::fromUtf8(kInstallerStoppedText).arg(folderText, publisher));
-    case platform::RunOutcome::End::kExited:
-      break;
-  }
-  if (outcome.exitCode != 0) {
-    return GiveUp(QString::fromUtf8(kInstallFailedText).arg(outcome.exitCode).arg(publisher));
-  }
-  std::error_code ignored;
-  fs::remove(installer, ignored);
-  if (!StartClient()) return UpdateResult::kNotInstalled;
-  return UpdateResult::kInstalled;
-}
-
-UpdateResult UpdaterWindow::GiveUp(const QString& message) {
-  if (!message.isEmpty()) ui::dialogs().ShowMessage(message);
-  StartClient();
-  return UpdateResult::kNotInstalled;
-}
-
-bool UpdaterWindow::StartClient() {
-  // The client takes the folder's lock itself; held here it would find its folder taken.
-  m_folderLock.Release();
-  const fs::path client = platform::ProgramFileIn(m_settings.installFolder, kClientProgramName);
-  if (m_launcher.Start({client, {}, false, m_settings.workingFolder})) return true;
-  ui::dialogs().ShowMessage(QString::fromUtf8(kClientNotStartedText).arg(PathText(client)));
-  return false;
-}
-
-bool UpdaterWindow::RealPause(int ms) {
-  if (m_cancelled) return false;
-  return m_retryPause.Wait(ms) && !m_cancelled;
-}
-
-void UpdaterWindow::SetStatus(const QString& text) {
-  m_status->setText(text);
+void UpdaterWindow::StepBegins(const std::string& status) {
+  m_status->setText(QString::fromStdString(status));
   m_transferText.Show(QString());
   m_bar->setValue(0);
 }
 
-void UpdaterWindow::OnTransferBegin(std::int64_t) {
-  if (!m_showsTransfer) return;
-  ShowBar(m_progressOffset);
-  m_transferText.Start(m_progressOffset, m_total);
+void UpdaterWindow::TransferBegins(std::int64_t received, std::int64_t total) {
+  m_total = total;
+  ShowBar(received);
+  m_transferText.Start(received, total);
 }
 
-void UpdaterWindow::OnTransferProgress(std::int64_t count) {
-  if (!m_showsTransfer) return;
-  const std::int64_t received = download::AddByteCounts(m_progressOffset, count);
+void UpdaterWindow::TransferGoesOn(std::int64_t received) {
   ShowBar(received);
   m_transferText.Update(received);
+}
+
+void UpdaterWindow::Note(const std::string& text) { m_transferText.Show(QString::fromStdString(text)); }
+
+void UpdaterWindow::Tell(const std::string& message) { ui::dialogs().ShowMessage(QString::fromStdString(message)); }
+
+bool UpdaterWindow::Pause(int ms) { return m_pause(ms); }
+
+void UpdaterWindow::Serve() { QCoreApplication::processEvents(); }
+
+platform::WindowHandle UpdaterWindow::WindowToBringForward() {
+  return reinterpret_cast<platform::WindowHandle>(winId());
+}
+
+bool UpdaterWindow::RealPause(int ms) {
+  if (m_sequence.Cancelled()) return false;
+  return m_retryPause.Wait(ms) && !m_sequence.Cancelled();
 }
 
 void UpdaterWindow::ShowBar(std::int64_t received) {

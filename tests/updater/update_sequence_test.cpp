@@ -1,16 +1,15 @@
-#include "updater/updater_window.h"
+#include "updater/update_sequence.h"
 
+#include "platform/environment.h"
 #include "platform/folder_lock.h"
 #include "platform/held_file.h"
 #include "platform/program_run.h"
 #include "tests/support/folder_holder.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/qt_fakes.h"
+#include "tests/support/child_process.h"
 #include "tests/updater/demo_key.h"
 #include "updater/staging.h"
 #include "updater/update_description.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -66,19 +65,53 @@ class RecordingLauncher : public Launcher {
   platform::RunOutcome RunInstaller(const platform::HeldFile& program, const platform::Launch& launch,
                                     const platform::RunLimits& limits) override {
     ran.push_back(launch);
-    platform::RunLimits watched = limits;
-    watched.whileWaiting = [this, limits] {
-      if (limits.whileWaiting) limits.whileWaiting();
-      if (whileInstalling) whileInstalling();
-    };
-    return platform::RunWithin(program, launch, watched);
+    return platform::RunWithin(program, launch, limits);
   }
-  // Called while the installer runs, as the user's clicks would come.
-  std::function<void()> whileInstalling;
 
   std::vector<platform::Launch> started;
   std::vector<platform::Launch> ran;
 };
+
+// Watches the sequence as the window would, recording what it shows and says; its pauses are recorded, not slept.
+class RecordingWatcher : public SequenceWatcher {
+ public:
+  void StepBegins(const std::string& status) override { statuses.push_back(status); }
+  void TransferBegins(std::int64_t received, std::int64_t) override { transfers.push_back(received); }
+  void TransferGoesOn(std::int64_t received) override {
+    if (onTransfer) onTransfer(received);
+  }
+  void Note(const std::string& text) override { notes.push_back(text); }
+  void Tell(const std::string& message) override { messages.push_back(message); }
+  bool Pause(int ms) override {
+    pauses.push_back(ms);
+    return onPause ? onPause(ms) : true;
+  }
+  void Serve() override {
+    if (whileInstalling) whileInstalling();
+  }
+  platform::WindowHandle WindowToBringForward() override { return nullptr; }
+
+  std::vector<std::string> statuses;
+  std::vector<std::int64_t> transfers;
+  std::vector<std::string> notes;
+  std::vector<std::string> messages;
+  std::vector<int> pauses;
+  std::function<bool(int)> onPause;
+  std::function<void(std::int64_t)> onTransfer;
+  // Called while the installer runs, as the user's clicks would come.
+  std::function<void()> whileInstalling;
+};
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+
+std::string Joined(const std::vector<std::string>& texts) {
+  std::string joined;
+  for (const std::string& text : texts) joined += text + "|";
+  return joined;
+}
+
+void SetVariable(const char* name, const std::string& value) { platform::SetEnvironmentVariable(name, value); }
+void ClearVariable(const char* name) { platform::SetEnvironmentVariable(name, std::nullopt); }
 
 // What the version server does wrong, if anything.
 enum class Server {
@@ -99,7 +132,7 @@ class UpdaterRoad {
     WriteFile(Working() / "data" / "data.mdb", kOldCatalogue);
     WriteFile(Working() / "DownLoad" / "paper.doc", "a paper");
     WriteFile(platform::ProgramFileIn(Install(), "vextal"), kOldClient);
-    qputenv(kClientNameVariable, QByteArray::fromStdString(platform::ProgramFileIn({}, "vextal").filename().string()));
+    SetVariable(kClientNameVariable, platform::ProgramFileIn({}, "vextal").filename().string());
     WriteFile(Install() / "Upgrading.exe", "this updater");
     std::string served = m_installer;
     if (mode == Server::kLongerInstaller) served += "tail";
@@ -131,18 +164,14 @@ class UpdaterRoad {
     settings.ownProgram = Install() / "Upgrading.exe";
   }
 
-  fs::path Working() const { return fs::path(m_root.path().toStdString()) / "work"; }
-  fs::path Install() const { return fs::path(m_root.path().toStdString()) / "install"; }
-  fs::path Updates() const { return fs::path(m_root.path().toStdString()) / "updates"; }
+  fs::path Working() const { return fs::path(m_root.LocalPath("work")); }
+  fs::path Install() const { return fs::path(m_root.LocalPath("install")); }
+  fs::path Updates() const { return fs::path(m_root.LocalPath("updates")); }
 
-  UpdateResult Run(const std::function<void(UpdaterWindow&)>& prepare = {}) {
-    UpdaterWindow window(settings, launcher);
-    window.SetPause([this](int ms) {
-      pauses.push_back(ms);
-      return onPause ? onPause(ms) : true;
-    });
-    if (prepare) prepare(window);
-    return window.Run();
+  UpdateResult Run(const std::function<void(UpdateSequence&)>& prepare = {}) {
+    UpdateSequence sequence(settings, launcher, watcher);
+    if (prepare) prepare(sequence);
+    return sequence.Run();
   }
 
   // The installer's first answer breaks off halfway when breakFirst is set; a request for the rest gets a 206.
@@ -167,18 +196,16 @@ class UpdaterRoad {
                          kETag + "\r\n\r\n" + rest)};
   }
 
-  testsupport::InstalledFakes fakes;
   testsupport::LoopbackServer server;
   UpdaterSettings settings;
   RecordingLauncher launcher;
-  std::vector<int> pauses;
-  std::function<bool(int)> onPause;
+  RecordingWatcher watcher;
   std::atomic<int> installerRequests{0};
   bool breakFirst = false;
   bool holdAfterHalf = false;
 
  private:
-  QTemporaryDir m_root;
+  testsupport::ScratchDirectory m_root;
   std::string m_installer;
 };
 
@@ -191,25 +218,25 @@ TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
     const char* publicKey;  // nullptr: the demo key
     int installerExit;
     bool cancelInDownload;
-    QString message;  // the start of the one message shown; empty: none
+    std::string message;  // the start of the one message shown; empty: none
     bool installerRuns;
   };
-  const QString kDownloadRefused = QString::fromUtf8("服务器发来的安装程序与新版本的说明大小不符");
+  const std::string kDownloadRefused = "服务器发来的安装程序与新版本的说明大小不符";
   const Case cases[] = {
       {"signed with another key", Server::kOtherKey, nullptr, 0, false,
-       QString::fromStdString(RefusalText(Refusal::kBadSignature)), false},
-      {"not newer", Server::kNotNewer, nullptr, 0, false, QString::fromStdString(RefusalText(Refusal::kNotNewer)),
+       (RefusalText(Refusal::kBadSignature)), false},
+      {"not newer", Server::kNotNewer, nullptr, 0, false, (RefusalText(Refusal::kNotNewer)),
        false},
       {"installer on another host", Server::kInstallerElsewhere, nullptr, 0, false,
-       QString::fromStdString(RefusalText(Refusal::kInstallerElsewhere)), false},
+       (RefusalText(Refusal::kInstallerElsewhere)), false},
       {"a build without a key", Server::kGood, "", 0, false,
-       QString::fromStdString(RefusalText(Refusal::kNoPublisherKey)), false},
-      {"no description", Server::kNoDescription, nullptr, 0, false, QString::fromUtf8("无法取得新版本的说明"), false},
+       (RefusalText(Refusal::kNoPublisherKey)), false},
+      {"no description", Server::kNoDescription, nullptr, 0, false, "无法取得新版本的说明", false},
       {"installer longer than described", Server::kLongerInstaller, nullptr, 0, false, kDownloadRefused, false},
       {"a changed byte in the installer", Server::kChangedByte, nullptr, 0, false,
-       QString::fromUtf8("下载的安装程序与新版本的说明不符"), false},
-      {"cancelled during the download", Server::kGood, nullptr, 0, true, QString(), false},
-      {"the installer fails", Server::kGood, nullptr, 3, false, QString::fromUtf8("安装没有完成（安装程序的结束代码为 3）"),
+       "下载的安装程序与新版本的说明不符", false},
+      {"cancelled during the download", Server::kGood, nullptr, 0, true, "", false},
+      {"the installer fails", Server::kGood, nullptr, 3, false, "安装没有完成（安装程序的结束代码为 3）",
        true},
   };
   for (const Case& c : cases) {
@@ -217,23 +244,23 @@ TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
     UpdaterRoad road(c.server);
     if (c.publicKey) road.settings.publicKeyHex = c.publicKey;
     road.holdAfterHalf = c.cancelInDownload;
-    qputenv(kExitCodeVariable, QByteArray::number(c.installerExit));
-    const UpdateResult result = road.Run([&](UpdaterWindow& window) {
+    SetVariable(kExitCodeVariable, std::to_string(c.installerExit));
+    const UpdateResult result = road.Run([&](UpdateSequence& sequence) {
       if (!c.cancelInDownload) return;
-      auto progress = window.Client().OnWork;
-      window.Client().OnWork = [&window, progress](net::HttpClient& client, net::WorkMode mode, std::int64_t count) {
+      auto progress = sequence.Client().OnWork;
+      sequence.Client().OnWork = [&sequence, progress](net::HttpClient& client, net::WorkMode mode, std::int64_t count) {
         progress(client, mode, count);
-        if (count > 0) window.Cancel();
+        if (count > 0) sequence.Cancel();
       };
     });
-    qunsetenv(kExitCodeVariable);
+    ClearVariable(kExitCodeVariable);
 
     EXPECT_EQ(result, UpdateResult::kNotInstalled);
-    if (c.message.isEmpty()) {
-      EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty()) << road.fakes.dialogs.messages.join("|").toStdString();
+    if (c.message.empty()) {
+      EXPECT_TRUE(road.watcher.messages.empty()) << road.watcher.messages.size() << Joined(road.watcher.messages);
     } else {
-      ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
-      EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(c.message)) << road.fakes.dialogs.messages[0].toStdString();
+      ASSERT_EQ(road.watcher.messages.size(), 1U);
+      EXPECT_TRUE(StartsWith(road.watcher.messages[0], c.message)) << road.watcher.messages[0];
     }
     EXPECT_EQ(road.launcher.ran.size(), c.installerRuns ? 1U : 0U);
     EXPECT_EQ(ReadFile(platform::ProgramFileIn(road.Install(), "vextal")), kOldClient);
@@ -263,7 +290,7 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
   auto holder = std::make_unique<testsupport::FolderHolder>(road.Working() / platform::kWorkingFolderLockFile);
   ASSERT_TRUE(holder->Holds());
   // The client ends while the updater waits its first pause for it.
-  road.onPause = [&](int) {
+  road.watcher.onPause = [&](int) {
     holder.reset();
     return true;
   };
@@ -279,9 +306,9 @@ TEST(UpdaterRoad, WaitsForTheProgramThenInstallsAResumedDownloadAndStartsTheNewP
 
   EXPECT_FALSE(fs::exists(road.Updates() / "vextal-setup-3.0.exe"));
   EXPECT_FALSE(fs::exists(otherPartial));
-  EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty()) << road.fakes.dialogs.messages.join("|").toStdString();
-  ASSERT_GE(road.pauses.size(), 2U);
-  EXPECT_EQ(road.pauses[0], UpdaterWindow::kLockLookEveryMs);
+  EXPECT_TRUE(road.watcher.messages.empty()) << road.watcher.messages.size() << Joined(road.watcher.messages);
+  ASSERT_GE(road.watcher.pauses.size(), 2U);
+  EXPECT_EQ(road.watcher.pauses[0], UpdateSequence::kLockLookEveryMs);
   // The broken transfer was tried again after a pause, asking for the rest only.
   EXPECT_EQ(road.installerRequests.load(), 2);
   const std::vector<std::string> requests = road.server.Requests();
@@ -320,9 +347,9 @@ TEST(UpdaterRoad, ARunningProgramOrAnotherUpdaterIsLeftAloneAndNothingIsInstalle
   };
   const Case cases[] = {
       {"a program that never ends", fs::path("work") / platform::kWorkingFolderLockFile, UpdateResult::kStillRunning,
-       UpdaterWindow::kProgramEndWaitMs, "题库程序在 30 秒内没有退出"},
+       UpdateSequence::kProgramEndWaitMs, "题库程序在 30 秒内没有退出"},
       {"another updater of the user", fs::path("updates") / "updater.lock", UpdateResult::kAnotherUpdater,
-       UpdaterWindow::kUpdatesFolderWaitMs, "另一个升级程序正在运行"},
+       UpdateSequence::kUpdatesFolderWaitMs, "另一个升级程序正在运行"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -333,10 +360,10 @@ TEST(UpdaterRoad, ARunningProgramOrAnotherUpdaterIsLeftAloneAndNothingIsInstalle
     EXPECT_EQ(road.Run(), c.expected);
 
     int waitedMs = 0;
-    for (const int ms : road.pauses) waitedMs += ms;
+    for (const int ms : road.watcher.pauses) waitedMs += ms;
     EXPECT_EQ(waitedMs, c.waitedMs);
-    ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
-    EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8(c.message)));
+    ASSERT_EQ(road.watcher.messages.size(), 1U);
+    EXPECT_TRUE(StartsWith(road.watcher.messages[0], c.message));
     EXPECT_TRUE(road.launcher.started.empty());
     EXPECT_TRUE(road.launcher.ran.empty());
     EXPECT_TRUE(road.server.Requests().empty());
@@ -360,16 +387,16 @@ TEST(UpdaterRoad, AStalledInstallerIsStoppedAndAProgramIsStarted) {
     UpdaterRoad road(Server::kGood);
     // Shortened for the test; the program waits kInstallerLimitMs.
     road.settings.installerLimitMs = c.cancel ? 60'000 : 300;
-    qputenv("VEXTAL_STAND_IN_HANG", "1");
-    const UpdateResult result = road.Run([&](UpdaterWindow& window) {
-      if (c.cancel) road.launcher.whileInstalling = [&window] { window.Cancel(); };
+    SetVariable("VEXTAL_STAND_IN_HANG", "1");
+    const UpdateResult result = road.Run([&](UpdateSequence& sequence) {
+      if (c.cancel) road.watcher.whileInstalling = [&sequence] { sequence.Cancel(); };
     });
-    qunsetenv("VEXTAL_STAND_IN_HANG");
+    ClearVariable("VEXTAL_STAND_IN_HANG");
 
     EXPECT_EQ(result, UpdateResult::kNotInstalled);
-    ASSERT_EQ(road.fakes.dialogs.messages.size(), 1);
-    EXPECT_TRUE(road.fakes.dialogs.messages[0].startsWith(QString::fromUtf8(c.message)))
-        << road.fakes.dialogs.messages[0].toStdString();
+    ASSERT_EQ(road.watcher.messages.size(), 1U);
+    EXPECT_TRUE(StartsWith(road.watcher.messages[0], c.message))
+        << road.watcher.messages[0];
     EXPECT_EQ(road.launcher.ran.size(), 1U);
     ASSERT_EQ(road.launcher.started.size(), 1U);
     EXPECT_EQ(road.launcher.started[0].program, platform::ProgramFileIn(road.Install(), "vextal"));
@@ -388,7 +415,7 @@ TEST(UpdaterRoad, StagingHandsTheWorkToACopyOutsideTheInstallFolder) {
 
   EXPECT_EQ(road.Run(), UpdateResult::kHandedOver);
 
-  EXPECT_TRUE(road.fakes.dialogs.messages.isEmpty());
+  EXPECT_TRUE(road.watcher.messages.empty());
   EXPECT_TRUE(road.server.Requests().empty());
   EXPECT_TRUE(road.launcher.ran.empty());
   ASSERT_EQ(road.launcher.started.size(), 1U);
