@@ -60,6 +60,8 @@ class ResumingSink : public net::BodySink {
     } else {
       m_answerRecord = {m_target.url, ValidatorOf(head.HeaderLines), head.ContentLength};
     }
+    // Larger than the caller expects is the one failure the user can be told plainly ("too large").
+    if (m_target.exactSize >= 0 && m_answerRecord.total > m_target.exactSize) Refuse(Failure::kTooLarge);
     if (m_target.exactSize >= 0 && m_answerRecord.total >= 0 && m_answerRecord.total != m_target.exactSize) {
       Refuse(Failure::kWrongSize);
     }
@@ -82,7 +84,7 @@ class ResumingSink : public net::BodySink {
     // Begin, and to the caller's exact length.
     const std::int64_t limit = m_target.exactSize >= 0 ? m_target.exactSize : kLargestPaperBytes;
     if (m_file.Size() > limit || static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(limit - m_file.Size())) {
-      Refuse(m_target.exactSize >= 0 ? Failure::kWrongSize : Failure::kTooLarge);
+      Refuse(Failure::kTooLarge);
     }
     if (!m_file.Write(data, size)) Refuse(Failure::kCannotWrite);
     m_watch.Arrived(Now(), size);

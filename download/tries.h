@@ -37,7 +37,7 @@ enum class Failure {
   kIntercepted,   // the network answered in the server's place (a login page, a redirect to another host)
   kNoBody,        // a body-less or empty answer where bytes are kept: they stay for the next try
   kStartAgain,    // the answer cannot continue the bytes kept, which went; the next try asks for the whole file
-  kTooLarge,      // the file is larger than the program takes; nothing of it stays
+  kTooLarge,      // the file is larger than the program takes, or than the caller expects; nothing of it stays
   kWrongSize,     // the file is not the exact length the caller expects; nothing of it stays
   kCannotWrite,   // the file, its folder or its partial file could not be written or put in place
   kStopped,       // the user stopped it, or what was downloaded is no longer wanted

@@ -121,6 +121,7 @@ enum class Server {
   kInstallerElsewhere, // the installer on another host
   kNoDescription,      // the description page answers 404
   kLongerInstaller,    // the installer served is longer than described
+  kShorterInstaller,   // the installer served is shorter than described
   kChangedByte,        // one byte of the installer differs from what the description hashes
 };
 
@@ -136,6 +137,7 @@ class UpdaterRoad {
     WriteFile(Install() / "Upgrading.exe", "this updater");
     std::string served = m_installer;
     if (mode == Server::kLongerInstaller) served += "tail";
+    if (mode == Server::kShorterInstaller) served.pop_back();
     if (mode == Server::kChangedByte) served[served.size() / 2] ^= 1;
     UpdateDescription facts{mode == Server::kNotNewer ? "3.1" : "3.2",
                             mode == Server::kInstallerElsewhere ? "//elsewhere.example/setup.exe" : kInstallerPath,
@@ -221,7 +223,7 @@ TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
     std::string message;  // the start of the one message shown; empty: none
     bool installerRuns;
   };
-  const std::string kDownloadRefused = "服务器发来的安装程序与新版本的说明大小不符";
+  const std::string kTooLarge = "安装程序太大";
   const Case cases[] = {
       {"signed with another key", Server::kOtherKey, nullptr, 0, false,
        (RefusalText(Refusal::kBadSignature)), false},
@@ -232,7 +234,9 @@ TEST(UpdaterRoad, EveryRefusalLeavesTheOldProgramAndStartsItAgain) {
       {"a build without a key", Server::kGood, "", 0, false,
        (RefusalText(Refusal::kNoPublisherKey)), false},
       {"no description", Server::kNoDescription, nullptr, 0, false, "无法取得新版本的说明", false},
-      {"installer longer than described", Server::kLongerInstaller, nullptr, 0, false, kDownloadRefused, false},
+      {"installer longer than described", Server::kLongerInstaller, nullptr, 0, false, kTooLarge, false},
+      {"installer shorter than described", Server::kShorterInstaller, nullptr, 0, false,
+       "服务器发来的安装程序与新版本的说明大小不符", false},
       {"a changed byte in the installer", Server::kChangedByte, nullptr, 0, false,
        "下载的安装程序与新版本的说明不符", false},
       {"cancelled during the download", Server::kGood, nullptr, 0, true, "", false},
