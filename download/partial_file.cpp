@@ -33,11 +33,16 @@ std::uint64_t AddressHash(std::string_view url) {
   return hash;
 }
 
+// Read in the system's own form of the name (UTF-16 on Windows): a neighbour's name that the narrow code page cannot
+// write must not stop a clean-up.
 bool IsOwnName(const fs::path& name, std::string_view suffix) {
-  const std::string text = name.filename().string();
-  if (text.size() != kHashDigits + suffix.size() || !text.ends_with(suffix)) return false;
+  const fs::path::string_type text = name.filename().native();
+  if (text.size() != kHashDigits + suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    if (text[kHashDigits + i] != static_cast<fs::path::value_type>(suffix[i])) return false;
+  }
   return std::all_of(text.begin(), text.begin() + kHashDigits,
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+                     [](fs::path::value_type c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 std::int64_t FileSize(const fs::path& path) {
@@ -145,7 +150,8 @@ bool PartialFile::OpenAnew(const ResumeRecord& record) {
   if (m_record.validator.empty()) return true;
   // Written only now that the file is empty: the record never stands beside bytes of another answer. A record that
   // cannot be written only costs the resume.
-  const fs::path written = m_recordPath.string() + ".new";
+  fs::path written = m_recordPath;
+  written += ".new";
   {
     std::ofstream out(written, std::ios::binary | std::ios::trunc);
     const std::string text = ResumeRecordText(m_record);

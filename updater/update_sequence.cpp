@@ -228,10 +228,14 @@ std::optional<VerifiedUpdate> UpdateSequence::FetchDescription() {
 void UpdateSequence::ClearOtherVersions(const VerifiedUpdate& update) {
   const fs::path installer = InstallerPath(update.description.version);
   std::error_code error;
+  // Compared in the system's own form of the names (UTF-16 on Windows): a neighbour's name that the narrow code page
+  // cannot write must not stop the clean-up.
+  const fs::path::string_type prefix = fs::path(kInstallerPrefix).native();
+  const fs::path::string_type suffix = fs::path(kInstallerSuffix).native();
   for (const fs::directory_entry& entry : fs::directory_iterator(m_settings.updatesFolder, error)) {
-    const std::string name = entry.path().filename().string();
+    const fs::path::string_type name = entry.path().filename().native();
     std::error_code ignored;
-    if (name.starts_with(kInstallerPrefix) && name.ends_with(kInstallerSuffix) && entry.path() != installer &&
+    if (name.starts_with(prefix) && name.ends_with(suffix) && entry.path() != installer &&
         entry.is_regular_file(ignored) && !entry.is_symlink(ignored)) {
       fs::remove(entry.path(), ignored);
     }
