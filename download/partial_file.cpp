@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 // Exact, so a clean-up can tell the program's own debris from anything else in its folder.
 constexpr std::string_view kPartialSuffix = ".part";
 constexpr std::string_view kRecordSuffix = ".resume";
+// A record being written, renamed to its own name once whole; a process ended in between leaves it for the clean-up.
+constexpr std::string_view kRecordInWritingSuffix = ".resume.new";
 constexpr std::size_t kHashDigits = 16;
 // A record is three short lines; a larger file is no record of ours.
 constexpr std::size_t kMostARecordHolds = 8192;
@@ -102,6 +104,8 @@ void RemoveStalePartials(const fs::path& folder, fs::file_time_type now,
         fs::remove(path, ignored);
         fs::remove(RecordPathOf(path), ignored);
       }
+    } else if (IsOwnName(path, kRecordInWritingSuffix)) {
+      fs::remove(path, ignored);
     } else if (IsRecordName(path)) {
       fs::path partial = path;
       partial.replace_extension(fs::path(std::string(kPartialSuffix)));
@@ -150,8 +154,8 @@ bool PartialFile::OpenAnew(const ResumeRecord& record) {
   if (m_record.validator.empty()) return true;
   // Written only now that the file is empty: the record never stands beside bytes of another answer. A record that
   // cannot be written only costs the resume.
-  fs::path written = m_recordPath;
-  written += ".new";
+  fs::path written = m_path;
+  written.replace_extension(fs::path(std::string(kRecordInWritingSuffix)));
   {
     std::ofstream out(written, std::ios::binary | std::ios::trunc);
     const std::string text = ResumeRecordText(m_record);

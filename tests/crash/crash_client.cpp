@@ -10,13 +10,18 @@
 //   shown 1 list 100 newest 20500 journal delete synchronous 2
 // (newest is the F_bh of the list's first row, "-" for an empty list); a start that fails prints its error report on
 // stderr and ends with the start-up failure's exit code.
+//
+// With VEXTAL_CRASH_KILL_AT set (kill_step.h), the client ends itself by SIGKILL at that step of the download on the
+// program's own folder.
 
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "exchange/catalogue_update_window.h"
 #include "exchange/program_update_window.h"
 #include "exchange/paper_download_window.h"
+#include "exchange/paper_path.h"
 #include "store/result_set.h"
+#include "tests/crash/kill_step.h"
 #include "tests/support/qt_fakes.h"
 
 #include <QAction>
@@ -25,9 +30,15 @@
 #include <QSqlQuery>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,7 +75,67 @@ int ShowList() {
   return 0;
 }
 
+// The step the test named: its number (0: none) and whether the client ends after it rather than before.
+struct KillStep {
+  int number = 0;
+  bool after = false;
+};
+
+KillStep NamedKillStep() {
+  KillStep step;
+  const char* text = std::getenv(crashtest::kKillAtVariable);
+  constexpr int kWhenLength = 8;
+  char when[kWhenLength] = {};
+  if (text != nullptr && std::sscanf(text, "%d %7s", &step.number, when) == 2) {
+    step.after = std::strcmp(when, crashtest::kAfterStep) == 0;
+  }
+  return step;
+}
+
+bool InProgramFolder(const char* path) {
+  const std::string folder = "/" + std::string(exchange::kProgramFolderName);
+  const char* found = std::strstr(path, folder.c_str());
+  return found != nullptr && (found[folder.size()] == '\0' || found[folder.size()] == '/');
+}
+
+enum class KillMoment { kNone, kBefore, kAfter };
+
+// Counts the steps on the program's folder; when this is the one the test named, when to end.
+KillMoment CountStep(const char* path) {
+  static const KillStep named = NamedKillStep();
+  static std::atomic<int> steps{0};
+  if (named.number <= 0 || !InProgramFolder(path) || ++steps != named.number) return KillMoment::kNone;
+  return named.after ? KillMoment::kAfter : KillMoment::kBefore;
+}
+
+// Whatever puts a name in the download's folder or takes one away, but the partial file's own creation, goes through
+// rename or remove (std::filesystem calls them): the client's own definitions of the two, which every library of the
+// process binds to, see each step, and the partial file is created or emptied between two of them.
+template <typename Call>
+int AsStep(const char* path, Call call) {
+  const KillMoment moment = CountStep(path);
+  if (moment == KillMoment::kBefore) ::kill(::getpid(), SIGKILL);
+  const int result = call();
+  if (moment == KillMoment::kAfter) ::kill(::getpid(), SIGKILL);
+  return result;
+}
+
+template <typename Function>
+Function* Next(const char* name) {
+  return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
+}
+
 }  // namespace
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+  static auto* const next = Next<int(const char*, const char*)>("rename");
+  return AsStep(from, [&] { return next(from, to); });
+}
+
+extern "C" int remove(const char* path) noexcept {
+  static auto* const next = Next<int(const char*)>("remove");
+  return AsStep(path, [&] { return next(path); });
+}
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -104,6 +104,7 @@ TEST(PrepareDownloadFolder, ClearsOnlyWhatTheProgramLeftAndCannotResume) {
       {"an older program's record: the record", ".vextal/00000000000000aa.resume", "\"v1\"\n1000\n", 0, false},
       {"no record", ".vextal/00000000000000a8.part", part, 0, false},
       {"record without its partial", ".vextal/00000000000000a9.resume", record, 0, false},
+      {"a record the process ended in the writing of", ".vextal/00000000000000a9.resume.new", record, 0, false},
       {"another name in the program folder", ".vextal/notes.txt", "x", 30, true},
       {"upper-case digits are not the program's", ".vextal/00000000000000AB.part", part, 30, true},
       {"old-style partial name beside the papers", ".vextal-1234abcd.part", "x", 30, true},
