@@ -215,6 +215,11 @@ Verdict VerifyCertificate(PCCERT_CONTEXT leaf, const std::wstring& host) {
       CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &again);
       error = again.dwError;
     }
+    // Wine's policy passes a chain that stops short of a root, its issuer nowhere to be found, which Windows fails
+    // as CERT_E_CHAINING: a certificate signed by an authority nobody has would be believed.
+    if (error == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+      error = static_cast<DWORD>(CERT_E_CHAINING);
+    }
     // A certificate out of its dates says so whatever else the policy found first (under load Wine's names a
     // revocation check that timed out): the date is what the user can mend, often at the computer's own clock.
     const LONG when = CertVerifyTimeValidity(nullptr, leaf->pCertInfo);

@@ -5,7 +5,8 @@
 #   port was taken). tls_front_stop ends it.
 # squid_start PORT FOLDER [NAME ADDRESS]...: squid on 127.0.0.1:PORT, resolving each NAME to ADDRESS itself (as a
 #   campus proxy alone knows the way out); sets squid_pid, empty when it did not start. squid_stop ends it. Started as
-#   root, squid works as its own user: every folder above FOLDER must let others through.
+#   root, squid works as its own user: every folder above FOLDER must let others through. FOLDER/access.log shows
+#   every request it served (a CONNECT tunnel's when the tunnel closes), so a road can tell it was used.
 
 # Waits until a server of ours listens on the port, or has ended.
 real_server_listens() {
@@ -75,7 +76,7 @@ http_port 127.0.0.1:$port
 visible_hostname vextal-proxy
 pid_filename $folder/squid.pid
 cache_log $folder/cache.log
-access_log none
+access_log stdio:$folder/access.log
 cache_store_log none
 cache deny all
 pinger_enable off

@@ -80,6 +80,20 @@ menu() {
   fi
   keys "${steps[@]}" Return
 }
+# message_text BOX: what a message box says, as its program copies it on Ctrl+C (Windows' own boxes do, and so does
+# Qt's on Windows: its title, its text and its buttons between dashed lines), read back from the clipboard Wine shares
+# with the virtual display. A Qt window draws its text itself: nothing else from outside can read it.
+message_text() {
+  local text=""
+  xd windowfocus --sync "$1" 2>/dev/null || true
+  sleep 0.3
+  xd key ctrl+c
+  for _ in $(seq 25); do
+    text=$(LC_ALL=C.UTF-8 xclip -selection clipboard -o 2>/dev/null | tr -d '\r') && [ -n "$text" ] && break
+    sleep 0.2
+  done
+  printf '%s\n' "$text"
+}
 # dismiss_message LABEL TITLE SECONDS [PROGRAM]: a message box is titled with its program's name; its button takes
 # Return.
 dismiss_message() {

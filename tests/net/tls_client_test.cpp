@@ -94,6 +94,8 @@ TEST(TlsClient, AnHttpsOriginIsTrustedExactlyAsFarAsItsCertificateDeserves) {
        TlsFailure::Failed},
       {"nobody vouches for it", Server::Tls, Kind::Untrusted, "localhost", false, 0, ErrorKind::TlsFailed,
        TlsFailure::Untrusted},
+      {"signed by an authority nobody has", Server::Tls, Kind::UnknownIssuer, "localhost", false, 0,
+       ErrorKind::TlsFailed, TlsFailure::Untrusted},
       {"another host's", Server::Tls, Kind::OtherHost, "localhost", false, 0, ErrorKind::TlsFailed,
        TlsFailure::OtherHost},
       {"another host's, through the proxy", Server::Tls, Kind::OtherHost, "localhost", true, 0, ErrorKind::TlsFailed,

@@ -12,6 +12,7 @@ const char* NameOf(TestCertificates::Kind kind) {
     case TestCertificates::Kind::Expired: return "expired";
     case TestCertificates::Kind::NotYetValid: return "not-yet-valid";
     case TestCertificates::Kind::Untrusted: return "untrusted";
+    case TestCertificates::Kind::UnknownIssuer: return "unknown-issuer";
   }
   return "unknown";
 }
@@ -67,6 +68,16 @@ std::string TestCertificates::Make() {
                   " -days 3650 -subj '/CN=localhost' -addext 'subjectAltName=DNS:localhost,IP:127.0.0.1' -keyout " +
                   quoted + "untrusted.key' -out " + quoted + "untrusted.pem'")) {
     return "openssl could not make the untrusted certificate";
+  }
+  m_folder->Write("unknown-issuer.ext", "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+  if (!RunCommand(std::string(kOpenSsl) + " req -x509 " + kNewKey + " -days 3650 -subj '/CN=Stranger Authority' -keyout " +
+                  quoted + "stranger.key' -out " + quoted + "stranger.pem'") ||
+      !RunCommand(std::string(kOpenSsl) + " req -new " + kNewKey + " -subj '/CN=localhost' -keyout " + quoted +
+                  "unknown-issuer.key' -out " + quoted + "unknown-issuer.csr'") ||
+      !RunCommand(std::string(kOpenSsl) + " x509 -req -days 3650 -in " + quoted + "unknown-issuer.csr' -CA " + quoted +
+                  "stranger.pem' -CAkey " + quoted + "stranger.key' -set_serial 7 -extfile " + quoted +
+                  "unknown-issuer.ext' -out " + quoted + "unknown-issuer.pem'")) {
+    return "openssl could not make the certificate of an unknown authority";
   }
   return {};
 }

@@ -25,6 +25,7 @@ class TestCertificates {
     Expired,      // signed by it, valid in January 2020 only
     NotYetValid,  // signed by it, valid from 2098
     Untrusted,    // self-signed, for localhost: nobody vouches for it
+    UnknownIssuer,  // for localhost, signed by an authority nobody has (a chain that stops short of any root)
   };
   // Makes the authority and one server certificate of each kind. Empty on success, otherwise why not.
   std::string Make();
