@@ -79,7 +79,7 @@ void CheckCatalogue(QSqlDatabase& db, const QString& path) {
 
 }  // namespace
 
-DatabaseError::DatabaseError(const QString& message) : std::runtime_error(message.toStdString()) {}
+DatabaseError::DatabaseError(const QString& message) : platform::UserTextError(message.toStdString()) {}
 
 QString DatabaseError::Message() const { return QString::fromStdString(what()); }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/user_text_error.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -9,7 +11,7 @@
 namespace store {
 
 // A failure of the catalogue database: opening, a statement, or a post. The text is what the error report shows.
-class DatabaseError : public std::runtime_error {
+class DatabaseError : public platform::UserTextError {
  public:
   explicit DatabaseError(const QString& message);
   QString Message() const;

@@ -4,7 +4,7 @@
 #include "net/system_proxy.h"
 #include "net/tls_channel.h"
 #include "platform/gbk.h"
-#include "store/catalogue.h"
+#include "platform/user_text_error.h"
 #include "ui/locale_format.h"
 #include "ui/seams.h"
 
@@ -77,9 +77,7 @@ QString FinishErrorText(const QString& text) {
 }
 
 QString ErrorText(const std::exception& error) {
-  if (const auto* database = dynamic_cast<const store::DatabaseError*>(&error)) {
-    return database->Message();
-  }
+  if (dynamic_cast<const platform::UserTextError*>(&error)) return QString::fromUtf8(error.what());
   // A server's status line is shown whole, a NUL byte in it included, where what() would end at that byte.
   if (const auto* http = dynamic_cast<const net::HttpClientError*>(&error)) {
     QString text = DecodeSystemText(http->Message());
