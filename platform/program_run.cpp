@@ -366,6 +366,14 @@ bool RunningProgramFilesAreLocked() {
 #endif
 }
 
+bool ScriptsRunByTheirFirstLine() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 bool MakeRunnable(const std::filesystem::path& file) {
   std::error_code error;
 #ifndef _WIN32

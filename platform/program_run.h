@@ -77,6 +77,9 @@ std::filesystem::path ProgramFileIn(const std::filesystem::path& folder, std::st
 // elsewhere a file in use is replaced by a new one under its name while the old lives on unnamed.
 bool RunningProgramFilesAreLocked();
 
+// Whether a text file starting "#!" runs as a program through the interpreter it names (POSIX), rather than not at all.
+bool ScriptsRunByTheirFirstLine();
+
 // A downloaded program file may be run: the owner's execute permission where the OS has one.
 bool MakeRunnable(const std::filesystem::path& file);
 

@@ -201,6 +201,42 @@ bool MakePrivateFolder(const fs::path& folder) {
   return relative && MakePrivateFolders({base, *relative});
 }
 
+// Windows has no permission bits: the folder's own access list names this process's user alone, in a single entry,
+// and inherits nothing of its parent's.
+#ifdef _WIN32
+bool OnlyTheUserMayEnter(const fs::path& folder) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  const bool known = size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+  CloseHandle(token);
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!known || GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  void* entry = nullptr;
+  const bool only = GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                    (control & SE_DACL_PROTECTED) != 0 && acl != nullptr && acl->AceCount == 1 &&
+                    GetAce(acl, 0, &entry) &&
+                    static_cast<ACE_HEADER*>(entry)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
+                    EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart,
+                             reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+  LocalFree(descriptor);
+  return only;
+}
+#else
+bool OnlyTheUserMayEnter(const fs::path& folder) {
+  std::error_code error;
+  return (fs::status(folder, error).permissions() & fs::perms::mask) == fs::perms::owner_all && !error;
+}
+#endif
+
 bool FilesHavePermissionBits() {
 #ifdef _WIN32
   return false;

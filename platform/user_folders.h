@@ -35,4 +35,8 @@ bool MakePrivateFolder(const std::filesystem::path& folder);
 // and std::filesystem there reports every writable file as readable and writable by all.
 bool FilesHavePermissionBits();
 
+// Whether the folder is this user's alone: owner-only permission bits, or on Windows an access list of one entry for
+// this process's user that inherits nothing.
+bool OnlyTheUserMayEnter(const std::filesystem::path& folder);
+
 }  // namespace platform

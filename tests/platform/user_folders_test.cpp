@@ -9,10 +9,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#include <aclapi.h>
-#endif
 
 namespace platform {
 namespace {
@@ -24,41 +20,6 @@ constexpr const char* kUpdatesFolder = "Vextal/Updates";
 // What the tests give a folder the program must not change, as the machine's POSIX side shows it.
 constexpr const char* kOpenMode = "755";
 
-#ifdef _WIN32
-// Windows has no permission bits: the folder's own access list names this process's user alone, in a single entry,
-// and inherits nothing of its parent's.
-bool OnlyItsUserMayEnter(const fs::path& folder) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<unsigned char> user(size);
-  const bool known = size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
-  CloseHandle(token);
-  PACL acl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!known || GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                      &acl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  void* entry = nullptr;
-  const bool only = GetSecurityDescriptorControl(descriptor, &control, &revision) &&
-                    (control & SE_DACL_PROTECTED) != 0 && acl != nullptr && acl->AceCount == 1 &&
-                    GetAce(acl, 0, &entry) &&
-                    static_cast<ACE_HEADER*>(entry)->AceType == ACCESS_ALLOWED_ACE_TYPE &&
-                    EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart,
-                             reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
-  LocalFree(descriptor);
-  return only;
-}
-#else
-bool OnlyItsUserMayEnter(const fs::path& folder) {
-  std::error_code error;
-  return (fs::status(folder, error).permissions() & fs::perms::mask) == fs::perms::owner_all && !error;
-}
-#endif
 
 // Set up from the machine's POSIX side, the same on Linux and under Wine: links and another owner cannot be made from
 // Windows' side there.
@@ -110,8 +71,8 @@ TEST(MakePrivateFolders, EveryFolderOfTheProgramsBelowTheBaseIsTheUsersAlone) {
     // Wine 8 takes an access list for a file or folder, answers success, and keeps nothing of it: what it reads back
     // is made up from the POSIX bits. There only the refusals can be seen.
     if (c.made && !testsupport::RunningUnderWine()) {
-      EXPECT_TRUE(OnlyItsUserMayEnter(base / kProductFolder));
-      EXPECT_TRUE(OnlyItsUserMayEnter(base / fs::path(kUpdatesFolder).make_preferred()));
+      EXPECT_TRUE(OnlyTheUserMayEnter(base / kProductFolder));
+      EXPECT_TRUE(OnlyTheUserMayEnter(base / fs::path(kUpdatesFolder).make_preferred()));
     }
     if (c.untouched) {
       EXPECT_EQ(ModeOf(scratch.Path() + "/" + c.untouched), kOpenMode);

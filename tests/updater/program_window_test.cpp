@@ -9,11 +9,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QPushButton>
-#include <QTimer>
+#include <QMetaObject>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -62,19 +63,22 @@ TEST(UpdaterWindow, ShowsTheStepAndEndsItOnTheUsersWord) {
     RecordingLauncher launcher;
     UpdaterWindow window(settings, launcher);
     QString statusWhenCancelled;
-    // Once the description is asked for, the user ends the wait.
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-      if (server.Requests().empty()) return;
-      look.stop();
+    // Once the description is asked for, the user ends the wait: looked at again at each turn of the event loop the
+    // request's wait serves, never after a set time.
+    std::function<void()> lookOnce;
+    lookOnce = [&] {
+      if (server.Requests().empty()) {
+        QMetaObject::invokeMethod(&window, lookOnce, Qt::QueuedConnection);
+        return;
+      }
       statusWhenCancelled = window.StatusText();
       if (c.closeBox) {
         window.close();
       } else {
         window.findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
       }
-    });
-    look.start(10);
+    };
+    QMetaObject::invokeMethod(&window, lookOnce, Qt::QueuedConnection);
 
     EXPECT_EQ(window.Run(), UpdateResult::kNotInstalled);
 

@@ -3,16 +3,15 @@
 // in VEXTAL_STAND_IN_EXIT (0 when unset). With a non-zero code it installs nothing, as a failed installer may. The
 // client's file name comes in VEXTAL_STAND_IN_CLIENT ("vextal" when unset), as the test's system names it. With
 // VEXTAL_STAND_IN_HANG set it stalls before doing anything, as an installer waiting on a lost dialog does, until killed.
-#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <thread>
 
 int main(int argc, char** argv) {
-  constexpr auto kLongerThanAnyTest = std::chrono::minutes(10);
-  if (std::getenv("VEXTAL_STAND_IN_HANG")) std::this_thread::sleep_for(kLongerThanAnyTest);
+  // Waits for what never comes, however long: only the kill that stops it ends it.
+  if (std::getenv("VEXTAL_STAND_IN_HANG")) std::promise<void>().get_future().wait();
   constexpr std::string_view kFolderSwitch = "/D=";
   std::string folder;
   std::string arguments;
