@@ -8,7 +8,7 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 namespace download {
 namespace {
@@ -78,13 +78,13 @@ constexpr const char* kBadChunk = "服务器的回答格式不对：分块的长
 constexpr const char* kHeadTooLarge = "服务器的回答头太大";
 constexpr const char* kBodyTooLarge = "服务器发来的内容比允许的多";
 constexpr const char* kCancelled = "已经取消";
-// As the client's own error report words the proxy's login and the TLS failures, so both programs say the same.
+// As the client's own error report words the proxy's login, so both programs say the same.
 constexpr const char* kProxyLoginUnsupported = "%1要求以 %2 方式登录，本程序还不支持这种方式。请向网络管理员询问";
 constexpr const char* kTlsUntrusted = "服务器的证书不受信任：没有一家这台电脑信任的证书机构为它担保。可能是网络在拦截连接";
 constexpr const char* kTlsOtherHost = "服务器出示的证书不属于 %1，而属于别的网站。可能是网络在拦截连接";
-// Without the server's clock to compare with, the computer's own date is the usual suspect.
-constexpr const char* kTlsExpired = "服务器的证书已经过期，或者电脑的日期不对";
-constexpr const char* kTlsNotYetValid = "服务器的证书还没有生效，或者电脑的日期不对";
+constexpr const char* kTlsExpired = "服务器的证书已经过期";
+constexpr const char* kTlsNotYetValid = "服务器的证书还没有生效";
+constexpr const char* kOrTheDate = "，或者电脑的日期不对";
 constexpr const char* kTlsNoTls = "服务器在这个端口上不用 TLS 1.2 或 1.3 加密连接";
 constexpr const char* kTlsFailed = "加密连接失败";
 
@@ -108,15 +108,6 @@ std::string OneLine(std::string_view systemText) {
   return platform::Utf8FromUtf16(line);
 }
 
-std::string Fill(std::string_view picture, std::string_view first, std::string_view second = {}) {
-  std::string text(picture);
-  for (const auto& [marker, value] : {std::pair<std::string_view, std::string_view>{"%1", first}, {"%2", second}}) {
-    const std::size_t at = text.find(marker);
-    if (at != std::string::npos) text.replace(at, marker.size(), value);
-  }
-  return text;
-}
-
 std::string ProxyNamed(const net::HttpClientError& error) {
   return error.ProxyName().empty() ? std::string(kProxy) : std::string(kProxy) + " " + error.ProxyName() + " ";
 }
@@ -132,24 +123,24 @@ bool IsLookupFailure(int code) { return code >= kWsaFirstLookupFailure && code <
 std::string SocketCause(const net::HttpClientError& error, const char* otherwise) {
   const int code = error.Code();
   const std::string peer = Peer(error);
-  if (code == net::sock::kWsaEconnrefused) return Fill(kRefused, peer);
-  if (code == net::sock::kWsaEconnreset || code == kWsaEnetreset) return Fill(kReset, peer);
+  if (code == net::sock::kWsaEconnrefused) return Filled(kRefused, {peer});
+  if (code == net::sock::kWsaEconnreset || code == kWsaEnetreset) return Filled(kReset, {peer});
   if (code == net::sock::kWsaEconnaborted) return kAborted;
-  if (code == kWsaEtimedout) return Fill(kTimedOut, peer);
+  if (code == kWsaEtimedout) return Filled(kTimedOut, {peer});
   if (code == kWsaEnetdown || code == kWsaEnetunreach || code == kWsaEhostdown || code == kWsaEhostunreach) {
-    return Fill(kUnreachable, peer);
+    return Filled(kUnreachable, {peer});
   }
-  if (IsLookupFailure(code)) return Fill(kNameNotFound, peer);
-  return Fill(otherwise, peer);
+  if (IsLookupFailure(code)) return Filled(kNameNotFound, {peer});
+  return Filled(otherwise, {peer});
 }
 
 // A status the server (or the proxy) answered with instead of the page.
 std::string StatusCause(const net::HttpClientError& error) {
   const int status = error.Code();
   const bool proxied = !error.ProxyName().empty();
-  if (status == kProxyLoginRequired) return Fill(kProxyWantsLogin, ProxyNamed(error));
+  if (status == kProxyLoginRequired) return Filled(kProxyWantsLogin, {ProxyNamed(error)});
   if (proxied && (status == kBadGateway || status == kGatewayTimeout)) {
-    return Fill(kProxyCannotReach, ProxyNamed(error));
+    return Filled(kProxyCannotReach, {ProxyNamed(error)});
   }
   if (status >= kFirstRedirect && status < kFirstClientError) return kRedirected;
   if (status == kUnauthorized || status == kForbidden) return kNotAllowed;
@@ -158,18 +149,6 @@ std::string StatusCause(const net::HttpClientError& error) {
   if (status >= kFirstServerError && status <= kLastStatus) return kServerFault;
   if (status >= kFirstClientError && status < kFirstServerError) return kRequestRefused;
   return kOddStatus;
-}
-
-std::string TlsCause(const net::HttpClientError& error) {
-  switch (static_cast<net::TlsFailure>(error.Code())) {
-    case net::TlsFailure::Untrusted: return kTlsUntrusted;
-    case net::TlsFailure::OtherHost: return Fill(kTlsOtherHost, OneLine(error.Body()));
-    case net::TlsFailure::Expired: return kTlsExpired;
-    case net::TlsFailure::NotYetValid: return kTlsNotYetValid;
-    case net::TlsFailure::NoTls: return kTlsNoTls;
-    case net::TlsFailure::Failed: break;
-  }
-  return kTlsFailed;
 }
 
 std::string Cause(const net::HttpClientError& error) {
@@ -181,7 +160,7 @@ std::string Cause(const net::HttpClientError& error) {
     case net::ErrorKind::SocketError: return SocketCause(error, kSocketFailed);
     case net::ErrorKind::SocketSetupFailed: return kNoSocket;
     case net::ErrorKind::ConnectFailed: return SocketCause(error, kConnectFailed);
-    case net::ErrorKind::ConnectTimedOut: return Fill(kTimedOut, Peer(error));
+    case net::ErrorKind::ConnectTimedOut: return Filled(kTimedOut, {Peer(error)});
     case net::ErrorKind::ConnectionClosedGracefully: return kClosedEarly;
     case net::ErrorKind::NotConnected: return kNotConnected;
     case net::ErrorKind::ReadTimedOut: return kSilent;
@@ -193,13 +172,42 @@ std::string Cause(const net::HttpClientError& error) {
     case net::ErrorKind::BodyTooLarge: return kBodyTooLarge;
     case net::ErrorKind::Cancelled: return kCancelled;
     case net::ErrorKind::ProxyAuthUnsupported:
-      return Fill(kProxyLoginUnsupported, ProxyNamed(error), OneLine(error.Body()));
-    case net::ErrorKind::TlsFailed: return TlsCause(error);
+      return Filled(kProxyLoginUnsupported, {ProxyNamed(error), OneLine(error.Body())});
+    case net::ErrorKind::TlsFailed: return TlsCauseText(error, true);
   }
   return kSocketFailed;
 }
 
 }  // namespace
+
+std::string Filled(std::string_view picture, std::initializer_list<std::string_view> values) {
+  // One pass over the picture, so what a value holds is never read as a mark.
+  std::string text;
+  std::vector<bool> used(values.size(), false);
+  for (std::size_t at = 0; at < picture.size(); ++at) {
+    const std::size_t number = at + 1 < picture.size() && picture[at] == '%' ? picture[at + 1] - '1' : values.size();
+    if (number < values.size() && !used[number]) {
+      used[number] = true;
+      text += values.begin()[number];
+      ++at;
+    } else {
+      text += picture[at];
+    }
+  }
+  return text;
+}
+
+std::string TlsCauseText(const net::HttpClientError& error, bool suspectClock) {
+  switch (static_cast<net::TlsFailure>(error.Code())) {
+    case net::TlsFailure::Untrusted: return kTlsUntrusted;
+    case net::TlsFailure::OtherHost: return Filled(kTlsOtherHost, {OneLine(error.Body())});
+    case net::TlsFailure::Expired: return std::string(kTlsExpired) + (suspectClock ? kOrTheDate : "");
+    case net::TlsFailure::NotYetValid: return std::string(kTlsNotYetValid) + (suspectClock ? kOrTheDate : "");
+    case net::TlsFailure::NoTls: return kTlsNoTls;
+    case net::TlsFailure::Failed: break;
+  }
+  return kTlsFailed;
+}
 
 std::string NetworkCauseText(const net::HttpClientError& error) {
   std::string text = Cause(error);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace net {
 class HttpClientError;
@@ -14,5 +16,13 @@ namespace download {
 // status, naming the proxy when the failure is the proxy's or the get went through one; then the network's own text on
 // one line in full-width brackets, "（Read Timeout）". No closing full stop: callers place it inside their sentences.
 std::string NetworkCauseText(const net::HttpClientError& error);
+
+// UTF-8: what a failed TLS handshake means, without the network's own text. With `suspectClock` a certificate out of
+// its dates also names the computer's date, the usual cause when nobody compared it with the server's clock.
+std::string TlsCauseText(const net::HttpClientError& error, bool suspectClock);
+
+// The picture with its "%1", "%2", ... each replaced by the value of that number, once; a value may hold a "%2" of its
+// own without being filled again.
+std::string Filled(std::string_view picture, std::initializer_list<std::string_view> values);
 
 }  // namespace download

@@ -34,11 +34,7 @@ std::string CauseOf(const download::TryResult& result) {
 std::string GiveUpText(const download::TryResult& result) {
   if (result.failure == download::Failure::kIntercepted) return platform::Utf8FromUtf16(download::kInterceptedText);
   std::string text = kNotFinished + CauseOf(result);
-  if (result.keptAfter > 0) {
-    std::string kept = kKeptForNextTime;
-    kept.replace(kept.find("%1"), 2, download::FormatSize(result.keptAfter));
-    text += kept;
-  }
+  if (result.keptAfter > 0) text += download::Filled(kKeptForNextTime, {download::FormatSize(result.keptAfter)});
   return text;
 }
 

@@ -1,5 +1,6 @@
 #include "ui/error_report.h"
 
+#include "download/failure_text.h"
 #include "net/http_error.h"
 #include "net/system_proxy.h"
 #include "net/tls_channel.h"
@@ -23,15 +24,9 @@ constexpr const char* kUnknownErrorText = "Unknown exception";
 // that refuses from a server that does.
 constexpr const char* kThroughProxy = "\r\n通过代理 %1";
 constexpr const char* kProxyLoginUnsupported = "代理服务器要求以 %1 方式登录，本程序还不支持这种方式。请向网络管理员询问";
-// What a failed TLS handshake means to the user, by its failure; a network that intercepts is the usual cause of the
-// first two, a computer's clock of the dates.
-constexpr const char* kTlsUntrusted = "服务器的证书不受信任：没有一家这台电脑信任的证书机构为它担保。可能是网络在拦截连接";
-constexpr const char* kTlsOtherHost = "服务器出示的证书不属于 %1，而属于别的网站。可能是网络在拦截连接";
-constexpr const char* kTlsExpired = "服务器的证书已经过期";
-constexpr const char* kTlsNotYetValid = "服务器的证书还没有生效";
+// A certificate out of its dates on a computer whose clock the server's shows wrong: the clock is the cause.
 constexpr const char* kTlsWrongClock = "电脑的时间不对：电脑上是 %1，服务器上是 %2。请把电脑的日期和时间改对后再试";
-constexpr const char* kTlsNoTls = "服务器在这个端口上不用 TLS 1.2 或 1.3 加密连接";
-constexpr const char* kTlsFailed = "加密连接失败（%1）";
+constexpr const char* kTlsFailedDetail = "（%1）";
 // A clock that is off by more than this is wrong; less is a server's or a computer's ordinary drift.
 constexpr qint64 kClockToleranceSeconds = 24 * 60 * 60;
 constexpr const char* kProxyLoginText = "代理服务器 %1 要求登录%2。请输入用户名和密码：";
@@ -46,23 +41,18 @@ QString DateTimeText(const QDateTime& moment) {
 }
 
 QString TlsFailureText(const net::HttpClientError& error) {
-  switch (static_cast<net::TlsFailure>(error.Code())) {
-    case net::TlsFailure::Untrusted: return QString::fromUtf8(kTlsUntrusted);
-    case net::TlsFailure::OtherHost: return QString::fromUtf8(kTlsOtherHost).arg(DecodeSystemText(error.Body()));
-    case net::TlsFailure::Expired:
-    case net::TlsFailure::NotYetValid: {
-      const QDateTime now = clock().Now();
-      if (error.ServerClock() && std::llabs(*error.ServerClock() - now.toSecsSinceEpoch()) > kClockToleranceSeconds) {
-        const QDateTime server = QDateTime::fromSecsSinceEpoch(*error.ServerClock()).toLocalTime();
-        return QString::fromUtf8(kTlsWrongClock).arg(DateTimeText(now), DateTimeText(server));
-      }
-      return QString::fromUtf8(error.Code() == static_cast<int>(net::TlsFailure::Expired) ? kTlsExpired
-                                                                                            : kTlsNotYetValid);
+  const auto failure = static_cast<net::TlsFailure>(error.Code());
+  if (failure == net::TlsFailure::Expired || failure == net::TlsFailure::NotYetValid) {
+    const QDateTime now = clock().Now();
+    if (error.ServerClock() && std::llabs(*error.ServerClock() - now.toSecsSinceEpoch()) > kClockToleranceSeconds) {
+      const QDateTime server = QDateTime::fromSecsSinceEpoch(*error.ServerClock()).toLocalTime();
+      return QString::fromUtf8(kTlsWrongClock).arg(DateTimeText(now), DateTimeText(server));
     }
-    case net::TlsFailure::NoTls: return QString::fromUtf8(kTlsNoTls);
-    case net::TlsFailure::Failed: break;
   }
-  return QString::fromUtf8(kTlsFailed).arg(DecodeSystemText(error.Message()));
+  // A wrong clock this report names itself, from the server's, so the sentence never guesses at the date.
+  QString text = QString::fromStdString(download::TlsCauseText(error, false));
+  if (failure == net::TlsFailure::Failed) text += QString::fromUtf8(kTlsFailedDetail).arg(DecodeSystemText(error.Message()));
+  return text;
 }
 
 }  // namespace

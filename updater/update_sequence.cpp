@@ -16,7 +16,6 @@
 #include "vextal_config.h"
 
 #include <chrono>
-#include <initializer_list>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -73,15 +72,6 @@ constexpr const char* kInstallerStoppedText =
 constexpr const char* kClientNotStartedText = "题库程序 %1 没有启动，请手动启动它。";
 
 // The text with %1, %2, ... replaced by the arguments in turn, each once.
-std::string Filled(std::string text, std::initializer_list<std::string> arguments) {
-  int number = 0;
-  for (const std::string& argument : arguments) {
-    const std::string mark = "%" + std::to_string(++number);
-    if (const std::size_t at = text.find(mark); at != std::string::npos) text.replace(at, mark.size(), argument);
-  }
-  return text;
-}
-
 std::string PathText(const fs::path& path) { return platform::Utf8FromUtf16(path.u16string()); }
 
 std::int64_t SteadyMs() {
@@ -113,7 +103,7 @@ std::string DownloadFailureText(const download::TryResult& result) {
       reason = kCannotWriteText;
       break;
   }
-  return Filled(result.keptAfter > 0 ? kDownloadFailedText : kDownloadNotKeptText, {reason});
+  return download::Filled(result.keptAfter > 0 ? kDownloadFailedText : kDownloadNotKeptText, {reason});
 }
 
 }  // namespace
@@ -144,7 +134,7 @@ void UpdateSequence::Cancel() {
 UpdateResult UpdateSequence::Run() {
   m_cancelled = false;
   if (m_settings.updatesFolder.empty() || !platform::MakePrivateFolder(m_settings.updatesFolder)) {
-    return GiveUp(Filled(kNoUpdatesFolderText, {PathText(m_settings.updatesFolder)}));
+    return GiveUp(download::Filled(kNoUpdatesFolderText, {PathText(m_settings.updatesFolder)}));
   }
   if (!WaitForLock(m_updatesLock, m_settings.updatesFolder / kUpdatesLockFile, kUpdatesFolderWaitMs)) {
     if (m_cancelled) return GiveUp({});
@@ -209,7 +199,7 @@ std::optional<VerifiedUpdate> UpdateSequence::FetchDescription() {
     description = m_http.GetText(m_settings.versionServer + kDescriptionPage, kLargestDescriptionBytes);
     signature = m_http.GetText(m_settings.versionServer + kSignaturePage, kLargestSignatureBytes);
   } catch (const net::HttpClientError& error) {
-    GiveUp(m_cancelled ? std::string() : Filled(kNoDescriptionText, {download::NetworkCauseText(error)}));
+    GiveUp(m_cancelled ? std::string() : download::Filled(kNoDescriptionText, {download::NetworkCauseText(error)}));
     return std::nullopt;
   }
   const fs::path verifiedFile = m_settings.updatesFolder / kVerifiedVersionFile;
@@ -248,7 +238,7 @@ void UpdateSequence::ClearOtherVersions(const VerifiedUpdate& update) {
 
 std::optional<fs::path> UpdateSequence::DownloadInstaller(const VerifiedUpdate& update) {
   const UpdateDescription& facts = update.description;
-  m_watcher.StepBegins(Filled(kDownloadingText, {facts.version}));
+  m_watcher.StepBegins(download::Filled(kDownloadingText, {facts.version}));
   const fs::path target = InstallerPath(facts.version);
   ClearOtherVersions(update);
   // An earlier run fetched it whole and then did not install it: the same bytes need not come again.
@@ -291,7 +281,7 @@ std::optional<fs::path> UpdateSequence::DownloadInstaller(const VerifiedUpdate& 
 }
 
 UpdateResult UpdateSequence::Install(const VerifiedUpdate& update, const fs::path& installer) {
-  m_watcher.StepBegins(Filled(kInstallingText, {update.description.version}));
+  m_watcher.StepBegins(download::Filled(kInstallingText, {update.description.version}));
   if (m_cancelled) return GiveUp({});
   // Held from the check until it has started: nothing can change the bytes in between (where the system can deny it).
   platform::HeldFile held;
@@ -317,15 +307,15 @@ UpdateResult UpdateSequence::Install(const VerifiedUpdate& update, const fs::pat
     case platform::RunOutcome::End::kNotStarted:
       return GiveUp(kInstallerNotStartedText);
     case platform::RunOutcome::End::kTimedOut:
-      return GiveUp(Filled(kInstallerTimedOutText, {std::to_string(m_settings.installerLimitMs / kMsPerMinute),
+      return GiveUp(download::Filled(kInstallerTimedOutText, {std::to_string(m_settings.installerLimitMs / kMsPerMinute),
                                                     folderText, vextal::kPublisherUrl}));
     case platform::RunOutcome::End::kStopped:
-      return GiveUp(Filled(kInstallerStoppedText, {folderText, vextal::kPublisherUrl}));
+      return GiveUp(download::Filled(kInstallerStoppedText, {folderText, vextal::kPublisherUrl}));
     case platform::RunOutcome::End::kExited:
       break;
   }
   if (outcome.exitCode != 0) {
-    return GiveUp(Filled(kInstallFailedText, {std::to_string(outcome.exitCode), vextal::kPublisherUrl}));
+    return GiveUp(download::Filled(kInstallFailedText, {std::to_string(outcome.exitCode), vextal::kPublisherUrl}));
   }
   std::error_code ignored;
   fs::remove(installer, ignored);
@@ -344,7 +334,7 @@ bool UpdateSequence::StartClient() {
   m_folderLock.Release();
   const fs::path client = platform::ProgramFileIn(m_settings.installFolder, kClientProgramName);
   if (m_launcher.Start({client, {}, false, m_settings.workingFolder})) return true;
-  m_watcher.Tell(Filled(kClientNotStartedText, {PathText(client)}));
+  m_watcher.Tell(download::Filled(kClientNotStartedText, {PathText(client)}));
   return false;
 }
 

@@ -101,5 +101,22 @@ TEST(NetworkCauseText, SaysWhatHappenedThenTheNetworksOwnTextOnOneLine) {
   }
 }
 
+TEST(Filled, PutsEachValueInPlaceOfItsNumberOnceAndNeverReadsAValueAsAMark) {
+  struct Case {
+    std::string picture;
+    std::string first;
+    std::string second;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"安装程序在 %1 分钟内没有结束，到 %2 下载", "10", "https://x", "安装程序在 10 分钟内没有结束，到 https://x 下载"},
+      {"%2 before %1", "a", "b", "b before a"},
+      {"%1 holds a mark", "%2", "never", "%2 holds a mark"},
+      {"%1 and %1", "once", "", "once and %1"},
+      {"no value for %3, a bare % at the end %", "x", "y", "no value for %3, a bare % at the end %"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Filled(c.picture, {c.first, c.second}), c.expected) << c.picture;
+}
+
 }  // namespace
 }  // namespace download
