@@ -29,4 +29,12 @@ std::filesystem::path HostFilePath(std::string_view posixPath) {
 #endif
 }
 
+bool RunsOnWindows() {
+#ifdef _WIN32
+  return true;
+#else
+  return false;
+#endif
+}
+
 }  // namespace platform

@@ -15,4 +15,7 @@ void SetEnvironmentVariable(const std::string& name, const std::optional<std::st
 // same file through drive Z:, where Wine shows the machine's root.
 std::filesystem::path HostFilePath(std::string_view posixPath);
 
+// Whether this is a Windows program (under Wine too): for the few answers where the systems rightly differ.
+bool RunsOnWindows();
+
 }  // namespace platform

@@ -10,8 +10,7 @@
 
 // The shell open and the error box cannot run here: Wine without a display has no window to own them, and a real box
 // would wait for a click. They are compiled and linked with the rest; the hide animation can at least be asked to
-// animate no window.
-#ifdef _WIN32
+// animate no window (on POSIX it never animates).
 namespace platform {
 namespace {
 
@@ -24,12 +23,6 @@ TEST(Desktop, HideAnimationOfNoWindowFailsAtOnceSoTheCallerHidesItself) {
   EXPECT_TRUE(open != nullptr && box != nullptr);
 }
 
-}  // namespace
-}  // namespace platform
-#endif
-
-namespace platform {
-namespace {
 
 // The program's folder in the download folder ("DownLoad/.vextal") stays out of the user's listings on every OS.
 TEST(Desktop, TheProgramsOwnFolderIsHidden) {

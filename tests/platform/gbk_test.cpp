@@ -1,5 +1,7 @@
 #include "platform/gbk.h"
 
+#include "platform/environment.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,11 +12,7 @@
 namespace platform {
 namespace {
 
-#ifdef _WIN32
-constexpr bool kWindows = true;
-#else
-constexpr bool kWindows = false;
-#endif
+const bool kWindows = RunsOnWindows();
 
 constexpr int kByteValues = 256;
 constexpr std::u16string_view kReplacement = u"\uFFFD";
