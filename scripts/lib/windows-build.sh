@@ -19,11 +19,13 @@ windows_cmake_options() {
   windows_cmake=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
     -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG")
   # The roads build the program again with their own origins: the same sources and flags, so ccache hands back what
-  # the leg's own build compiled, and only what the origins reach is compiled twice.
-  # Paths are taken relative to each build folder, so another folder's build of the same source is the same entry.
+  # the leg's own build compiled, and only what the origins reach is compiled twice. That takes absolute paths: the
+  # roads' folders lie one or two levels below the leg's, so a path made relative to the compile's folder (a base
+  # directory) differs in every compile, and each missed. Absolute, the same source preprocesses to the same text
+  # from any folder; only the folder's own name is left out of the hash.
   if command -v ccache >/dev/null; then
-    export CCACHE_BASEDIR=/ CCACHE_NOHASHDIR=1
-    windows_cmake+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    local launcher="env;-u;CCACHE_BASEDIR;CCACHE_NOHASHDIR=1;ccache"
+    windows_cmake+=(-DCMAKE_C_COMPILER_LAUNCHER="$launcher" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher")
   fi
   if [ -n "$kit" ]; then
     # The cross-built Qt runs the host's moc, rcc and uic, found through the host's own CMake packages.
