@@ -21,9 +21,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Lets ctest and gtest_discover_tests start the .exe files on Linux. WINEDEBUG and WINEPREFIX come from the
-# environment (scripts/windows-tests sets them).
+# Lets ctest and gtest_discover_tests start the .exe files on Linux, through Wine (wine-test-run says why not
+# directly). WINEDEBUG and WINEPREFIX come from the environment (scripts/windows-tests sets them).
 find_program(VEXTAL_WINE_PROGRAM NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(VEXTAL_WINE_PROGRAM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VEXTAL_WINE_PROGRAM})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-test-run ${VEXTAL_WINE_PROGRAM})
 endif()
