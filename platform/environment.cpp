@@ -2,6 +2,12 @@
 
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h names its own SetEnvironmentVariable as a macro, which would rename this file's.
+#undef SetEnvironmentVariable
+#endif
+
 namespace platform {
 
 void SetEnvironmentVariable(const std::string& name, const std::optional<std::string>& value) {
@@ -32,6 +38,16 @@ std::filesystem::path HostFilePath(std::string_view posixPath) {
 bool RunsOnWindows() {
 #ifdef _WIN32
   return true;
+#else
+  return false;
+#endif
+}
+
+bool RunsUnderWine() {
+#ifdef _WIN32
+  // Wine's ntdll exports its version; Windows' does not.
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
   return false;
 #endif

@@ -18,4 +18,8 @@ std::filesystem::path HostFilePath(std::string_view posixPath);
 // Whether this is a Windows program (under Wine too): for the few answers where the systems rightly differ.
 bool RunsOnWindows();
 
+// Whether this Windows program runs under Wine rather than on Windows. Wine differs from Windows in a few observable
+// ways; the callers that meet one say which and why next to their use of this.
+bool RunsUnderWine();
+
 }  // namespace platform

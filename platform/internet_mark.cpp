@@ -1,5 +1,8 @@
 #include "platform/internet_mark.h"
 
+#include <fstream>
+#include <sstream>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -51,6 +54,20 @@ bool MarkFromInternet(const std::filesystem::path& file, std::string_view hostUr
   return ok && written == text.size();
 #else
   return setxattr(file.c_str(), kOriginAttribute, hostUrl.data(), hostUrl.size(), 0) == 0;
+#endif
+}
+
+std::string InternetMarkOf(const std::filesystem::path& file) {
+#ifdef _WIN32
+  std::ifstream stream(std::filesystem::path(file.native() + kZoneIdentifierStream), std::ios::binary);
+  std::ostringstream text;
+  if (stream) text << stream.rdbuf();
+  return text.str();
+#else
+  std::string origin(4096, '\0');
+  const ssize_t length = getxattr(file.c_str(), kOriginAttribute, origin.data(), origin.size());
+  origin.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return origin;
 #endif
 }
 

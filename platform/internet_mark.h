@@ -16,4 +16,8 @@ std::string ZoneIdentifierText(std::string_view hostUrl);
 // cannot keep it, and a browser's download goes on without it there too.
 bool MarkFromInternet(const std::filesystem::path& file, std::string_view hostUrl);
 
+// The mark a file carries as written above: the stream's text on Windows, the attribute's address elsewhere; empty
+// when it carries none.
+std::string InternetMarkOf(const std::filesystem::path& file);
+
 }  // namespace platform

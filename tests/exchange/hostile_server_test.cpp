@@ -14,7 +14,7 @@
 #include "store/statements.h"
 #include "tests/exchange/download_fixture.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 #include "tests/support/qt_fakes.h"
 #include "tests/support/qt_files.h"
 
@@ -140,7 +140,7 @@ class HostileServerTest : public DownloadFolderTest {
     } catch (const net::HttpClientError& error) {
       kind = net::ErrorKindName(error.Kind());
     }
-    if (c.kind == "SocketError" && testsupport::RunningUnderWine()) {
+    if (c.kind == "SocketError" && platform::RunsUnderWine()) {
       // Wine reports a reset that arrives while no receive waits as an orderly close (see the client's own test).
       EXPECT_TRUE(kind == "SocketError" || kind == "ConnectionClosedGracefully" || kind == "UndefinedSituation") << kind;
     } else {
@@ -160,7 +160,7 @@ class HostileServerTest : public DownloadFolderTest {
     const Action::Type last = c.answer.back().type;
     if (last == Action::Type::Close || last == Action::Type::Reset) {
       // Under Wine the server may only notice the client's close when its send times out.
-      EXPECT_TRUE(server.WaitForClosedConnections(1, testsupport::RunningUnderWine() ? 15'000 : 2000));
+      EXPECT_TRUE(server.WaitForClosedConnections(1, platform::RunsUnderWine() ? 15'000 : 2000));
     }
     EXPECT_EQ(client.GetText(server.Url("/next"), exchange::kMaxPageBytes), "next");
   }
@@ -197,10 +197,10 @@ class HostileServerTest : public DownloadFolderTest {
     } else if (c.kind.empty() && !c.saved.isEmpty()) {
       status = kOpen;
       QString saved = c.saved;
-#ifdef _WIN32
       // Windows drops a name's trailing dots and blanks when it makes the file; opening the stored name finds it.
-      while (saved.endsWith(QLatin1Char('.')) || saved.endsWith(QLatin1Char(' '))) saved.chop(1);
-#endif
+      while (platform::RunsOnWindows() && (saved.endsWith(QLatin1Char('.')) || saved.endsWith(QLatin1Char(' ')))) {
+        saved.chop(1);
+      }
       expected.insert(QStringLiteral("work/DownLoad/") + saved, QByteArray::fromStdString(kPaper));
     }
     EXPECT_EQ(FilesUnder(Root()), expected);

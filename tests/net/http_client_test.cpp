@@ -15,7 +15,7 @@
 #include "net/http_error.h"
 #include "net/socket_api.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 
 namespace net {
 namespace {
@@ -295,7 +295,7 @@ TEST_F(HttpClientTest, FailuresCarryKindCodeMessageAndBody) {
     HttpClient fresh;
     own.Enqueue(c.answer);
     HttpClientError error = CatchGet(fresh, own.Url("/"));
-    if (c.code == sock::kWsaEconnreset && testsupport::RunningUnderWine()) {
+    if (c.code == sock::kWsaEconnreset && platform::RunsUnderWine()) {
       // Wine reports a reset that arrives while no receive call is waiting (here: during the readiness wait) as an
       // orderly close, where Windows reports 10054; the socket layer's test sees 10054 from a waiting receive.
       EXPECT_STREQ(ErrorKindName(error.Kind()), "ConnectionClosedGracefully") << c.label;

@@ -2,7 +2,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/scratch_folder.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,7 @@ TEST(HeldFile, HoldsOnlyARegularFileNamedDirectly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    if (!c.seenUnderWine && testsupport::RunningUnderWine()) continue;
+    if (!c.seenUnderWine && platform::RunsUnderWine()) continue;
     const testsupport::ScratchDirectory scratch;
     ASSERT_FALSE(scratch.Path().empty());
     ASSERT_TRUE(testsupport::RunCommand("cd '" + scratch.Path() + "' && " + c.make));

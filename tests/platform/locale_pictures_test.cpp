@@ -1,7 +1,7 @@
 #include "platform/locale_pictures.h"
 
 #include "tests/platform/locale_pictures_table.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ TEST(LocalePictures, EachLocaleGivesItsPicturesAndTheirQtLetters) {
     const std::optional<std::u16string> longTime = LocalePicture(locale, Picture::kLongTime);
     const std::optional<std::u16string> shortDate = LocalePicture(locale, Picture::kShortDate);
     ASSERT_TRUE(longTime && shortDate);
-    if (testsupport::RunningUnderWine()) {
+    if (platform::RunsUnderWine()) {
       EXPECT_EQ(Narrow(*longTime), Narrow(row.longTime));
       EXPECT_EQ(Narrow(*shortDate), Narrow(row.shortDate));
     }

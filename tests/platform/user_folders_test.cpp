@@ -1,7 +1,7 @@
 #include "platform/user_folders.h"
 
 #include "tests/support/child_process.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +70,7 @@ TEST(MakePrivateFolders, EveryFolderOfTheProgramsBelowTheBaseIsTheUsersAlone) {
     EXPECT_EQ(made, c.made);
     // Wine 8 takes an access list for a file or folder, answers success, and keeps nothing of it: what it reads back
     // is made up from the POSIX bits. There only the refusals can be seen.
-    if (c.made && !testsupport::RunningUnderWine()) {
+    if (c.made && !platform::RunsUnderWine()) {
       EXPECT_TRUE(OnlyTheUserMayEnter(base / kProductFolder));
       EXPECT_TRUE(OnlyTheUserMayEnter(base / fs::path(kUpdatesFolder).make_preferred()));
     }

@@ -2,7 +2,7 @@
 
 #include "platform/program_run.h"
 #include "tests/support/child_process.h"
-#include "tests/support/wine.h"
+#include "platform/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ TEST(Staging, CopiesTheProgramsOwnFilesAndNothingElse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    if (!c.seenUnderWine && testsupport::RunningUnderWine()) continue;
+    if (!c.seenUnderWine && platform::RunsUnderWine()) continue;
     const testsupport::ScratchDirectory scratch;
     ASSERT_FALSE(scratch.Path().empty());
     const fs::path install = scratch.LocalPath("install");

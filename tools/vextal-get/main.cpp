@@ -19,14 +19,8 @@
 #include "net/http_client.h"
 #include "net/http_error.h"
 #include "exchange/server_pages.h"
+#include "platform/stdio_file.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <sys/types.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -115,25 +109,6 @@ void PrintLine(const std::string& line) {
   std::fputc('\n', stderr);
 }
 
-std::int64_t Tell(std::FILE* file) {
-#ifdef _WIN32
-  return _ftelli64(file);
-#else
-  return static_cast<std::int64_t>(ftello(file));
-#endif
-}
-
-// Cuts a regular output file back to where a failed get began, so only successful bodies remain in it.
-void CutBack(std::FILE* file, std::int64_t position) {
-  if (position < 0) return;
-  std::fflush(file);
-#ifdef _WIN32
-  if (_chsize_s(_fileno(file), position) == 0) _fseeki64(file, position, SEEK_SET);
-#else
-  if (ftruncate(fileno(file), static_cast<off_t>(position)) == 0) fseeko(file, static_cast<off_t>(position), SEEK_SET);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,13 +126,9 @@ int main(int argc, char** argv) {
       return kExitFailed;
     }
   }
-#ifdef _WIN32
-  else {
-    _setmode(_fileno(stdout), _O_BINARY);
-  }
+  if (out == stdout) platform::WriteBytesAsTheyAre(stdout);
   // The event and error lines end in LF as on every platform, so logs of both builds compare byte for byte.
-  _setmode(_fileno(stderr), _O_BINARY);
-#endif
+  platform::WriteBytesAsTheyAre(stderr);
 
   // Bodies arrive in pieces of up to 32 KiB: writing each straight through saves splitting it into a flush of the
   // stdio buffer plus a remainder, which halves the write calls of a large download.
@@ -182,7 +153,7 @@ int main(int argc, char** argv) {
 
   bool allSucceeded = true;
   for (const std::string& url : options.urls) {
-    std::int64_t start = options.output.empty() ? -1 : Tell(out);
+    std::int64_t start = options.output.empty() ? -1 : platform::FilePosition(out);
     net::FileSink sink(out);
     try {
       client.Get(url, sink);
@@ -195,7 +166,8 @@ int main(int argc, char** argv) {
       PrintLine("vextal-get: " + Printable(error.what()));
     }
     allSucceeded = false;
-    CutBack(out, start);
+    // Only successful bodies remain in a regular output file.
+    platform::CutFileBack(out, start);
   }
 
   bool closed = out == stdout ? std::fflush(out) == 0 : std::fclose(out) == 0;
